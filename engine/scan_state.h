@@ -1,0 +1,56 @@
+// The shared record of one scan, and the options it runs under.
+//
+// One TScanState is made per press of Scan. While files are scanned in
+// parallel, its counters and the next-file index `j` change only through
+// atomic read-modify-write operations (sequentially consistent, no lock);
+// they are read only after every run has ended. The short field names are
+// the ones the whole program uses for these totals.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace quarn {
+
+struct TScanOptions {
+  bool ScanWholeDirectory = false;
+  bool Recursive = false;
+  bool Headerless = false;
+  bool AcceptIncomplete = false;
+};
+
+// Header streams per window size 2^k, indexed by k in 9..15.
+class TWindowCounters {
+ public:
+  static constexpr int kFirst = 9;
+  static constexpr int kLast = 15;
+  std::atomic<int64_t>& operator[](int k) { return counts_[static_cast<std::size_t>(k - kFirst)]; }
+  const std::atomic<int64_t>& operator[](int k) const {
+    return counts_[static_cast<std::size_t>(k - kFirst)];
+  }
+
+ private:
+  std::array<std::atomic<int64_t>, kLast - kFirst + 1> counts_{};
+};
+
+class TScanWindow;  // the window that started the scan (scan driver)
+
+struct TScanState {
+  std::atomic<int64_t> i{0};      // bytes of every file whose scan has ended
+  std::atomic<int64_t> zout{0};   // bytes inflated from accepted streams
+  std::atomic<int64_t> zin{0};    // compressed bytes of accepted streams (no header/trailer)
+  std::atomic<int64_t> hless{0};  // accepted streams without a zlib header
+  std::atomic<int64_t> Z{0};      // accepted streams with a zlib header
+  std::array<std::atomic<int64_t>, 4> l{};  // header streams per FLEVEL 0..3
+  TWindowCounters w;                        // header streams per window size 2^9..2^15
+  TScanWindow* Self = nullptr;
+  std::atomic<int32_t> j{-1};  // index into FileList of the file taken most recently
+  TScanOptions Options;
+
+  explicit TScanState(TScanWindow* self = nullptr) : Self(self) {}
+  TScanState(const TScanState&) = delete;
+  TScanState& operator=(const TScanState&) = delete;
+};
+
+}  // namespace quarn

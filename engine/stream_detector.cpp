@@ -1,0 +1,161 @@
+// The position loop and the trial inflation.
+//
+// How a block is scanned:
+//   * Positions 0 .. Size-64 are tried in order (none in a block shorter
+//     than 64 bytes). A position is a header candidate when the two bytes
+//     before it form a zlib header: CM 8, no preset dictionary, the 16-bit
+//     big-endian value a multiple of 31, CINFO 1..7. Failing that, and with
+//     Headerless on, it is a headerless candidate when its low three bits
+//     start a dynamic-Huffman block (4 or 5).
+//   * A candidate gets one trial: a probe of at most 64 input bytes and
+//     4,096 output bytes, which rejects most false candidates cheaply; only
+//     a probe that returns Z_OK or Z_STREAM_END is offered the rest of the
+//     block, 64 KiB of output at a time, until the stream ends or fails.
+//   * A trial counts when it reaches Z_STREAM_END, or, with
+//     AcceptIncomplete, when it ran out of input (Z_BUF_ERROR) or met bad
+//     data (Z_DATA_ERROR) after a good probe. A header stream that inflates
+//     to less than 256 KiB must also start with a dynamic block: stored and
+//     fixed-code first blocks are too easy to hit by chance.
+//   * After an accepted stream the scan jumps over the input it consumed,
+//     so positions inside a stream are never tried.
+// The loop takes no lock and allocates nothing; the output buffer and the
+// inflate record are the caller's and are reused by every trial.
+#include "engine/stream_detector.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "inflate/engine_binding.h"
+
+namespace quarn {
+namespace {
+
+constexpr int64_t kProbeInputBytes = 64;
+constexpr uint32_t kProbeOutputBytes = 4096;
+constexpr uint64_t kSmallStreamBytes = 262144;  // below this a header stream needs a dynamic first block
+constexpr int kSyncFlush = Z_SYNC_FLUSH;
+
+inline bool IsDynamicBlockStart(uint8_t firstDeflateByte) {
+  const unsigned low3 = firstDeflateByte & 7u;
+  return low3 == 4 || low3 == 5;
+}
+
+// The zlib header test on CMF (at pos-2) and FLG (at pos-1).
+inline bool IsHeaderCandidate(const uint8_t* header) {
+  uint16_t littleEndian;
+  std::memcpy(&littleEndian, header, sizeof littleEndian);
+  const uint16_t value = Swap16(littleEndian);
+  const unsigned cmf = header[0];
+  const unsigned flg = header[1];
+  const unsigned cinfo = cmf >> 4;
+  return (cmf & 0x0Fu) == 8 && (flg & 0x20u) == 0 && value % 31 == 0 && cinfo >= 1 && cinfo <= 7;
+}
+
+struct TTrialResult {
+  bool Accepted = false;
+  bool Complete = false;
+  uint64_t InBytes = 0;
+  uint64_t OutBytes = 0;
+};
+
+// One trial inflation of the candidate at `pos`.
+TTrialResult TryCandidate(const uint8_t* memory, int64_t size, int64_t pos, bool acceptIncomplete,
+                          z_stream* record, uint8_t* buffer, uint64_t maxOfferBytes) {
+  InflateReset(record);
+  record->next_in = const_cast<Bytef*>(memory + pos);
+  record->avail_in = static_cast<uInt>(kProbeInputBytes);
+  record->next_out = buffer;
+  record->avail_out = kProbeOutputBytes;
+  int code = Inflate(record, kSyncFlush);
+  if (code != Z_OK && code != Z_STREAM_END) return {};
+
+  if (code == Z_OK) {
+    // The rest of the block, offered in pieces that fit avail_in; a piece
+    // is refilled only once zlib has used it all up, so the calls see the
+    // same input as one offer of the whole rest would give them.
+    const int64_t restStart = pos + static_cast<int64_t>(record->total_in);
+    uint64_t notOffered = static_cast<uint64_t>(size - restStart);
+    record->next_in = const_cast<Bytef*>(memory + restStart);
+    record->avail_in = 0;
+    while (code == Z_OK) {
+      if (record->avail_in == 0 && notOffered > 0) {
+        const uint64_t piece = std::min(notOffered, maxOfferBytes);
+        record->avail_in = static_cast<uInt>(piece);
+        notOffered -= piece;
+      }
+      record->next_out = buffer;
+      record->avail_out = kInflateBufferBytes;
+      code = Inflate(record, kSyncFlush);
+    }
+  }
+
+  TTrialResult result;
+  result.Complete = code == Z_STREAM_END;
+  result.Accepted =
+      result.Complete || (acceptIncomplete && (code == Z_BUF_ERROR || code == Z_DATA_ERROR));
+  result.InBytes = record->total_in;
+  result.OutBytes = record->total_out;
+  return result;
+}
+
+}  // namespace
+
+namespace detail {
+
+void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
+                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
+                             uint64_t maxOfferBytes) {
+  const bool headerless = state.Options.Headerless;
+  const bool acceptIncomplete = state.Options.AcceptIncomplete;
+  maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, std::numeric_limits<uInt>::max());
+
+  int64_t pos = 0;
+  while (pos < Size - 63) {
+    const uint8_t first = Memory[pos];
+    const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
+    if (!header && !(headerless && IsDynamicBlockStart(first))) {
+      ++pos;
+      continue;
+    }
+
+    const TTrialResult trial =
+        TryCandidate(Memory, Size, pos, acceptIncomplete, record, buffer, maxOfferBytes);
+    if (!trial.Accepted || (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
+      ++pos;
+      continue;
+    }
+
+    TFoundStream stream;
+    stream.OffsetBytes = pos;
+    stream.HasHeader = header;
+    stream.InBytes = trial.InBytes;
+    stream.OutBytes = trial.OutBytes;
+    stream.Complete = trial.Complete;
+    if (header) {
+      stream.CINFO = static_cast<uint8_t>(Memory[pos - 2] >> 4);
+      stream.FLEVEL = static_cast<uint8_t>(Memory[pos - 1] >> 6);
+      state.w[stream.CINFO + 8].fetch_add(1);
+      state.l[stream.FLEVEL].fetch_add(1);
+      state.Z.fetch_add(1);
+    } else {
+      state.hless.fetch_add(1);
+    }
+    state.zin.fetch_add(static_cast<int64_t>(trial.InBytes));
+    state.zout.fetch_add(static_cast<int64_t>(trial.OutBytes));
+    if (sink != nullptr) sink->StreamFound(stream);
+
+    // A trial that consumed nothing cannot be accepted, but never stand still.
+    pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
+  }
+}
+
+}  // namespace detail
+
+void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
+               uint8_t* buffer, TStreamSink* sink) {
+  detail::ScanBlockWithOfferLimit(state, Memory, Size, record, buffer, sink,
+                                  std::numeric_limits<uInt>::max());
+}
+
+}  // namespace quarn

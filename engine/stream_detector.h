@@ -1,0 +1,65 @@
+// The stream detector: finds zlib and raw deflate streams in a block of
+// memory and adds what it finds to a scan's shared totals.
+//
+// Every byte position `pos` of the block is tried as the first byte of
+// deflate data: preceded by a two-byte zlib header at pos-2 (RFC 1950), or,
+// with the Headerless option, without one. A position that passes the cheap
+// byte tests is confirmed by a trial inflation; an accepted stream is
+// counted and the scan resumes after the input it consumed.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+
+#include "engine/scan_state.h"
+
+namespace quarn {
+
+// Output space of every inflate call after the probe; callers hand
+// ScanBlock a buffer of this many bytes.
+inline constexpr uint32_t kInflateBufferBytes = 65536;
+
+// One accepted stream, as the scan counted it.
+struct TFoundStream {
+  int64_t OffsetBytes = 0;  // first deflate byte, from the start of the block
+  bool HasHeader = false;   // zlib header at OffsetBytes-2, else raw deflate
+  uint8_t CINFO = 0;        // header streams: window size is 2^(CINFO+8)
+  uint8_t FLEVEL = 0;       // header streams: compression level hint 0..3
+  uint64_t InBytes = 0;     // deflate bytes consumed (total_in)
+  uint64_t OutBytes = 0;    // bytes inflated (total_out)
+  bool Complete = false;    // reached the end of the deflate stream
+};
+
+// Receives each accepted stream in file order. Called on the scanning
+// thread; an implementation shared by several runs must lock itself.
+class TStreamSink {
+ public:
+  virtual ~TStreamSink() = default;
+  virtual void StreamFound(const TFoundStream& stream) = 0;
+};
+
+// Exchanges the two bytes of a 16-bit value.
+constexpr uint16_t Swap16(uint16_t value) {
+  return static_cast<uint16_t>((value >> 8) | (value << 8));
+}
+
+// Scans `Memory`[0 .. `Size`-1] and adds every accepted stream to `state`
+// (Z or hless, l and w for header streams, zin, zout). `record` must be
+// started for raw inflate (InflateInit2 with -15); it is reset before every
+// trial and stays started. `buffer` holds kInflateBufferBytes bytes; what is
+// written there is discarded. `sink`, when given, hears of every stream.
+// Reads `state.Options`; raises nothing.
+void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
+               uint8_t* buffer, TStreamSink* sink = nullptr);
+
+namespace detail {
+// ScanBlock with the rest of the file offered in pieces of at most
+// `maxOfferBytes` (ScanBlock uses the largest avail_in). Exists so that
+// tests can check piecewise offering on small inputs.
+void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
+                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
+                             uint64_t maxOfferBytes);
+}  // namespace detail
+
+}  // namespace quarn

@@ -1,0 +1,82 @@
+// Reference scan. Deliberately naive: every position, every test spelled
+// out, the whole rest of the block offered in one call per refill.
+#include "tests/support/reference_scan.h"
+
+#include <zlib.h>
+
+#include <vector>
+
+namespace quarn::test {
+
+TReferenceResult ReferenceScan(const uint8_t* data, int64_t size, bool headerless,
+                               bool acceptIncomplete) {
+  TReferenceResult r;
+  z_stream s{};
+  inflateInit2(&s, -15);
+  std::vector<unsigned char> out(65536);
+
+  int64_t pos = 0;
+  while (pos < size - 63) {
+    bool isHeader = false;
+    if (pos >= 2) {
+      const int cmf = data[pos - 2];
+      const int flg = data[pos - 1];
+      isHeader = (cmf % 16 == 8) && (flg / 32 % 2 == 0) && ((cmf * 256 + flg) % 31 == 0) &&
+                 (cmf / 16 >= 1) && (cmf / 16 <= 7);
+    }
+    const int btype = data[pos] % 8;
+    const bool dynamic = btype == 4 || btype == 5;
+    if (!isHeader && !(headerless && dynamic)) {
+      pos = pos + 1;
+      continue;
+    }
+
+    inflateReset(&s);
+    s.next_in = const_cast<unsigned char*>(data + pos);
+    s.avail_in = 64;
+    s.next_out = out.data();
+    s.avail_out = 4096;
+    int code = inflate(&s, Z_SYNC_FLUSH);
+    bool ok = false;
+    if (code == Z_OK || code == Z_STREAM_END) {
+      int64_t next = pos + static_cast<int64_t>(s.total_in);
+      s.next_in = const_cast<unsigned char*>(data + next);
+      s.avail_in = static_cast<unsigned>(size - next);
+      while (code == Z_OK) {
+        s.next_out = out.data();
+        s.avail_out = 65536;
+        code = inflate(&s, Z_SYNC_FLUSH);
+      }
+      ok = code == Z_STREAM_END ||
+           (acceptIncomplete && (code == Z_BUF_ERROR || code == Z_DATA_ERROR));
+      if (ok && isHeader && s.total_out < 262144 && !dynamic) ok = false;
+    }
+    if (!ok) {
+      pos = pos + 1;
+      continue;
+    }
+
+    TReferenceStream found;
+    found.offset = pos;
+    found.header = isHeader;
+    found.in = s.total_in;
+    found.out = s.total_out;
+    if (isHeader) {
+      found.cinfo = data[pos - 2] / 16;
+      found.flevel = data[pos - 1] / 64;
+      r.w[found.cinfo + 8] += 1;
+      r.l[found.flevel] += 1;
+      r.Z += 1;
+    } else {
+      r.hless += 1;
+    }
+    r.zin += static_cast<int64_t>(s.total_in);
+    r.zout += static_cast<int64_t>(s.total_out);
+    r.streams.push_back(found);
+    pos = pos + static_cast<int64_t>(s.total_in);
+  }
+  inflateEnd(&s);
+  return r;
+}
+
+}  // namespace quarn::test
