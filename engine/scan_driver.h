@@ -1,0 +1,66 @@
+// The scan driver: what one press of Scan does. It decides which files make
+// up the scan, runs ScanFile over them on the worker pool, waits, and has
+// the report shown. It reaches the window only through TScanWindow, so the
+// window (Qt) and the tests (a fake) supply the same few operations.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "engine/scan_state.h"
+#include "util/errors.h"
+
+namespace quarn {
+
+// The check boxes of the window, by the option each one sets.
+enum class TScanCheckBox {
+  ScanWholeDirectory,  // CheckBox2 "Scan whole directory"
+  Recursive,           // CheckBox1 "Recursive"
+  Headerless,          // CheckBox4 "Headerless"
+  AcceptIncomplete,    // CheckBox3 "Accept incomplete streams"
+};
+
+// What the driver needs of the window. Texts are UTF-8; paths are bytes as
+// the file system gives them.
+class TScanWindow {
+ public:
+  virtual ~TScanWindow() = default;
+  virtual std::string Edit1Text() const = 0;
+  virtual bool IsChecked(TScanCheckBox box) const = 0;
+  virtual int64_t LogLineCount() const = 0;  // Memo1
+  virtual void ClearLog() = 0;
+  virtual void AppendLogLine(const std::string& line) = 0;
+  virtual void SetStatus(const std::string& text) = 0;  // Label6
+  virtual void SetStreamsText(const std::string& text) = 0;        // Edit2
+  virtual void SetZlibbedInputText(const std::string& text) = 0;   // Edit3
+  virtual void SetZlibbedOutputText(const std::string& text) = 0;  // Edit4
+  // Handles every queued input and paint event, then returns.
+  virtual void ProcessWaitingEvents() = 0;
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+};
+
+// The process-wide list of input names. Written on the window's thread only
+// (drop handler, driver); read by the workers while a scan runs.
+extern std::vector<std::string> FileList;
+
+// The error of a scan in which one or more files failed. Its text is the
+// whole multi-line listing; the members are kept for callers that want them.
+class TAggregateError : public TQuarnError {
+ public:
+  TAggregateError(std::string text, std::vector<std::exception_ptr> members)
+      : TQuarnError(std::move(text)), members_(std::move(members)) {}
+  const char* KindName() const noexcept override { return "EAggregateException"; }
+  const std::vector<std::exception_ptr>& Members() const { return members_; }
+
+ private:
+  std::vector<std::exception_ptr> members_;
+};
+
+// One whole scan, as the Scan button runs it. Errors are not caught: a bad
+// directory raises TPathError before anything changes; failed files raise
+// one TAggregateError after the running files have finished.
+void Button2Click(TScanWindow& window);
+
+}  // namespace quarn

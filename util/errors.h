@@ -1,0 +1,26 @@
+// The program's errors. Each carries its message text and the name of its
+// kind, which the combined error of a failed scan lists beside each member
+// ("#0 Exception: File "x" does not exists.").
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quarn {
+
+// The general error kind, used for every error the program raises itself.
+class TQuarnError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+  virtual const char* KindName() const noexcept { return "Exception"; }
+};
+
+// An error from the paths and listings of the scan driver (a bad or missing
+// directory). Kept apart so that callers can tell it from a file's error.
+class TPathError : public TQuarnError {
+ public:
+  using TQuarnError::TQuarnError;
+  const char* KindName() const noexcept override { return "EPathError"; }
+};
+
+}  // namespace quarn
