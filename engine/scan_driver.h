@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/scan_file.h"
 #include "engine/scan_state.h"
 #include "util/errors.h"
 
@@ -57,6 +58,17 @@ class TAggregateError : public TQuarnError {
  private:
   std::vector<std::exception_ptr> members_;
 };
+
+// Rebuilds FileList from the window before a scan: the name typed in
+// Edit1, or the dropped items, or a directory's listing when "Scan whole
+// directory" is ticked. Raises TPathError for a directory it cannot list,
+// leaving FileList as it was.
+void BuildFileList(TScanWindow& window);
+
+// Scans every entry of FileList on the worker pool (at most 2 × P at once),
+// adding to `state`, whose `j` must be -1 and `Options` set. Raises one
+// TAggregateError when any file failed, after the running ones finished.
+void ScanFileList(TScanState& state, TScanListener* listener = nullptr);
 
 // One whole scan, as the Scan button runs it. Errors are not caught: a bad
 // directory raises TPathError before anything changes; failed files raise

@@ -1,0 +1,83 @@
+// What one press of Scan does, step by step, against the window interface.
+// The window's thread runs all of it; only ScanFile runs on the workers,
+// which read FileList and the options while nobody writes them.
+#include "engine/scan_driver.h"
+
+#include <limits>
+#include <memory>
+
+#include "engine/directory_listing.h"
+#include "engine/parallel_loop.h"
+#include "engine/scan_report.h"
+
+namespace quarn {
+
+std::vector<std::string> FileList;
+
+void BuildFileList(TScanWindow& window) {
+  const std::string edit1 = window.Edit1Text();
+  const bool wholeDirectory = window.IsChecked(TScanCheckBox::ScanWholeDirectory);
+  if (wholeDirectory) {
+    const bool recursive = window.IsChecked(TScanCheckBox::Recursive);
+    if (window.LogLineCount() == 1) {
+      // Exactly one item was dropped: list it, or the directory holding it.
+      if (!FileList.empty()) {
+        const std::string dropped = FileList[0];
+        if (IsExistingDirectory(dropped)) {
+          FileList = ListDirectoryFiles(dropped, recursive);
+        } else if (FileExistsLong(dropped)) {
+          FileList = ListDirectoryFiles(DirectoryPart(dropped), recursive);
+        }
+      }
+    } else if (!edit1.empty()) {
+      FileList = ListDirectoryFiles(DirectoryPart(edit1), recursive);
+    }
+  }
+  if (!edit1.empty() && !wholeDirectory) FileList = {edit1};
+}
+
+void ScanFileList(TScanState& state, TScanListener* listener) {
+  const std::size_t entries = FileList.size();
+  if (entries > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+    throw TQuarnError("Too many files to scan: " + std::to_string(entries));
+  }
+  const auto count = static_cast<int32_t>(entries);
+  RunParallelLoop(count, ScanConcurrency(count),
+                  [&](int32_t iteration) { ScanFile(state, iteration, listener); });
+}
+
+void Button2Click(TScanWindow& window) {
+  const auto state = std::make_unique<TScanState>(&window);
+
+  if (FileList.empty() && window.Edit1Text().empty()) {
+    window.ShowMessageBox("No files were selected", "");
+    return;
+  }
+
+  BuildFileList(window);
+
+  window.ClearLog();
+  state->j = -1;
+  window.SetStatus("Status: Scanning");
+  window.ProcessWaitingEvents();  // paints the status line; may run a drop or a nested scan
+
+  state->Options.ScanWholeDirectory = window.IsChecked(TScanCheckBox::ScanWholeDirectory);
+  state->Options.Recursive = window.IsChecked(TScanCheckBox::Recursive);
+  state->Options.Headerless = window.IsChecked(TScanCheckBox::Headerless);
+  state->Options.AcceptIncomplete = window.IsChecked(TScanCheckBox::AcceptIncomplete);
+
+  ScanFileList(*state);
+
+  window.SetStatus("Status: Finished");
+  const TScanReport report =
+      BuildScanReport(*state, state->Options.Headerless, static_cast<int64_t>(FileList.size()));
+  window.SetStreamsText(report.PotentialStreams);
+  for (const std::string& line : report.Lines) window.AppendLogLine(line);
+  window.SetZlibbedInputText(report.ZlibbedInput);
+  window.SetZlibbedOutputText(report.ZlibbedOutput);
+  window.ProcessWaitingEvents();
+
+  FileList.clear();
+}
+
+}  // namespace quarn

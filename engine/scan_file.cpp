@@ -1,0 +1,64 @@
+// The per-file run. It owns one inflate record and one output buffer for
+// the whole file; ScanBlock resets the record per candidate.
+#include "engine/scan_file.h"
+
+#include <memory>
+
+#include "engine/scan_driver.h"
+#include "inflate/engine_binding.h"
+#include "util/errors.h"
+
+namespace quarn {
+namespace {
+
+// Ends the inflate record on every path out of the run.
+class TInflateRecord {
+ public:
+  TInflateRecord() { InflateInit2(&record_, -15); }
+  ~TInflateRecord() { InflateEnd(&record_); }
+  TInflateRecord(const TInflateRecord&) = delete;
+  TInflateRecord& operator=(const TInflateRecord&) = delete;
+  z_stream* Get() { return &record_; }
+
+ private:
+  z_stream record_{};  // zero-filled: zlib's default allocation
+};
+
+// Passes the detector's streams on with the file they were found in.
+class TFileSink final : public TStreamSink {
+ public:
+  TFileSink(TScanListener& listener, int32_t fileIndex, const TMappedFile& file)
+      : listener_(listener), fileIndex_(fileIndex), file_(file) {}
+  void StreamFound(const TFoundStream& stream) override { listener_.StreamFound(fileIndex_, file_, stream); }
+
+ private:
+  TScanListener& listener_;
+  int32_t fileIndex_;
+  const TMappedFile& file_;
+};
+
+}  // namespace
+
+void ScanFile(TScanState& state, int32_t /*iteration*/, TScanListener* listener) {
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
+  const int32_t fileIndex = state.j.fetch_add(1) + 1;
+  const std::string& fileName = FileList[static_cast<std::size_t>(fileIndex)];
+
+  const TMappedFile file(fileName);
+  {
+    TInflateRecord record;
+    if (listener != nullptr) {
+      TFileSink sink(*listener, fileIndex, file);
+      ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), &sink);
+    } else {
+      ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get());
+    }
+  }
+  if (file.ChangedWhileMapped()) {
+    throw TQuarnError("File \"" + fileName + "\" changed while it was being scanned.");
+  }
+  state.i.fetch_add(file.Size());
+  if (listener != nullptr) listener->FileDone(fileIndex, file.Size());
+}
+
+}  // namespace quarn

@@ -1,0 +1,53 @@
+// An input file presented as one read-only block of memory, and the two
+// small file functions that go with it.
+//
+// The scan reads `Memory`[0 .. `Size`-1] by plain address arithmetic and
+// hands any stretch of it to zlib without copying; pages come in as the
+// scan touches them. Names are used as given (relative ones against the
+// current directory) and are byte strings, not necessarily UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "util/platform/memory_map.h"
+
+namespace quarn {
+
+// True when `path` names an existing file that is not a directory (a link
+// is followed).
+bool FileExistsLong(const std::string& path);
+
+// The size in bytes of the file `path` names; 0 when its status cannot be
+// read or it is not a regular file.
+int64_t GetFileSize64(const std::string& path);
+
+// One input file mapped read-only as a whole. Construction either gives a
+// fully usable object or raises TQuarnError naming the file:
+//   missing or a directory:   File "x" does not exists.
+//   cannot be opened/mapped:  File "x" cannot be opened: <system reason>.
+// A FIFO, socket or device is never opened; it reads as an empty file.
+// Invariant: Size() == 0 exactly when Memory() is null.
+class TMappedFile {
+ public:
+  explicit TMappedFile(const std::string& aFilename);
+  ~TMappedFile();
+  TMappedFile(const TMappedFile&) = delete;
+  TMappedFile& operator=(const TMappedFile&) = delete;
+
+  const uint8_t* Memory() const { return FContent; }
+  int64_t Size() const { return FSize; }
+  const std::string& FileName() const { return FFileName; }
+
+  // True when the file was cut short while mapped: the lost pages read as
+  // zeros, so whatever was read from them is not the file's content.
+  bool ChangedWhileMapped() const;
+
+ private:
+  std::string FFileName;
+  platform::TFileMapping FMapping;
+  const uint8_t* FContent = nullptr;
+  int64_t FSize = 0;
+};
+
+}  // namespace quarn
