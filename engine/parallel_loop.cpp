@@ -79,7 +79,10 @@ void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(
     pool.reserve(static_cast<std::size_t>(workers));
     for (int k = 0; k < workers; ++k) pool.emplace_back(work);
   }  // joins every worker
-  if (!errors.empty()) throw TAggregateError(CombinedErrorText(errors), std::move(errors));
+  if (!errors.empty()) {
+    std::string text = CombinedErrorText(errors);
+    throw TAggregateError(std::move(text), std::move(errors));
+  }
 }
 
 }  // namespace quarn

@@ -1,0 +1,242 @@
+// The Scan button's behaviour through a fake window: which files a scan
+// takes, what the window shows afterwards, and what a failed scan leaves.
+#include "engine/scan_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/parallel_loop.h"
+#include "tests/engine/fake_window.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+using test::TFakeWindow;
+using TLines = std::vector<std::string>;
+
+class ScanDriver : public testing::Test {
+ protected:
+  void SetUp() override {
+    FileList.clear();
+    // Each file holds one zlib stream, so "Potential zlib streams" counts
+    // the files scanned and tells which ones were.
+    stream_ = test::Zlib(test::MakeText(20000));
+    Write("a.bin");
+    Write("b.bin");
+    std::filesystem::create_directory(dir_ / "sub");
+    Write("sub/c.bin");
+    std::filesystem::create_directory(dir_ / "empty");
+  }
+  void TearDown() override { FileList.clear(); }
+
+  void Write(const std::string& name) {
+    test::TBytes bytes(100, 0);
+    bytes.insert(bytes.end(), stream_.begin(), stream_.end());
+    bytes.resize(bytes.size() + 100, 0);
+    test::WriteFile(dir_ / name, bytes);
+  }
+  static std::string Line(const TFakeWindow& w, std::size_t n) { return n < w.log.size() ? w.log[n] : "<none>"; }
+
+  test::TTempDir dir_;
+  test::TBytes stream_;
+};
+
+TEST_F(ScanDriver, NothingSelectedShowsTheMessageAndChangesNothing) {
+  TFakeWindow w;
+  w.log = {"kept"};
+  Button2Click(w);
+  EXPECT_EQ(w.messageBoxes, TLines{"No files were selected|"});
+  EXPECT_EQ(w.status, "Status: Not initialized");
+  EXPECT_EQ(w.log, TLines{"kept"});
+  EXPECT_EQ(w.edit2, "old2");
+  EXPECT_EQ(w.eventPoints, 0);
+}
+
+TEST_F(ScanDriver, Edit1FileIsScannedAloneEvenAfterADrop) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "b.bin"});
+  w.edit1 = dir_ / "a.bin";
+  Button2Click(w);
+  EXPECT_EQ(w.status, "Status: Finished");
+  EXPECT_EQ(Line(w, 0), "Files scanned: 1");
+  EXPECT_EQ(w.edit2, "1");
+  EXPECT_TRUE(FileList.empty());
+  EXPECT_EQ(w.eventPoints, 2);
+}
+
+TEST_F(ScanDriver, DroppedItemsAreScannedAsTheyAre) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "sub/c.bin"});
+  w.recursive = true;  // no effect without "Scan whole directory"
+  Button2Click(w);
+  EXPECT_EQ(Line(w, 0), "Files scanned: 2");
+  EXPECT_EQ(w.edit2, "2");
+  // A second Scan has nothing left to scan: the drop emptied Edit1.
+  Button2Click(w);
+  EXPECT_EQ(w.messageBoxes, TLines{"No files were selected|"});
+}
+
+TEST_F(ScanDriver, WholeDirectoryListings) {
+  struct TCase {
+    const char* name;
+    std::vector<std::string> dropped;
+    std::string edit1;
+    bool recursive;
+    int64_t files;
+  };
+  const std::string d = dir_.Path();
+  const TCase cases[] = {
+      {"one directory dropped", {d}, "", false, 2},
+      {"one directory dropped, recursive", {d}, "", true, 3},
+      {"one file dropped lists its directory", {d + "/a.bin"}, "", false, 2},
+      {"one file dropped, whatever Edit1 says", {d + "/a.bin"}, d + "/sub/c.bin", true, 3},
+      {"Edit1 directory without trailing slash lists its parent", {}, d + "/sub", false, 2},
+      {"Edit1 file lists its directory", {}, d + "/sub/c.bin", false, 1},
+      {"empty directory", {d + "/empty"}, "", true, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFakeWindow w;
+    w.Drop(c.dropped);
+    w.edit1 = c.edit1;
+    w.scanWholeDirectory = true;
+    w.recursive = c.recursive;
+    Button2Click(w);
+    EXPECT_EQ(w.status, "Status: Finished");
+    EXPECT_EQ(Line(w, 0), "Files scanned: " + std::to_string(c.files));
+    EXPECT_EQ(w.edit2, std::to_string(c.files));
+    EXPECT_TRUE(FileList.empty());
+  }
+}
+
+TEST_F(ScanDriver, SeveralDroppedItemsAreNotListedAndADirectoryAmongThemFails) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "sub"});
+  w.scanWholeDirectory = true;
+  try {
+    Button2Click(w);
+    FAIL() << "expected the combined error";
+  } catch (const TAggregateError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" + dir_ / "sub" +
+                  "\" does not exists.");
+  }
+}
+
+TEST_F(ScanDriver, FailedScanLeavesLogEmptyStatusScanningAndTheOldSummaries) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "gone.bin"});
+  EXPECT_THROW(Button2Click(w), TAggregateError);
+  EXPECT_EQ(w.status, "Status: Scanning");
+  EXPECT_TRUE(w.log.empty());
+  EXPECT_EQ(w.edit2, "old2");
+  EXPECT_EQ(w.edit3, "old3");
+  EXPECT_EQ(w.edit4, "old4");
+  EXPECT_EQ(FileList, (TLines{dir_ / "a.bin", dir_ / "gone.bin"}));
+  // The next Scan with an empty Edit1 scans the same list again.
+  Write("gone.bin");
+  Button2Click(w);
+  EXPECT_EQ(Line(w, 0), "Files scanned: 2");
+}
+
+TEST_F(ScanDriver, DirectoryThatCannotBeListedFailsBeforeTheScanStarts) {
+  TFakeWindow w;
+  w.edit1 = dir_ / "no-such-dir/file.bin";
+  w.scanWholeDirectory = true;
+  w.log = {"a", "b"};
+  FileList = {"kept"};
+  try {
+    Button2Click(w);
+    FAIL() << "expected a path error";
+  } catch (const TPathError& e) {
+    EXPECT_STREQ(e.what(), "The specified path was not found");
+  }
+  EXPECT_EQ(w.status, "Status: Not initialized");
+  EXPECT_EQ(w.log, (TLines{"a", "b"}));
+  EXPECT_EQ(FileList, TLines{"kept"});
+  EXPECT_EQ(w.eventPoints, 0);
+}
+
+TEST_F(ScanDriver, EventsHandledAtTheFirstPointShapeTheScan) {
+  TFakeWindow w;
+  w.edit1 = dir_ / "a.bin";
+  w.onEvents = [&](int point) {
+    if (point != 1) return;
+    w.Drop({dir_ / "a.bin", dir_ / "b.bin", dir_ / "sub/c.bin"});  // a drop queued during the scan
+    w.headerless = true;                                              // and a tick
+  };
+  Button2Click(w);
+  // The drop listed its names in the log after it was cleared; the report
+  // follows them.
+  EXPECT_EQ(Line(w, 2), dir_ / "sub/c.bin");
+  EXPECT_EQ(Line(w, 3), "Files scanned: 3");
+  EXPECT_EQ(Line(w, 6), "Potential headerless zlib streams: 0");
+}
+
+TEST_F(ScanDriver, ReportFillsTheLogAndTheSummaryBoxes) {
+  TFakeWindow w;
+  w.edit1 = dir_ / "a.bin";
+  Button2Click(w);
+  EXPECT_EQ(w.log, (TLines{"Files scanned: 1", "Total input size: 0.00 MB", "Total output size: 0.02 MB",
+                           "Potential zlib streams with headers: 1", "Potential zlib streams: 1",
+                           "Zlib streams with windowsize 15: 1", "Zlib streams with FLEVEL 2: 1"}));
+  EXPECT_EQ(w.edit2, "1");
+  EXPECT_EQ(w.edit3, "0.00 MB");
+  EXPECT_EQ(w.edit4, "0.02 MB");
+}
+
+TEST(CombinedError, ListsAtMostTenMembers) {
+  auto missing = [](int n) {
+    return std::make_exception_ptr(TQuarnError("File \"f" + std::to_string(n) + "\" does not exists."));
+  };
+  std::vector<std::exception_ptr> errors;
+  for (int n = 0; n < 12; ++n) errors.push_back(missing(n));
+
+  EXPECT_EQ(CombinedErrorText({errors[0]}),
+            "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"f0\" does not exists.");
+  EXPECT_EQ(CombinedErrorText({errors[0], errors[1]}),
+            "One or more errors occurred\n2 exception(s):\n#0 Exception: File \"f0\" does not exists.\n"
+            "#1 Exception: File \"f1\" does not exists.");
+  std::string twelve = "One or more errors occurred\n12 exception(s):";
+  for (int n = 0; n < 10; ++n) {
+    twelve += "\n#" + std::to_string(n) + " Exception: File \"f" + std::to_string(n) + "\" does not exists.";
+  }
+  twelve += "\n...";
+  EXPECT_EQ(CombinedErrorText(errors), twelve);
+}
+
+TEST(ParallelLoop, AfterAFailureNoNewIterationStartsAndAllRunningOnesEnd) {
+  std::atomic<int> started{0}, running{0}, maxRunning{0};
+  try {
+    RunParallelLoop(1000, 3, [&](int32_t) {
+      ++started;
+      const int now = ++running;
+      int seen = maxRunning.load();
+      while (now > seen && !maxRunning.compare_exchange_weak(seen, now)) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      --running;
+      throw TQuarnError("boom");
+    });
+    FAIL() << "expected the combined error";
+  } catch (const TAggregateError& e) {
+    EXPECT_EQ(e.Members().size(), static_cast<std::size_t>(started.load()));
+  }
+  EXPECT_LE(started.load(), 3);
+  EXPECT_LE(maxRunning.load(), 3);
+  EXPECT_EQ(running.load(), 0);
+}
+
+TEST(ParallelLoop, RunsEveryIterationOnce) {
+  std::vector<std::atomic<int>> seen(500);
+  RunParallelLoop(500, 4, [&](int32_t k) { ++seen[static_cast<std::size_t>(k)]; });
+  EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& n) { return n.load() == 1; }));
+  EXPECT_EQ(ScanConcurrency(0), 0);
+  EXPECT_EQ(ScanConcurrency(1), 1);
+}
+
+}  // namespace
+}  // namespace quarn

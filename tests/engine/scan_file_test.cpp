@@ -1,0 +1,84 @@
+// Per-file runs: the claim order through j, the size total, missing files,
+// and a file cut short during its scan.
+#include "engine/scan_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "engine/scan_driver.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+class ScanFileTest : public testing::Test {
+ protected:
+  void TearDown() override { FileList.clear(); }
+  test::TTempDir dir_;
+};
+
+TEST_F(ScanFileTest, EveryEntryOnceAndSizesAdded) {
+  FileList.clear();
+  int64_t total = 0;
+  for (int n = 0; n < 7; ++n) {
+    const std::string name = dir_ / ("f" + std::to_string(n));
+    test::WriteFile(name, test::TBytes(static_cast<std::size_t>(n * 50), 0));  // 0 .. 300 bytes
+    FileList.push_back(name);
+    total += n * 50;
+  }
+  TScanState state;
+  ScanFileList(state);
+  EXPECT_EQ(state.j.load(), 6);
+  EXPECT_EQ(state.i.load(), total);
+}
+
+TEST_F(ScanFileTest, MissingFileAddsNothing) {
+  test::WriteFile(dir_ / "there", test::TBytes(1000, 0));
+  FileList = {dir_ / "missing"};
+  TScanState state;
+  EXPECT_THROW(ScanFile(state, 0), TQuarnError);
+  EXPECT_EQ(state.i.load(), 0);
+  EXPECT_EQ(state.j.load(), 0);
+}
+
+// Truncates the file as soon as its first stream is found, while the scan
+// still has most of the file ahead of it.
+class TTruncateOnFirstStream : public TScanListener {
+ public:
+  explicit TTruncateOnFirstStream(std::string path) : path_(std::move(path)) {}
+  void StreamFound(int32_t, const TMappedFile&, const TFoundStream&) override {
+    std::call_once(once_, [&] { ASSERT_EQ(::truncate(path_.c_str(), 0), 0); });
+  }
+
+ private:
+  std::string path_;
+  std::once_flag once_;
+};
+
+TEST_F(ScanFileTest, FileCutShortDuringItsScanFailsWithItsName) {
+  const std::string path = dir_ / "shrinks.bin";
+  test::TLayout layout;
+  layout.Zeros(100);
+  layout.Append(test::Zlib(test::MakeText(20000)));
+  layout.Append(test::MakeNoise(4 << 20, 3));
+  test::WriteFile(path, layout.Bytes());
+  test::WriteFile(dir_ / "fine.bin", test::TBytes(5000, 0));
+  FileList = {path, dir_ / "fine.bin"};
+  TScanState state;
+  state.Options.Headerless = true;
+  TTruncateOnFirstStream listener(path);
+  try {
+    ScanFileList(state, &listener);
+    FAIL() << "expected the combined error";
+  } catch (const TAggregateError& e) {
+    EXPECT_EQ(std::string(e.what()), "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" +
+                                         path + "\" changed while it was being scanned.");
+  }
+}
+
+}  // namespace
+}  // namespace quarn

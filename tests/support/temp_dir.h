@@ -1,0 +1,79 @@
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the test ends; and small file helpers.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarn::test {
+
+class TTempDir {
+ public:
+  TTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarn-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    // Give back permissions a test took away, so that everything can go.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0755);
+    }
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// Runs `body` in a child process that has dropped root for the user
+// "nobody", and returns what it returned; nullopt when that is not possible
+// (not root to begin with is fine: then the body runs as this user).
+inline std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return std::nullopt;
+  const pid_t child = ::fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    ::close(fds[0]);
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    const std::string result = body();
+    if (::write(fds[1], result.data(), result.size()) < 0) ::_exit(4);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string result;
+  char chunk[512];
+  ssize_t got;
+  while ((got = ::read(fds[0], chunk, sizeof chunk)) > 0) result.append(chunk, static_cast<std::size_t>(got));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return result;
+}
+
+}  // namespace quarn::test
