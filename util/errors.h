@@ -23,4 +23,13 @@ class TPathError : public TQuarnError {
   const char* KindName() const noexcept override { return "EPathError"; }
 };
 
+// An error's text as the program shows it to a person: a full stop is
+// appended when the text is not empty and its last character comes after
+// the full stop in code order (a letter, a digit, a colon, a slash, a
+// closing bracket), but not after ".", ",", "-", ")", "!" or a blank.
+inline std::string WithClosingFullStop(std::string text) {
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+  return text;
+}
+
 }  // namespace quarn

@@ -1,0 +1,27 @@
+#include "cli/output.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "util/errors.h"
+#include "util/platform/file_system.h"
+
+namespace quarn::cli {
+namespace {
+
+[[noreturn]] void Fail() {
+  if (errno == EPIPE) throw TOutputClosed{};
+  throw TQuarnError("Cannot write the output: " + platform::SystemErrorText(errno));
+}
+
+}  // namespace
+
+void WriteOut(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) Fail();
+}
+
+void FlushOut() {
+  if (std::fflush(stdout) != 0) Fail();
+}
+
+}  // namespace quarn::cli

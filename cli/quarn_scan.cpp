@@ -1,0 +1,34 @@
+// quarn-scan: the command-line scanner. Parses, runs, reports; exit status
+// 0 on success, 1 when the scan failed, 2 for bad usage.
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cli/command_line.h"
+#include "cli/output.h"
+#include "cli/scan_command.h"
+#include "inflate/engine_binding.h"
+#include "util/errors.h"
+
+int main(int argc, char** argv) {
+  using namespace quarn;
+  // A closed stdout shows up as EPIPE on the write, not as a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const std::string version = std::string("quarn-scan 1.0.0.0\nengine: zlib ") + ServingEngineVersion();
+  const cli::TParseResult parsed = cli::ParseCommandLine(argc, argv, version);
+  if (parsed.Outcome == cli::TParseOutcome::Exit) {
+    std::fputs(parsed.Output.c_str(), parsed.ExitStatus == 0 ? stdout : stderr);
+    return parsed.ExitStatus;
+  }
+  try {
+    cli::RunScanCommand(parsed.Options);
+    return 0;
+  } catch (const cli::TOutputClosed&) {
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", WithClosingFullStop(e.what()).c_str());
+    return 1;
+  }
+}

@@ -1,0 +1,162 @@
+// quarn-scan end to end: the report matches the window's, the JSON keys,
+// the stream rows, and the exit statuses.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "engine/scan_driver.h"
+#include "tests/engine/fake_window.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+using TLines = std::vector<std::string>;
+
+TLines SplitLines(const std::string& text) {
+  TLines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+test::TProgramResult Scan(const std::vector<std::string>& args, bool closeStdout = false) {
+  return test::RunProgram(QUARN_SCAN_PATH, args, closeStdout);
+}
+
+class QuarnScan : public testing::Test {
+ protected:
+  void SetUp() override {
+    text_ = test::MakeText(40000, 2);
+    zlib_ = test::Zlib(text_, 9, 12);
+    raw_ = test::Raw(text_);
+    test::TLayout mixed;
+    mixed.Zeros(50);
+    zlibAt_ = static_cast<int64_t>(mixed.Append(zlib_)) + 2;
+    mixed.Zeros(50);
+    rawAt_ = static_cast<int64_t>(mixed.Append(raw_));
+    mixed.Zeros(80);
+    test::WriteFile(dir_ / "mixed.bin", mixed.Bytes());
+    std::filesystem::create_directory(dir_ / "sub");
+    test::WriteFile(dir_ / "sub/noise.bin", test::MakeNoise(300000, 5));
+    test::WriteFile(dir_ / "sub/cut.bin",
+                    test::TBytes(zlib_.begin(), zlib_.begin() + static_cast<long>(zlib_.size() / 2)));
+  }
+  void TearDown() override { FileList.clear(); }
+
+  test::TTempDir dir_;
+  test::TBytes text_, zlib_, raw_;
+  int64_t zlibAt_ = 0, rawAt_ = 0;
+};
+
+// The same scan through the window's driver and through the command line.
+TEST_F(QuarnScan, ReportLinesAreTheWindowsInEveryOptionCombination) {
+  for (bool headerless : {false, true}) {
+    for (bool accept : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " accept=" << accept);
+      test::TFakeWindow window;
+      window.Drop({dir_.Path()});
+      window.scanWholeDirectory = true;
+      window.recursive = true;
+      window.headerless = headerless;
+      window.acceptIncomplete = accept;
+      Button2Click(window);
+
+      std::vector<std::string> args = {"--recursive", dir_.Path()};
+      if (headerless) args.push_back("--headerless");
+      if (accept) args.push_back("--accept-incomplete");
+      const test::TProgramResult r = Scan(args);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(SplitLines(r.out), window.log);
+    }
+  }
+}
+
+TEST_F(QuarnScan, JsonHasEveryKey) {
+  const test::TProgramResult r = Scan({"--json", "--headerless", dir_ / "mixed.bin"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["files_scanned"], 1);
+  EXPECT_EQ(j["input_bytes"], std::filesystem::file_size(dir_ / "mixed.bin"));
+  EXPECT_EQ(j["header_streams"], 1);
+  EXPECT_EQ(j["headerless_streams"], 1);
+  EXPECT_EQ(j["streams"], 2);
+  EXPECT_EQ(j["compressed_bytes"], zlib_.size() - 6 + raw_.size());
+  EXPECT_EQ(j["inflated_bytes"], 2 * text_.size());
+  EXPECT_EQ(j["output_bytes"], j["input_bytes"].get<int64_t>() - j["compressed_bytes"].get<int64_t>() +
+                                   j["inflated_bytes"].get<int64_t>());
+  for (int k = 9; k <= 15; ++k) EXPECT_EQ(j["window_bits"][std::to_string(k)], k == 12 ? 1 : 0) << k;
+  for (int f = 0; f <= 3; ++f) EXPECT_EQ(j["flevel"][std::to_string(f)], f == 3 ? 1 : 0) << f;
+  EXPECT_FALSE(j.contains("streams_found"));
+
+  const nlohmann::json listed = nlohmann::json::parse(Scan({"--json", "--list", "--headerless", dir_ / "mixed.bin"}).out);
+  ASSERT_EQ(listed["streams_found"].size(), 2u);
+  EXPECT_EQ(listed["streams_found"][0]["offset"], zlibAt_);
+  EXPECT_EQ(listed["streams_found"][0]["kind"], "zlib");
+  EXPECT_EQ(listed["streams_found"][1]["kind"], "raw");
+  EXPECT_TRUE(listed["streams_found"][1]["window_bits"].is_null());
+}
+
+TEST_F(QuarnScan, ListRowsComeBeforeTheReport) {
+  const test::TProgramResult r = Scan({"--list", "--headerless", "--accept-incomplete", dir_ / "mixed.bin"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const TLines lines = SplitLines(r.out);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes");
+  EXPECT_EQ(lines[1], dir_ / "mixed.bin" + "\t" + std::to_string(zlibAt_) + "\tzlib\t12\t3\t" +
+                          std::to_string(zlib_.size() - 6) + "\t" + std::to_string(text_.size()));
+  EXPECT_EQ(lines[2], dir_ / "mixed.bin" + "\t" + std::to_string(rawAt_) + "\traw\t-\t-\t" +
+                          std::to_string(raw_.size()) + "\t" + std::to_string(text_.size()));
+  EXPECT_EQ(lines[3], "Files scanned: 1");
+}
+
+TEST_F(QuarnScan, ExitStatuses) {
+  struct TCase {
+    std::vector<std::string> args;
+    int status;
+    std::string errStart;
+  };
+  const std::string missing = dir_ / "missing.bin";
+  const TCase cases[] = {
+      {{}, 2, "quarn-scan: "},
+      {{"--no-such-option", "x"}, 2, "quarn-scan: "},
+      {{"--help"}, 0, ""},
+      {{"--version"}, 0, ""},
+      {{missing}, 1,
+       "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" + missing + "\" does not exists.\n"},
+      {{dir_ / "mixed.bin"}, 0, ""},
+  };
+  for (const TCase& c : cases) {
+    const test::TProgramResult r = Scan(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
+    if (c.errStart.size() > 12) {
+      EXPECT_EQ(r.out, "");
+    }
+  }
+  EXPECT_NE(Scan({"--version"}).out.find("quarn-scan 1.0.0.0"), std::string::npos);
+  EXPECT_NE(Scan({"--help"}).out.find("--headerless"), std::string::npos);
+}
+
+TEST_F(QuarnScan, ClosedStdoutEndsQuietly) {
+  const test::TProgramResult r = Scan({"--list", "--headerless", "--recursive", dir_.Path()}, true);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(QuarnScan, NamesThatAreNotUtf8AreScanned) {
+  const std::string odd = dir_ / "odd-\xff\xfe.bin";
+  test::WriteFile(odd, test::Zlib(text_));
+  const test::TProgramResult r = Scan({"--list", "--json", odd});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["header_streams"], 1);
+  EXPECT_NE(j["streams_found"][0]["file"].get<std::string>().find("odd-"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarn

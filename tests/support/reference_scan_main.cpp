@@ -1,0 +1,60 @@
+// quarn-reference-scan [--headerless] [--accept-incomplete] FILE...
+// The plain reference scan over whole files, one after another, printing
+// the same report lines as quarn-scan. It is the control for quarn-scan on
+// real files and the baseline of the benchmarks.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/scan_report.h"
+#include "tests/support/reference_scan.h"
+
+int main(int argc, char** argv) {
+  bool headerless = false, accept = false;
+  std::vector<std::string> files;
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--headerless") == 0) {
+      headerless = true;
+    } else if (std::strcmp(argv[k], "--accept-incomplete") == 0) {
+      accept = true;
+    } else {
+      files.emplace_back(argv[k]);
+    }
+  }
+  quarn::TScanState state;
+  for (const std::string& name : files) {
+    const int fd = ::open(name.c_str(), O_RDONLY);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      std::fprintf(stderr, "cannot open %s\n", name.c_str());
+      return 1;
+    }
+    const int64_t size = S_ISREG(st.st_mode) ? st.st_size : 0;
+    const uint8_t* data = nullptr;
+    if (size > 0) {
+      void* view = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
+      if (view == MAP_FAILED) return 1;
+      data = static_cast<const uint8_t*>(view);
+    }
+    const quarn::test::TReferenceResult r = quarn::test::ReferenceScan(data, size, headerless, accept);
+    state.i += size;
+    state.zin += r.zin;
+    state.zout += r.zout;
+    state.hless += r.hless;
+    state.Z += r.Z;
+    for (std::size_t f = 0; f < 4; ++f) state.l[f] += r.l[f];
+    for (int k = 9; k <= 15; ++k) state.w[k] += r.w[k];
+    if (data != nullptr) ::munmap(const_cast<uint8_t*>(data), static_cast<size_t>(size));
+    ::close(fd);
+  }
+  for (const std::string& line : quarn::BuildScanReport(state, headerless, static_cast<int64_t>(files.size())).Lines) {
+    std::printf("%s\n", line.c_str());
+  }
+  return 0;
+}
