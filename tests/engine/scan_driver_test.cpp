@@ -33,10 +33,11 @@ class ScanDriver : public testing::Test {
   void TearDown() override { FileList.clear(); }
 
   void Write(const std::string& name) {
-    test::TBytes bytes(100, 0);
-    bytes.insert(bytes.end(), stream_.begin(), stream_.end());
-    bytes.resize(bytes.size() + 100, 0);
-    test::WriteFile(dir_ / name, bytes);
+    test::TLayout layout;
+    layout.Zeros(100);
+    layout.Append(stream_);
+    layout.Zeros(100);
+    test::WriteFile(dir_ / name, layout.Bytes());
   }
   static std::string Line(const TFakeWindow& w, std::size_t n) { return n < w.log.size() ? w.log[n] : "<none>"; }
 
