@@ -15,6 +15,13 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
   app.add_flag("--recursive", o.Recursive, "List the subdirectories of a directory too");
   app.add_flag("--json", o.Json, "Write the totals as one JSON object");
   app.add_flag("--list", o.List, "List every stream found before the totals");
+  CLI::Option* extract = app.add_option("--extract", o.ExtractDirectory,
+                                        "Write every stream found, inflated, to its own file in DIR")
+                             ->type_name("DIR");
+  app.add_option("--min-size", o.MinSizeBytes, "Extract only streams that inflate to at least N bytes")
+      ->type_name("N")
+      ->needs(extract);
+  app.add_flag("--force", o.Force, "Replace files that already exist in DIR")->needs(extract);
   app.set_version_flag("--version", versionText);
   app.add_option("PATH", o.Paths, "Files and directories to scan")->required();
 
@@ -30,7 +37,8 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
     result.Outcome = TParseOutcome::Exit;
     result.ExitStatus = 2;
     result.Output = std::string("quarn-scan: ") + e.what() + "\n" +
-                    "Usage: quarn-scan [--headerless] [--accept-incomplete] [--recursive] [--json] [--list] PATH...\n"
+                    "Usage: quarn-scan [--headerless] [--accept-incomplete] [--recursive] [--json] [--list]\n"
+                    "                  [--extract DIR [--min-size N] [--force]] PATH...\n"
                     "Run 'quarn-scan --help' for more.\n";
   }
   return result;

@@ -1,6 +1,7 @@
 // The options of quarn-scan, as parsed from its command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ struct TCommandLine {
   bool Recursive = false;
   bool Json = false;
   bool List = false;
+  std::string ExtractDirectory;  // empty: no extraction
+  uint64_t MinSizeBytes = 0;
+  bool Force = false;
   std::vector<std::string> Paths;
 };
 

@@ -3,11 +3,13 @@
 #include "cli/scan_command.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "cli/output.h"
 #include "cli/progress_line.h"
+#include "cli/stream_extractor.h"
 #include "engine/directory_listing.h"
 #include "engine/scan_driver.h"
 #include "engine/scan_report.h"
@@ -121,11 +123,21 @@ void RunScanCommand(const TCommandLine& options) {
   int64_t totalBytes = 0;
   for (const std::string& name : FileList) totalBytes += GetFileSize64(name);
   TProgressLine progress(static_cast<int64_t>(FileList.size()), totalBytes);
-  TCollector collector(options.List, progress);
+  const bool extract = !options.ExtractDirectory.empty();
+  TCollector collector(options.List || extract, progress);
   ScanFileList(state, &collector);
   progress.Stop();
 
   const std::vector<TListedStream> streams = collector.TakeSorted();
+  TExtractSummary extracted;
+  if (extract) {
+    std::vector<TStreamToExtract> toExtract;
+    toExtract.reserve(streams.size());
+    for (const TListedStream& item : streams) {
+      toExtract.push_back({FileList[static_cast<std::size_t>(item.FileIndex)], item.Stream});
+    }
+    extracted = ExtractStreams(toExtract, {options.ExtractDirectory, options.MinSizeBytes, options.Force});
+  }
   if (options.Json) {
     const nlohmann::ordered_json j = JsonReport(state, options.List ? &streams : nullptr);
     // Names that are not UTF-8 are written with replacement characters.
@@ -136,6 +148,10 @@ void RunScanCommand(const TCommandLine& options) {
     for (const std::string& line : report.Lines) WriteOut(line + "\n");
   }
   FlushOut();
+  if (extract) {
+    std::fprintf(stderr, "Wrote %lld streams, %lld bytes, to %s\n", static_cast<long long>(extracted.StreamsWritten),
+                 static_cast<long long>(extracted.BytesWritten), options.ExtractDirectory.c_str());
+  }
 }
 
 }  // namespace quarn::cli

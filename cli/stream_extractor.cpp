@@ -1,0 +1,199 @@
+// Stream extraction. Memory stays bounded: a stream is inflated in 64 KiB
+// pieces, each written before the next is made, and exactly the bytes that
+// the scan's trial produced are written (for a stream cut short, what came
+// out before the cut or the bad data).
+#include "cli/stream_extractor.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "inflate/engine_binding.h"
+#include "util/errors.h"
+#include "util/mapped_file.h"
+#include "util/platform/file_system.h"
+
+namespace quarn::cli {
+namespace {
+
+[[noreturn]] void FailOn(const std::string& path, const std::string& what, int errorNumber) {
+  throw TQuarnError("Cannot " + what + " \"" + path + "\": " + platform::SystemErrorText(errorNumber));
+}
+
+std::string Hex(int64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string BaseName(const std::string& path) {
+  std::string name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// A file descriptor under a temporary name in the target directory; removed
+// again unless Commit() renamed it into place.
+class TTemporaryFile {
+ public:
+  explicit TTemporaryFile(const std::string& directory) {
+    path_ = directory + "/.quarn-extract-XXXXXX";
+    fd_ = ::mkstemp(path_.data());
+    if (fd_ < 0) FailOn(directory, "write into", errno);
+    ::fchmod(fd_, 0644);
+  }
+  ~TTemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlink(path_.c_str());
+  }
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+  void Write(const uint8_t* data, std::size_t bytes, const std::string& finalPath) {
+    while (bytes > 0) {
+      const ssize_t done = ::write(fd_, data, bytes);
+      if (done < 0) {
+        if (errno == EINTR) continue;
+        FailOn(finalPath, "write", errno);
+      }
+      data += done;
+      bytes -= static_cast<std::size_t>(done);
+    }
+  }
+
+  void Commit(const std::string& finalPath, bool replace) {
+    if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+      fd_ = -1;
+      FailOn(finalPath, "write", errno);
+    }
+    fd_ = -1;
+    const int flags = replace ? 0 : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath.c_str(), static_cast<unsigned>(flags)) != 0) {
+      if (errno == EEXIST) throw TQuarnError("File \"" + finalPath + "\" already exists; use --force to replace it.");
+      FailOn(finalPath, "write", errno);
+    }
+    committed_ = true;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+class TRawInflater {
+ public:
+  TRawInflater() { InflateInit2(&record_, -15); }
+  ~TRawInflater() { InflateEnd(&record_); }
+  TRawInflater(const TRawInflater&) = delete;
+  TRawInflater& operator=(const TRawInflater&) = delete;
+  z_stream* Get() { return &record_; }
+
+ private:
+  z_stream record_{};
+};
+
+// Inflates `stream` from the mapped source into `out`, writing exactly the
+// bytes that the scan counted for it.
+void WriteStream(const TMappedFile& source, const TFoundStream& stream, TTemporaryFile& out,
+                 const std::string& finalPath) {
+  TRawInflater inflater;
+  z_stream* record = inflater.Get();
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  const int64_t start = stream.OffsetBytes;
+  uint64_t notOffered = static_cast<uint64_t>(source.Size() - start);
+  record->next_in = const_cast<Bytef*>(source.Memory() + start);
+  record->avail_in = 0;
+  uint64_t remaining = stream.OutBytes;
+  while (remaining > 0) {
+    if (record->avail_in == 0 && notOffered > 0) {
+      const uint64_t piece = std::min<uint64_t>(notOffered, UINT32_MAX);
+      record->avail_in = static_cast<uInt>(piece);
+      notOffered -= piece;
+    }
+    record->next_out = buffer.data();
+    record->avail_out = static_cast<uInt>(std::min<uint64_t>(remaining, buffer.size()));
+    const int code = Inflate(record, Z_SYNC_FLUSH);
+    const std::size_t produced = static_cast<std::size_t>(record->next_out - buffer.data());
+    out.Write(buffer.data(), produced, finalPath);
+    remaining -= produced;
+    if (remaining > 0 && code != Z_OK) break;  // ended or failed before the counted output
+  }
+  if (remaining > 0 || source.ChangedWhileMapped()) {
+    throw TQuarnError("File \"" + source.FileName() + "\" changed while it was being scanned.");
+  }
+}
+
+struct TPlanned {
+  const TStreamToExtract* Item;
+  std::string Path;
+};
+
+}  // namespace
+
+std::string ExtractedFileName(const std::string& sourcePath, int64_t offsetBytes, bool hasHeader) {
+  std::string name = BaseName(sourcePath);
+  for (char& c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E || c == '/' || c == '\\') c = '_';
+  }
+  if (name.empty() || name.front() == '.') name.insert(name.begin(), '_');
+  if (name.size() > 200) name.resize(200);  // leaves room for the suffixes within NAME_MAX
+  return name + "@" + Hex(offsetBytes) + (hasHeader ? ".zlib" : ".raw");
+}
+
+TExtractSummary ExtractStreams(const std::vector<TStreamToExtract>& streams, const TExtractOptions& options) {
+  const std::string& dir = options.Directory;
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) FailOn(dir, "create the directory", error.value());
+  if (platform::StatusOf(dir).Kind != platform::TFileKind::Directory) {
+    throw TQuarnError("Cannot write into \"" + dir + "\": Not a directory");
+  }
+
+  // Sources that share a file name get "~2", "~3", ... in list order, so
+  // every stream's name is unique and stable from run to run.
+  std::map<std::string, std::map<std::string, int>> sourcesByName;
+  std::vector<TPlanned> plan;
+  for (const TStreamToExtract& item : streams) {
+    if (item.Stream.OutBytes < options.MinSizeBytes) continue;
+    auto& sources = sourcesByName[BaseName(item.SourcePath)];
+    const int number = sources.emplace(item.SourcePath, static_cast<int>(sources.size()) + 1).first->second;
+    std::string name = ExtractedFileName(item.SourcePath, item.Stream.OffsetBytes, item.Stream.HasHeader);
+    if (number > 1) name.insert(name.rfind('@'), "~" + std::to_string(number));
+    plan.push_back({&item, dir + "/" + name});
+  }
+  if (!options.Force) {
+    for (const TPlanned& p : plan) {
+      if (std::filesystem::symlink_status(p.Path, error).type() != std::filesystem::file_type::not_found) {
+        throw TQuarnError("File \"" + p.Path + "\" already exists; use --force to replace it.");
+      }
+    }
+  }
+
+  TExtractSummary summary;
+  std::unique_ptr<TMappedFile> source;
+  for (const TPlanned& p : plan) {
+    if (!source || source->FileName() != p.Item->SourcePath) {
+      source.reset();
+      source = std::make_unique<TMappedFile>(p.Item->SourcePath);
+    }
+    TTemporaryFile out(dir);
+    WriteStream(*source, p.Item->Stream, out, p.Path);
+    out.Commit(p.Path, options.Force);
+    ++summary.StreamsWritten;
+    summary.BytesWritten += static_cast<int64_t>(p.Item->Stream.OutBytes);
+  }
+  return summary;
+}
+
+}  // namespace quarn::cli
