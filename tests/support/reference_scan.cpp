@@ -10,13 +10,18 @@ namespace quarn::test {
 
 TReferenceResult ReferenceScan(const uint8_t* data, int64_t size, bool headerless,
                                bool acceptIncomplete) {
+  return ReferenceScanRange(data, size, 0, size - 63, headerless, acceptIncomplete);
+}
+
+TReferenceResult ReferenceScanRange(const uint8_t* data, int64_t size, int64_t from, int64_t to,
+                                    bool headerless, bool acceptIncomplete) {
   TReferenceResult r;
   z_stream s{};
   inflateInit2(&s, -15);
   std::vector<unsigned char> out(65536);
 
-  int64_t pos = 0;
-  while (pos < size - 63) {
+  int64_t pos = from;
+  while (pos < to && pos < size - 63) {
     bool isHeader = false;
     if (pos >= 2) {
       const int cmf = data[pos - 2];
@@ -76,6 +81,7 @@ TReferenceResult ReferenceScan(const uint8_t* data, int64_t size, bool headerles
     pos = pos + static_cast<int64_t>(s.total_in);
   }
   inflateEnd(&s);
+  r.endPosition = pos;
   return r;
 }
 

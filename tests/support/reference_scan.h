@@ -23,9 +23,15 @@ struct TReferenceResult {
   int64_t l[4] = {0, 0, 0, 0};
   int64_t w[16] = {};  // indices 9..15 used
   std::vector<TReferenceStream> streams;
+  int64_t endPosition = 0;  // where the scan would go on
 };
 
 TReferenceResult ReferenceScan(const uint8_t* data, int64_t size, bool headerless,
                                bool acceptIncomplete);
+
+// The same loop over the positions [from, to) only (trials still read to
+// the end of the block).
+TReferenceResult ReferenceScanRange(const uint8_t* data, int64_t size, int64_t from, int64_t to,
+                                    bool headerless, bool acceptIncomplete);
 
 }  // namespace quarn::test
