@@ -16,7 +16,7 @@
 #include <memory>
 #include <set>
 
-#include "inflate/engine_binding.h"
+#include "inflate/inflate_record.h"
 #include "util/errors.h"
 #include "util/mapped_file.h"
 #include "util/platform/file_system.h"
@@ -90,23 +90,11 @@ class TTemporaryFile {
   bool committed_ = false;
 };
 
-class TRawInflater {
- public:
-  TRawInflater() { InflateInit2(&record_, -15); }
-  ~TRawInflater() { InflateEnd(&record_); }
-  TRawInflater(const TRawInflater&) = delete;
-  TRawInflater& operator=(const TRawInflater&) = delete;
-  z_stream* Get() { return &record_; }
-
- private:
-  z_stream record_{};
-};
-
 // Inflates `stream` from the mapped source into `out`, writing exactly the
 // bytes that the scan counted for it.
 void WriteStream(const TMappedFile& source, const TFoundStream& stream, TTemporaryFile& out,
                  const std::string& finalPath) {
-  TRawInflater inflater;
+  TInflateRecord inflater;
   z_stream* record = inflater.Get();
   std::vector<uint8_t> buffer(kInflateBufferBytes);
   const int64_t start = stream.OffsetBytes;

@@ -47,37 +47,106 @@ std::string CombinedErrorText(const std::vector<std::exception_ptr>& errors) {
   return text;
 }
 
+void TWorkQueue::Post(std::function<void()> task) {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    tasks_.push_back(std::move(task));
+    ++version_;
+  }
+  changed_.notify_all();
+}
+
+bool TWorkQueue::RunOne() {
+  std::function<void()> task;
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (tasks_.empty()) return false;
+    task = std::move(tasks_.front());
+    tasks_.pop_front();
+  }
+  task();
+  return true;
+}
+
+void TWorkQueue::Wait(const std::function<bool()>& done) {
+  std::unique_lock<std::mutex> hold(lock_);
+  const uint64_t seen = version_;
+  changed_.wait(hold, [&] { return version_ != seen || !tasks_.empty() || done(); });
+}
+
+void TWorkQueue::Notify() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    ++version_;
+  }
+  changed_.notify_all();
+}
+
 int ScanConcurrency(int32_t count) {
   const int64_t limit = 2 * static_cast<int64_t>(platform::ProcessorCount());
   return static_cast<int>(std::clamp<int64_t>(count, 0, limit));
 }
 
-void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(int32_t)>& body) {
+int ScanThreads() { return 2 * platform::ProcessorCount(); }
+
+void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(int32_t)>& body,
+                     TWorkQueue* helpers, int helperThreads) {
   if (count <= 0) return;
   std::atomic<int32_t> next{0};
+  std::atomic<int32_t> running{0};  // iterations started and not yet ended
   std::atomic<bool> failed{false};
   std::mutex errorsLock;
   std::vector<std::exception_ptr> errors;
+  const int iterationSlots = std::clamp(maxConcurrent, 1, static_cast<int>(std::min<int64_t>(count, 1 << 16)));
 
-  auto work = [&] {
-    while (!failed.load()) {
-      const int32_t iteration = next.fetch_add(1);
-      if (iteration >= count) return;
-      try {
-        body(iteration);
-      } catch (...) {
-        const std::lock_guard<std::mutex> hold(errorsLock);
-        errors.push_back(std::current_exception());
-        failed.store(true);
+  // Claims the next iteration unless the loop failed or all have started.
+  auto claim = [&]() -> int32_t {
+    if (failed.load()) return -1;
+    const int32_t iteration = next.fetch_add(1);
+    return iteration < count ? iteration : -1;
+  };
+  auto runIteration = [&](int32_t iteration) {
+    try {
+      body(iteration);
+    } catch (...) {
+      const std::lock_guard<std::mutex> hold(errorsLock);
+      errors.push_back(std::current_exception());
+      failed.store(true);
+    }
+  };
+  auto iterationWorker = [&] {
+    for (int32_t iteration = claim(); iteration >= 0; iteration = claim()) runIteration(iteration);
+  };
+  // A worker that runs iterations while there are any, then helps with
+  // posted work until no iteration can post more.
+  auto helpingWorker = [&] {
+    for (;;) {
+      ++running;
+      const int32_t iteration = claim();
+      if (iteration >= 0) {
+        runIteration(iteration);
+        --running;
+        helpers->Notify();
+        continue;
       }
+      --running;
+      helpers->Notify();
+      if (helpers->RunOne()) continue;
+      if (running.load() == 0) return;
+      helpers->Wait([&] { return running.load() == 0; });
     }
   };
 
-  const int workers = std::clamp(maxConcurrent, 1, static_cast<int>(std::min<int64_t>(count, 1 << 16)));
   {
     std::vector<std::jthread> pool;
-    pool.reserve(static_cast<std::size_t>(workers));
-    for (int k = 0; k < workers; ++k) pool.emplace_back(work);
+    if (helpers == nullptr) {
+      for (int k = 0; k < iterationSlots; ++k) pool.emplace_back(iterationWorker);
+    } else {
+      // Every thread claims iterations through the one counter, so no more
+      // than min(threads, count) iterations ever run at once.
+      const int threads = std::max(std::min(helperThreads, 1 << 16), iterationSlots);
+      for (int k = 0; k < threads; ++k) pool.emplace_back(helpingWorker);
+    }
   }  // joins every worker
   if (!errors.empty()) {
     std::string text = CombinedErrorText(errors);

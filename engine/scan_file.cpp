@@ -5,24 +5,11 @@
 #include <memory>
 
 #include "engine/scan_driver.h"
-#include "inflate/engine_binding.h"
+#include "inflate/inflate_record.h"
 #include "util/errors.h"
 
 namespace quarn {
 namespace {
-
-// Ends the inflate record on every path out of the run.
-class TInflateRecord {
- public:
-  TInflateRecord() { InflateInit2(&record_, -15); }
-  ~TInflateRecord() { InflateEnd(&record_); }
-  TInflateRecord(const TInflateRecord&) = delete;
-  TInflateRecord& operator=(const TInflateRecord&) = delete;
-  z_stream* Get() { return &record_; }
-
- private:
-  z_stream record_{};  // zero-filled: zlib's default allocation
-};
 
 // Passes the detector's streams on with the file they were found in.
 class TFileSink final : public TStreamSink {
