@@ -8,15 +8,23 @@
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/scan_command.h"
-#include "inflate/engine_binding.h"
+#include "inflate/engine_library.h"
 #include "util/errors.h"
 
 int main(int argc, char** argv) {
   using namespace quarn;
+  // The inflate engine is settled before anything else; a zlib beside the
+  // program that lacks a name stops start-up.
+  try {
+    ProbeEngineLibrary();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
   // A closed stdout shows up as EPIPE on the write, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
 
-  const std::string version = std::string("quarn-scan 1.0.0.0\nengine: zlib ") + ServingEngineVersion();
+  const std::string version = "quarn-scan 1.0.0.0\nengine: " + DescribeServingEngine();
   const cli::TParseResult parsed = cli::ParseCommandLine(argc, argv, version);
   if (parsed.Outcome == cli::TParseOutcome::Exit) {
     std::fputs(parsed.Output.c_str(), parsed.ExitStatus == 0 ? stdout : stderr);
