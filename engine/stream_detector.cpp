@@ -99,19 +99,19 @@ TTrialResult TryCandidate(const uint8_t* memory, int64_t size, int64_t pos, bool
   return result;
 }
 
-}  // namespace
-
-namespace detail {
-
-void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
-                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
-                             uint64_t maxOfferBytes) {
-  const bool headerless = state.Options.Headerless;
-  const bool acceptIncomplete = state.Options.AcceptIncomplete;
+// The position loop over [from, to); every accepted stream goes to
+// `onStream`. Returns the position where the scan would go on.
+template <typename TOnStream>
+int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                      const TScanOptions& options, z_stream* record, uint8_t* buffer,
+                      uint64_t maxOfferBytes, TOnStream&& onStream) {
+  const bool headerless = options.Headerless;
+  const bool acceptIncomplete = options.AcceptIncomplete;
   maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, std::numeric_limits<uInt>::max());
+  to = std::min(to, Size - 63);
 
-  int64_t pos = 0;
-  while (pos < Size - 63) {
+  int64_t pos = from;
+  while (pos < to) {
     const uint8_t first = Memory[pos];
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
     if (!header && !(headerless && IsDynamicBlockStart(first))) {
@@ -135,19 +135,46 @@ void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t S
     if (header) {
       stream.CINFO = static_cast<uint8_t>(Memory[pos - 2] >> 4);
       stream.FLEVEL = static_cast<uint8_t>(Memory[pos - 1] >> 6);
-      state.w[stream.CINFO + 8].fetch_add(1);
-      state.l[stream.FLEVEL].fetch_add(1);
-      state.Z.fetch_add(1);
-    } else {
-      state.hless.fetch_add(1);
     }
-    state.zin.fetch_add(static_cast<int64_t>(trial.InBytes));
-    state.zout.fetch_add(static_cast<int64_t>(trial.OutBytes));
-    if (sink != nullptr) sink->StreamFound(stream);
+    onStream(stream);
 
     // A trial that consumed nothing cannot be accepted, but never stand still.
     pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
   }
+  return std::max(pos, from);
+}
+
+}  // namespace
+
+void CountFoundStream(TScanState& state, const TFoundStream& stream) {
+  if (stream.HasHeader) {
+    state.w[stream.CINFO + 8].fetch_add(1);
+    state.l[stream.FLEVEL].fetch_add(1);
+    state.Z.fetch_add(1);
+  } else {
+    state.hless.fetch_add(1);
+  }
+  state.zin.fetch_add(static_cast<int64_t>(stream.InBytes));
+  state.zout.fetch_add(static_cast<int64_t>(stream.OutBytes));
+}
+
+namespace detail {
+
+void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
+                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
+                             uint64_t maxOfferBytes) {
+  ScanPositions(Memory, Size, 0, Size - 63, state.Options, record, buffer, maxOfferBytes,
+                [&](const TFoundStream& stream) {
+                  CountFoundStream(state, stream);
+                  if (sink != nullptr) sink->StreamFound(stream);
+                });
+}
+
+int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink) {
+  return ScanPositions(Memory, Size, from, to, options, record, buffer,
+                       std::numeric_limits<uInt>::max(),
+                       [&](const TFoundStream& stream) { sink.StreamFound(stream); });
 }
 
 }  // namespace detail

@@ -53,7 +53,19 @@ constexpr uint16_t Swap16(uint16_t value) {
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                uint8_t* buffer, TStreamSink* sink = nullptr);
 
+// Adds one accepted stream to the totals, as ScanBlock counts it: Z, one
+// `w` and one `l` entry for a header stream, else hless; then zin and zout.
+void CountFoundStream(TScanState& state, const TFoundStream& stream);
+
 namespace detail {
+// Scans only the positions [from, to) (trials still read up to the end of
+// the block) and hands each accepted stream to `sink` without counting it.
+// Returns the first position at or after `to` where the scan would go on:
+// `to` itself, or the end of a stream that runs past it. Lets a large
+// block be scanned in chunks by several threads.
+int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink);
+
 // ScanBlock with the rest of the file offered in pieces of at most
 // `maxOfferBytes` (ScanBlock uses the largest avail_in). Exists so that
 // tests can check piecewise offering on small inputs.
