@@ -42,8 +42,10 @@ void ScanFileList(TScanState& state, TScanListener* listener) {
     throw TQuarnError("Too many files to scan: " + std::to_string(entries));
   }
   const auto count = static_cast<int32_t>(entries);
-  RunParallelLoop(count, ScanConcurrency(count),
-                  [&](int32_t iteration) { ScanFile(state, iteration, listener); });
+  TWorkQueue helpers;
+  RunParallelLoop(
+      count, ScanConcurrency(count), [&](int32_t iteration) { ScanFile(state, iteration, listener, &helpers); },
+      &helpers, ScanThreads());
 }
 
 void Button2Click(TScanWindow& window) {

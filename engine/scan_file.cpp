@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "engine/chunked_scan.h"
 #include "engine/scan_driver.h"
 #include "inflate/inflate_record.h"
 #include "util/errors.h"
@@ -26,7 +27,7 @@ class TFileSink final : public TStreamSink {
 
 }  // namespace
 
-void ScanFile(TScanState& state, int32_t /*iteration*/, TScanListener* listener) {
+void ScanFile(TScanState& state, int32_t /*iteration*/, TScanListener* listener, TWorkQueue* helpers) {
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = FileList[static_cast<std::size_t>(fileIndex)];
@@ -34,11 +35,12 @@ void ScanFile(TScanState& state, int32_t /*iteration*/, TScanListener* listener)
   const TMappedFile file(fileName);
   {
     TInflateRecord record;
-    if (listener != nullptr) {
-      TFileSink sink(*listener, fileIndex, file);
-      ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), &sink);
+    std::unique_ptr<TFileSink> sink;
+    if (listener != nullptr) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
+    if (helpers != nullptr) {
+      ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get(), *helpers);
     } else {
-      ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get());
+      ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
     }
   }
   if (file.ChangedWhileMapped()) {

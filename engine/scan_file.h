@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/parallel_loop.h"
 #include "engine/scan_state.h"
 #include "engine/stream_detector.h"
 #include "util/mapped_file.h"
@@ -27,7 +28,9 @@ class TScanListener {
 // iteration number is not used), adds the file's size to `state.i` once it
 // is scanned, and raises TQuarnError when the file is missing, cannot be
 // read, or was cut short while it was scanned; a file that fails adds
-// nothing to `i`.
-void ScanFile(TScanState& state, int32_t iteration, TScanListener* listener = nullptr);
+// nothing to `i`. With `helpers`, a large file is cut into chunks that
+// idle workers of the loop scan with it; the result is the same.
+void ScanFile(TScanState& state, int32_t iteration, TScanListener* listener = nullptr,
+              TWorkQueue* helpers = nullptr);
 
 }  // namespace quarn

@@ -1,6 +1,7 @@
 // File-system services on POSIX: stat, opendir/readdir, getcwd, sysconf.
 #include <dirent.h>
 #include <limits.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,10 @@ std::string CurrentDirectory() {
 std::size_t MaxPathBytes() { return PATH_MAX; }
 
 int ProcessorCount() {
+  // The processors this process may run on (taskset, cgroups), not all online ones.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
   const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
   return count > 0 ? static_cast<int>(count) : 1;
 }

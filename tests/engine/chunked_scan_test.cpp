@@ -1,0 +1,153 @@
+// A block scanned in chunks by several threads gives exactly what one scan
+// of the whole block gives: totals and streams, in order.
+#include "engine/chunked_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/scan_driver.h"
+#include "inflate/inflate_record.h"
+#include "tests/support/reference_scan.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+using test::TBytes;
+
+struct TCollect : TStreamSink {
+  std::vector<TFoundStream> streams;
+  void StreamFound(const TFoundStream& s) override { streams.push_back(s); }
+};
+
+// Runs ScanBlockInChunks as a file run does: one iteration of a loop whose
+// other three threads only help.
+void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool headerless, bool accept) {
+  SCOPED_TRACE(testing::Message() << "chunk=" << chunkBytes << " headerless=" << headerless << " accept=" << accept);
+  TScanState state;
+  state.Options.Headerless = headerless;
+  state.Options.AcceptIncomplete = accept;
+  TCollect sink;
+  TWorkQueue helpers;
+  RunParallelLoop(
+      1, 1,
+      [&](int32_t) {
+        TInflateRecord record;
+        std::vector<uint8_t> buffer(kInflateBufferBytes);
+        ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
+                          &sink, helpers, chunkBytes);
+      },
+      &helpers, 4);
+
+  const test::TReferenceResult want =
+      test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, accept);
+  EXPECT_EQ(state.Z.load(), want.Z);
+  EXPECT_EQ(state.hless.load(), want.hless);
+  EXPECT_EQ(state.zin.load(), want.zin);
+  EXPECT_EQ(state.zout.load(), want.zout);
+  for (int k = 9; k <= 15; ++k) EXPECT_EQ(state.w[k].load(), want.w[k]);
+  for (std::size_t f = 0; f < 4; ++f) EXPECT_EQ(state.l[f].load(), want.l[f]);
+  ASSERT_EQ(sink.streams.size(), want.streams.size());
+  for (std::size_t n = 0; n < want.streams.size(); ++n) {
+    EXPECT_EQ(sink.streams[n].OffsetBytes, want.streams[n].offset);
+    EXPECT_EQ(sink.streams[n].InBytes, want.streams[n].in);
+  }
+}
+
+TBytes MixedBlock(uint32_t seed) {
+  std::mt19937 rng(seed);
+  test::TLayout layout;
+  for (int n = 0; n < 8; ++n) {
+    layout.Append(test::MakeNoise(rng() % 3000, static_cast<uint32_t>(rng())));
+    const TBytes text = test::MakeText(3000 + rng() % 30000, static_cast<uint32_t>(rng()));
+    switch (n % 4) {
+      case 0: layout.Append(test::Zlib(text, 9, 15)); break;
+      case 1: layout.Append(test::Raw(text)); break;
+      case 2: { const TBytes z = test::Zlib(text); layout.Append(TBytes(z.begin(), z.begin() + 700)); break; }
+      default: layout.Append(test::Zlib(text, 1, 9)); break;
+    }
+  }
+  layout.Zeros(64);
+  return layout.Bytes();
+}
+
+TEST(ChunkedScan, EqualsTheWholeBlockScanForAnyChunkSize) {
+  const TBytes block = MixedBlock(5);
+  for (int64_t chunkBytes : {int64_t{64}, int64_t{333}, int64_t{4096}, int64_t{50000}, int64_t{1} << 30}) {
+    for (bool headerless : {false, true}) {
+      for (bool accept : {false, true}) ExpectChunkedEqualsReference(block, chunkBytes, headerless, accept);
+    }
+  }
+}
+
+// A stored zlib stream whose payload ends with the start of a raw stream
+// that runs past it: the chunk that starts inside the stored stream
+// accepts the raw one, and the stitch must undo that.
+TEST(ChunkedScan, ChunkBorderInsideAStreamThatTheChunkMisreads) {
+  const TBytes s = test::Raw(test::MakeText(30000, 12));
+  TBytes payload(300000, 0);
+  payload.insert(payload.end(), s.begin(), s.begin() + 200);
+  test::TLayout layout;
+  layout.Zeros(10);
+  layout.Append(test::Zlib(payload, 0));
+  layout.Append(TBytes(s.begin() + 200, s.end()));
+  layout.Zeros(100);
+  for (int64_t chunkBytes : {1000, 150000, 299000}) ExpectChunkedEqualsReference(layout.Bytes(), chunkBytes, true, true);
+}
+
+// Through the whole driver: a file of more than two default chunks, with
+// streams laid across and right on the chunk borders.
+TEST(ChunkedScan, LargeFileThroughTheDriver) {
+  test::TTempDir dir;
+  const TBytes text = test::MakeText(200000, 3);
+  const TBytes stream = test::Zlib(text);
+  TBytes bytes(static_cast<std::size_t>(2 * kScanChunkBytes + 5000000), 0);
+  const int64_t offsets[] = {kScanChunkBytes - 2,                                         // deflate data on the border
+                             2 * kScanChunkBytes - static_cast<int64_t>(stream.size()) / 2,  // across the border
+                             1000};
+  for (int64_t at : offsets) std::copy(stream.begin(), stream.end(), bytes.begin() + at);
+  test::WriteFile(dir / "large.bin", bytes);
+
+  FileList = {dir / "large.bin"};
+  TScanState state;
+  state.Options.AcceptIncomplete = true;
+  ScanFileList(state);
+  FileList.clear();
+  const test::TReferenceResult want = test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), false, true);
+  EXPECT_EQ(state.Z.load(), 3);
+  EXPECT_EQ(state.Z.load(), want.Z);
+  EXPECT_EQ(state.zin.load(), want.zin);
+  EXPECT_EQ(state.zout.load(), want.zout);
+  EXPECT_EQ(state.i.load(), static_cast<int64_t>(bytes.size()));
+}
+
+TEST(ParallelLoop, HelpersRunPostedWorkAndEndWithTheIterations) {
+  TWorkQueue helpers;
+  std::atomic<int> done{0};
+  std::atomic<int> maxIterations{0}, iterations{0};
+  RunParallelLoop(
+      3, 2,
+      [&](int32_t) {
+        const int now = ++iterations;
+        int seen = maxIterations.load();
+        while (now > seen && !maxIterations.compare_exchange_weak(seen, now)) {
+        }
+        std::atomic<int> mine{50};
+        for (int k = 0; k < 50; ++k) {
+          helpers.Post([&] {
+            ++done;
+            if (mine.fetch_sub(1) == 1) helpers.Notify();
+          });
+        }
+        while (mine.load() > 0) {
+          if (!helpers.RunOne()) helpers.Wait([&] { return mine.load() == 0; });
+        }
+        --iterations;
+      },
+      &helpers, 5);
+  EXPECT_EQ(done.load(), 150);
+  EXPECT_LE(maxIterations.load(), 2);
+}
+
+}  // namespace
+}  // namespace quarn
