@@ -97,7 +97,9 @@ class TSystemLibraryLoader final : public TLibraryLoader {
 }  // namespace
 
 TLibraryLoader& SystemLibraryLoader() {
-  static TSystemLibraryLoader loader;
+  // Never destroyed: the exit action may free a library through it after
+  // every static object made later than the first probe is gone.
+  static TSystemLibraryLoader& loader = *new TSystemLibraryLoader;
   return loader;
 }
 

@@ -38,6 +38,16 @@ TNames FindsIn(const std::string& fileName, const TNames& names) {
   return finds;
 }
 
+// Declared after a loader that lives in a narrower scope than the test, so
+// that a failed assertion never leaves the binding pointing at a loader
+// that is gone.
+struct TReleaseAtScopeEnd {
+  TReleaseAtScopeEnd() = default;
+  TReleaseAtScopeEnd(const TReleaseAtScopeEnd&) = delete;
+  TReleaseAtScopeEnd& operator=(const TReleaseAtScopeEnd&) = delete;
+  ~TReleaseAtScopeEnd() { ReleaseEngineLibrary(); }
+};
+
 class EngineLibraryProbe : public testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(EngineBinding.LibraryBound) << "a test left a library bound"; }
@@ -70,6 +80,7 @@ TEST_F(EngineLibraryProbe, ServingLibraryForEveryCombinationOfPresentFiles) {
   for (const TCombination& c : cases) {
     SCOPED_TRACE(c.label);
     TFakeLibraryLoader loader;
+    const TReleaseAtScopeEnd release;
     for (const std::string& name : c.present) loader.Add(name);
 
     ProbeEngineLibrary(loader);
@@ -157,6 +168,7 @@ TEST_F(EngineLibraryProbe, MissingNameStopsStartUpWithItsLineForEitherSlot) {
       const TMissingName& missing = kMissingNames[order];
       SCOPED_TRACE(testing::Message() << setup.label << ", lacking " << missing.name);
       TFakeLibraryLoader loader(0x0001);
+      const TReleaseAtScopeEnd release;
       loader.Add(setup.serving, {missing.name});
       if (setup.alsoPresent != nullptr) loader.Add(setup.alsoPresent);
 
@@ -193,6 +205,7 @@ TEST_F(EngineLibraryProbe, SecondProbeAfterABoundOneDoesNothing) {
   loader_.ClearLog();
 
   TFakeLibraryLoader other;
+  const TReleaseAtScopeEnd release;
   other.Add(kZ1);
   ProbeEngineLibrary(loader_);
   ProbeEngineLibrary(other);
@@ -229,6 +242,7 @@ TEST_F(EngineLibraryProbe, ErrorModeIsTheNoBoxModeAloneDuringLoadsAndRestoredAft
   for (const bool present : {false, true}) {
     SCOPED_TRACE(present ? "library present" : "nothing present");
     TFakeLibraryLoader loader(0x0001 | 0x0002 | 0x8000);
+    const TReleaseAtScopeEnd release;
     if (present) loader.Add(kZ1);
     ProbeEngineLibrary(loader);
     EXPECT_EQ(loader.modeChanges, (std::vector<uint32_t>{0x8000, 0x0001 | 0x0002 | 0x8000}));
@@ -300,7 +314,7 @@ TEST_F(EngineLibraryExitAction, ActionRegisteredOnceFreesALaterBinding) {
         LeakedLoader().Add(kWapi);
         ProbeEngineLibrary(LeakedLoader());
         ReleaseEngineLibrary();
-        static TFakeLibraryLoader second;
+        TFakeLibraryLoader& second = *new TFakeLibraryLoader();
         second.ReportFreesOnStderr();
         second.Add(kZ1);
         ProbeEngineLibrary(second);
@@ -385,6 +399,7 @@ TEST_F(InflateOperationsRouting, BoundLibraryGetsItsOwnVersionBeforeEveryInit) {
     SCOPED_TRACE(slot);
     gEntryCalls.clear();
     TFakeLibraryLoader loader;
+    const TReleaseAtScopeEnd release;
     loader.Add(slot, {}, LoggingEntries());
     ProbeEngineLibrary(loader);
     ASSERT_TRUE(EngineBinding.LibraryBound);
