@@ -119,21 +119,32 @@ void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(
   };
   // A worker that runs iterations while there are any, then helps with
   // posted work until no iteration can post more.
+  auto allStarted = [&] { return failed.load() || next.load() >= count; };
+  // Takes one of the iteration slots; false when all are in use.
+  auto takeSlot = [&] {
+    int32_t inUse = running.load();
+    while (inUse < iterationSlots) {
+      if (running.compare_exchange_weak(inUse, inUse + 1)) return true;
+    }
+    return false;
+  };
+  // A worker runs iterations while a slot and an iteration are free, and
+  // otherwise helps with posted work, until no iteration can post more.
   auto helpingWorker = [&] {
     for (;;) {
-      ++running;
-      const int32_t iteration = claim();
-      if (iteration >= 0) {
-        runIteration(iteration);
+      if (!allStarted() && takeSlot()) {
+        const int32_t iteration = claim();
+        if (iteration >= 0) runIteration(iteration);
         --running;
         helpers->Notify();
         continue;
       }
-      --running;
-      helpers->Notify();
       if (helpers->RunOne()) continue;
-      if (running.load() == 0) return;
-      helpers->Wait([&] { return running.load() == 0; });
+      if (running.load() == 0 && allStarted()) return;
+      helpers->Wait([&] {
+        const int32_t inUse = running.load();
+        return inUse == 0 || (inUse < iterationSlots && !allStarted());
+      });
     }
   };
 
@@ -142,8 +153,7 @@ void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(
     if (helpers == nullptr) {
       for (int k = 0; k < iterationSlots; ++k) pool.emplace_back(iterationWorker);
     } else {
-      // Every thread claims iterations through the one counter, so no more
-      // than min(threads, count) iterations ever run at once.
+      // Iterations take one of `iterationSlots` slots; the other threads help.
       const int threads = std::max(std::min(helperThreads, 1 << 16), iterationSlots);
       for (int k = 0; k < threads; ++k) pool.emplace_back(helpingWorker);
     }
