@@ -18,6 +18,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/scan_driver.h"
@@ -193,6 +194,24 @@ class TWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.close();
     QVERIFY(!form.acceptDrops());
+  }
+
+  // Name, version and the icon drawn for the program, at every size.
+  void identity() {
+    quarn::ui::SetUpIdentity();
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("quarn"));
+    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.0.0"));
+    QList<QSize> sizes;
+    for (const int sizePx : {16, 32, 48, 64, 128, 256}) sizes << QSize(sizePx, sizePx);
+    const auto sorted = [](QList<QSize> list) {
+      std::sort(list.begin(), list.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+      return list;
+    };
+    QCOMPARE(sorted(QApplication::windowIcon().availableSizes()), sizes);
+    TFakeDialogs dialogs;
+    TForm1 form(dialogs);
+    QCOMPARE(sorted(form.windowIcon().availableSizes()), sizes);
+    QCOMPARE(form.windowIcon().pixmap(QSize(48, 48)).toImage().pixelColor(24, 24).alpha(), 255);
   }
 
   // The order of the table, not the visual one; Tab from the last control
