@@ -14,7 +14,10 @@ std::optional<QString> TQtDialogs::OpenFileName(QWidget* parent, const QString& 
 }
 
 void TQtDialogs::ShowMessageBox(const QString& text, const QString& caption) {
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+  // Qt puts the application's name in a title left empty; a blank keeps
+  // the title bar empty, as asked.
+  const QString title = caption.isEmpty() ? QStringLiteral(" ") : caption;
+  QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }
