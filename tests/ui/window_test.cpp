@@ -192,6 +192,10 @@ class TWindowTest : public QObject {
     QVERIFY(form.acceptDrops());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Painted at the screen's density: device pixels = pixels × ratio.
+    const QPixmap picture = form.grab();
+    QCOMPARE(picture.devicePixelRatio(), form.devicePixelRatio());
+    QCOMPARE(picture.size(), (QSizeF(535, 445) * form.devicePixelRatio()).toSize());
     form.close();
     QVERIFY(!form.acceptDrops());
   }
