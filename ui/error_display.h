@@ -2,7 +2,7 @@
 // the window. A stop icon, an OK button, the program's title as caption and
 // the error's text; afterwards the window goes on.
 //
-// Qt's own code is built without exception support, so an exception must
+// Qt's own code is not built to let exceptions pass through it, so one must
 // never unwind through it: every handler of the window runs inside
 // RunHandler, and TQuarnApplication::notify (application.h) catches what any
 // other event handler lets out.
