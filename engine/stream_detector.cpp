@@ -18,39 +18,36 @@
 //     fixed-code first blocks are too easy to hit by chance.
 //   * After an accepted stream the scan jumps over the input it consumed,
 //     so positions inside a stream are never tried.
+//
+// Why it is fast: the loop below never looks at a position itself. It asks
+// NextCandidate (candidate_filter.cpp) for the next candidate whose probe
+// zlib could pass; that search tests 64 positions at a time with vector
+// compares and drops, without calling zlib, every candidate whose probe
+// bytes alone prove a failure (most dynamic block headers in random data
+// are invalid within a few bytes). Between two trials the loop keeps no
+// state but `pos`, so skipping positions that would have been rejected
+// leaves every result as the plain loop gives it.
+//
 // The loop takes no lock and allocates nothing; the output buffer and the
 // inflate record are the caller's and are reused by every trial.
 #include "engine/stream_detector.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
+#include "engine/candidate_filter.h"
 #include "inflate/engine_binding.h"
 
 namespace quarn {
 namespace {
 
-constexpr int64_t kProbeInputBytes = 64;
+using detail::IsDynamicBlockStart;
+using detail::IsHeaderCandidate;
+using detail::kProbeInputBytes;
+
 constexpr uint32_t kProbeOutputBytes = 4096;
 constexpr uint64_t kSmallStreamBytes = 262144;  // below this a header stream needs a dynamic first block
 constexpr int kSyncFlush = Z_SYNC_FLUSH;
-
-inline bool IsDynamicBlockStart(uint8_t firstDeflateByte) {
-  const unsigned low3 = firstDeflateByte & 7u;
-  return low3 == 4 || low3 == 5;
-}
-
-// The zlib header test on CMF (at pos-2) and FLG (at pos-1).
-inline bool IsHeaderCandidate(const uint8_t* header) {
-  uint16_t littleEndian;
-  std::memcpy(&littleEndian, header, sizeof littleEndian);
-  const uint16_t value = Swap16(littleEndian);
-  const unsigned cmf = header[0];
-  const unsigned flg = header[1];
-  const unsigned cinfo = cmf >> 4;
-  return (cmf & 0x0Fu) == 8 && (flg & 0x20u) == 0 && value % 31 == 0 && cinfo >= 1 && cinfo <= 7;
-}
 
 struct TTrialResult {
   bool Accepted = false;
@@ -111,13 +108,11 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
   to = std::min(to, Size - 63);
 
   int64_t pos = from;
-  while (pos < to) {
+  while (true) {
+    pos = detail::NextCandidate(Memory, Size, pos, to, headerless);
+    if (pos >= to) break;
     const uint8_t first = Memory[pos];
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
-    if (!header && !(headerless && IsDynamicBlockStart(first))) {
-      ++pos;
-      continue;
-    }
 
     const TTrialResult trial =
         TryCandidate(Memory, Size, pos, acceptIncomplete, record, buffer, maxOfferBytes);

@@ -1,0 +1,56 @@
+// Exact filters in front of the trial inflation.
+//
+// The position loop of the stream detector tries every byte position, but
+// zlib is slow to say no: a probe costs far more than looking at a few
+// bytes. These filters find the next position that is a candidate at all
+// (the zlib header test, or with Headerless the dynamic-block test) and
+// whose probe zlib could still pass. They never reject a position that
+// zlib's probe would accept: a position is skipped only when the 64 probe
+// bytes alone prove that the probe fails. Anything they cannot decide goes
+// to zlib as before, so the scan finds exactly what the plain loop finds.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "engine/stream_detector.h"
+
+namespace quarn::detail {
+
+// The probe sees exactly these bytes from the candidate position on.
+inline constexpr int64_t kProbeInputBytes = 64;
+
+// Low three bits 4 or 5: BTYPE 2 (dynamic Huffman codes), BFINAL 0 or 1.
+inline bool IsDynamicBlockStart(uint8_t firstDeflateByte) { return (firstDeflateByte & 6u) == 4u; }
+
+// The zlib header test on CMF (at `header`[0], the position minus 2) and
+// FLG (`header`[1]): CM 8, CINFO 1..7, no preset dictionary, and the two
+// bytes as a big-endian number a multiple of 31.
+inline bool IsHeaderCandidate(const uint8_t* header) {
+  uint16_t littleEndian;
+  std::memcpy(&littleEndian, header, sizeof littleEndian);
+  const unsigned cmf = header[0];
+  const unsigned flg = header[1];
+  const unsigned cinfo = cmf >> 4;
+  return (cmf & 0x0Fu) == 8 && cinfo >= 1 && cinfo <= 7 && (flg & 0x20u) == 0 &&
+         Swap16(littleEndian) % 31u == 0;
+}
+
+// True only when zlib's raw inflate, reset and then given exactly the
+// kProbeInputBytes bytes at `probe` (4,096 bytes of output space,
+// Z_SYNC_FLUSH), certainly returns an error: a reserved block type, stored
+// block lengths that do not match, or a dynamic block header that zlib
+// 1.2.13 rejects before it needs a bit past the probe bytes. False means
+// "let zlib decide". Reads `probe`[0 .. kProbeInputBytes-1] only.
+bool ProbeCertainlyFails(const uint8_t* probe);
+
+// The first position p in [pos, end) that is a candidate (the header test
+// at p-2 when p >= 2, or with `headerless` the dynamic-block test at p)
+// and for which ProbeCertainlyFails(memory + p) is false; `end` when there
+// is none, and `pos` itself when pos >= end. `end` is first lowered to
+// size-63, as no position after size-64 is tried. Reads only
+// memory[0 .. size-1].
+int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end,
+                      bool headerless);
+
+}  // namespace quarn::detail
