@@ -1,0 +1,577 @@
+// The candidate filters throw away positions before zlib sees them; they
+// may only throw away what zlib's probe (64 input bytes) certainly
+// rejects. These tests build deflate block headers bit by bit, one for
+// each way a header can fail (and near misses that must pass), run zlib on
+// each to confirm the fixture fails the way it claims, and check the
+// filter's verdict against zlib's and the whole scan against the plain
+// reference loop, at every alignment of the 64-position lanes. Headers
+// whose deciding bit is the last probe bit, or the first bit after it,
+// pin down the probe boundary.
+#include "engine/candidate_filter.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/stream_detector.h"
+#include "inflate/engine_binding.h"
+#include "tests/support/guarded_buffer.h"
+#include "tests/support/reference_scan.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+using test::TBytes;
+
+// Deflate's bit order: fields least significant bit first, Huffman codes
+// most significant bit first.
+class TBitWriter {
+ public:
+  void Bits(unsigned value, unsigned count) {
+    for (unsigned b = 0; b < count; ++b) Push((value >> b) & 1u);
+  }
+  void Code(unsigned code, unsigned length) {
+    for (unsigned b = length; b-- > 0;) Push((code >> b) & 1u);
+  }
+  std::size_t BitCount() const { return bitCount_; }
+  // The bits so far, zero-padded to `sizeBytes`.
+  TBytes Bytes(std::size_t sizeBytes) const {
+    TBytes out = bytes_;
+    out.resize(std::max(sizeBytes, out.size()), 0);
+    return out;
+  }
+
+ private:
+  void Push(unsigned bit) {
+    if (bitCount_ % 8 == 0) bytes_.push_back(0);
+    bytes_.back() = static_cast<uint8_t>(bytes_.back() | (bit << (bitCount_ % 8)));
+    ++bitCount_;
+  }
+  TBytes bytes_;
+  std::size_t bitCount_ = 0;
+};
+
+// The order in which the code-length code's lengths are sent.
+constexpr unsigned kClcOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// One code-length symbol: 0..15 a length, 16 repeat the previous (extra 0..3
+// for 3..6 times), 17 zeros (0..7 for 3..10), 18 zeros (0..127 for 11..138).
+struct TSym {
+  unsigned symbol;
+  unsigned extra = 0;
+};
+
+// A dynamic block header, field by field.
+struct TDynamicHeader {
+  unsigned hlit = 0;   // literal/length codes - 257
+  unsigned hdist = 0;  // distance codes - 1
+  // The code-length code's lengths by symbol 0..18; HCLEN is the fewest
+  // fields that send every nonzero one (at least 4).
+  std::vector<unsigned> clcLengths = std::vector<unsigned>(19, 0);
+  unsigned hclenAtLeast = 0;
+  std::vector<TSym> symbols;  // the code lengths, coded with that code
+};
+
+// The code-length code most cases use; complete: 18 and 0 get two bits,
+// 8 and 1 three, 16, 17, 9 and 2 four.
+std::vector<unsigned> UsualClc() {
+  std::vector<unsigned> lengths(19, 0);
+  lengths[18] = 2;
+  lengths[0] = 2;
+  lengths[8] = 3;
+  lengths[1] = 3;
+  lengths[16] = 4;
+  lengths[17] = 4;
+  lengths[9] = 4;
+  lengths[2] = 4;
+  return lengths;
+}
+
+TBitWriter Write(const TDynamicHeader& h) {
+  TBitWriter w;
+  w.Bits(1, 1);  // BFINAL
+  w.Bits(2, 2);  // BTYPE 2: dynamic Huffman codes
+  w.Bits(h.hlit, 5);
+  w.Bits(h.hdist, 5);
+  unsigned ncode = std::max(4u, h.hclenAtLeast + 4);
+  for (unsigned k = 0; k < 19; ++k) {
+    if (h.clcLengths[kClcOrder[k]] != 0) ncode = std::max(ncode, k + 1);
+  }
+  w.Bits(ncode - 4, 4);  // HCLEN
+  for (unsigned k = 0; k < ncode; ++k) w.Bits(h.clcLengths[kClcOrder[k]], 3);
+
+  // Canonical codes of the code-length code (RFC 1951 3.2.2).
+  unsigned perLength[8] = {};
+  for (unsigned symbol = 0; symbol < 19; ++symbol) ++perLength[h.clcLengths[symbol]];
+  perLength[0] = 0;
+  unsigned nextCode[8] = {};
+  for (unsigned length = 1, code = 0; length <= 7; ++length) {
+    code = (code + perLength[length - 1]) << 1;
+    nextCode[length] = code;
+  }
+  unsigned codes[19] = {};
+  for (unsigned symbol = 0; symbol < 19; ++symbol) {
+    if (h.clcLengths[symbol] != 0) codes[symbol] = nextCode[h.clcLengths[symbol]]++;
+  }
+  for (const TSym& s : h.symbols) {
+    w.Code(codes[s.symbol], h.clcLengths[s.symbol]);
+    if (s.symbol == 16) w.Bits(s.extra, 2);
+    if (s.symbol == 17) w.Bits(s.extra, 3);
+    if (s.symbol == 18) w.Bits(s.extra, 7);
+  }
+  return w;
+}
+
+// `count` zero lengths as runs of 18 (at most 138 each; count >= 11).
+void Zeros(std::vector<TSym>& symbols, unsigned count) {
+  while (count > 0) {
+    const unsigned run = count > 138 && count - 138 < 11 ? count - 11 : std::min(count, 138u);
+    symbols.push_back({18, run - 11});
+    count -= run;
+  }
+}
+
+void Lengths(std::vector<TSym>& symbols, std::initializer_list<unsigned> lengths) {
+  for (const unsigned length : lengths) symbols.push_back({length});
+}
+
+// zlib's probe on the first 64 bytes: its return code and message.
+struct TZlibVerdict {
+  int code = Z_OK;
+  std::string message;
+};
+
+TZlibVerdict ZlibProbe(const TBytes& bytes) {
+  z_stream s{};
+  inflateInit2(&s, -15);
+  std::vector<uint8_t> out(4096);
+  s.next_in = const_cast<Bytef*>(bytes.data());
+  s.avail_in = 64;
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  TZlibVerdict v;
+  v.code = inflate(&s, Z_SYNC_FLUSH);
+  if (s.msg != nullptr) v.message = s.msg;
+  inflateEnd(&s);
+  return v;
+}
+
+// ---------------------------------------------------------------------------
+// The scan against the reference loop
+// ---------------------------------------------------------------------------
+
+struct TCollect : TStreamSink {
+  std::vector<TFoundStream> streams;
+  void StreamFound(const TFoundStream& s) override { streams.push_back(s); }
+};
+
+void ExpectScanSameAsReference(const TBytes& bytes, bool headerless, bool acceptIncomplete) {
+  test::TGuardedBuffer block(bytes);
+  TScanState state;
+  state.Options.Headerless = headerless;
+  state.Options.AcceptIncomplete = acceptIncomplete;
+  z_stream record{};
+  InflateInit2(&record, -15);
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  TCollect sink;
+  ScanBlock(state, block.Data(), block.Size(), &record, buffer.data(), &sink);
+  InflateEnd(&record);
+  const test::TReferenceResult want =
+      test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, acceptIncomplete);
+  SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " accept=" << acceptIncomplete);
+  EXPECT_EQ(state.zin, want.zin);
+  EXPECT_EQ(state.zout, want.zout);
+  EXPECT_EQ(state.Z, want.Z);
+  EXPECT_EQ(state.hless, want.hless);
+  ASSERT_EQ(sink.streams.size(), want.streams.size());
+  for (std::size_t n = 0; n < sink.streams.size(); ++n) {
+    const TFoundStream& g = sink.streams[n];
+    const test::TReferenceStream got{g.OffsetBytes, g.HasHeader, g.HasHeader ? g.CINFO : 0,
+                                     g.HasHeader ? g.FLEVEL : 0, g.InBytes, g.OutBytes};
+    EXPECT_EQ(got, want.streams[n]) << "stream " << n;
+  }
+}
+
+// The fixture at every offset from 0 to 65 (so at every lane of the
+// 64-position steps and across a step boundary), raw and after a zlib
+// header, with 80 bytes after it, in all four option combinations.
+void ExpectScansSameAsReference(const TBytes& fixture) {
+  for (std::size_t offset = 0; offset <= 65; ++offset) {
+    for (const bool withHeader : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "offset=" << offset << " zlib header=" << withHeader);
+      TBytes bytes(offset, 0);
+      if (withHeader) {
+        bytes.push_back(0x78);  // CMF: CM 8, CINFO 7
+        bytes.push_back(0x9C);  // FLG: level 2, no dictionary, check bits
+      }
+      bytes.insert(bytes.end(), fixture.begin(), fixture.end());
+      bytes.resize(bytes.size() + 80, 0);
+      for (const bool headerless : {false, true}) {
+        for (const bool accept : {false, true}) ExpectScanSameAsReference(bytes, headerless, accept);
+      }
+      if (testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dynamic block headers
+// ---------------------------------------------------------------------------
+
+struct TCase {
+  const char* name;
+  TDynamicHeader header;
+  const char* zlibMessage;  // how zlib's probe fails, or nullptr when it passes
+};
+
+// 257 literal/length codes and one distance code, unless a case says more.
+TDynamicHeader Usual(std::vector<TSym> symbols, unsigned hlit = 0, unsigned hdist = 0) {
+  TDynamicHeader h;
+  h.hlit = hlit;
+  h.hdist = hdist;
+  h.clcLengths = UsualClc();
+  h.symbols = std::move(symbols);
+  return h;
+}
+
+// Literals 0..255 at nine bits, end-of-block at one bit: a complete code.
+std::vector<TSym> CompleteLiterals() {
+  std::vector<TSym> s;
+  Lengths(s, {9});
+  for (unsigned left = 255; left > 0;) {
+    const unsigned run = left >= 9 || left <= 6 ? std::min(left, 6u) : 3;
+    s.push_back({16, run - 3});
+    left -= run;
+  }
+  Lengths(s, {1});
+  return s;
+}
+
+std::vector<TSym> Join(std::vector<TSym> a, const std::vector<TSym>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<TCase> Cases() {
+  std::vector<TCase> cases;
+  auto zeros = [](unsigned count) {
+    std::vector<TSym> s;
+    Zeros(s, count);
+    return s;
+  };
+  auto lengths = [](std::initializer_list<unsigned> l) {
+    std::vector<TSym> s;
+    Lengths(s, l);
+    return s;
+  };
+
+  // A valid header, then zero bits: end-of-block right away.
+  cases.push_back({"valid, one distance code of one bit", Usual(Join(CompleteLiterals(), lengths({1}))), nullptr});
+
+  // HLIT and HDIST at and past zlib's limits (286 and 30 codes).
+  {
+    TDynamicHeader h = Usual(Join(Join(CompleteLiterals(), zeros(29)), lengths({1})), 29, 0);
+    cases.push_back({"HLIT 29 (286 codes)", h, nullptr});
+  }
+  for (const unsigned hlit : {30u, 31u}) {
+    TDynamicHeader h = Usual({}, hlit, 0);
+    cases.push_back({hlit == 30 ? "HLIT 30" : "HLIT 31", h, "too many length or distance symbols"});
+  }
+  {
+    TDynamicHeader h = Usual(Join(CompleteLiterals(), Join(lengths({1}), zeros(29))), 0, 29);
+    cases.push_back({"HDIST 29 (30 codes)", h, nullptr});
+  }
+  for (const unsigned hdist : {30u, 31u}) {
+    TDynamicHeader h = Usual({}, 0, hdist);
+    cases.push_back({hdist == 30 ? "HDIST 30" : "HDIST 31", h, "too many length or distance symbols"});
+  }
+
+  // The code-length code.
+  {
+    TDynamicHeader h = Usual({});
+    h.clcLengths.assign(19, 0);
+    h.clcLengths[0] = h.clcLengths[8] = h.clcLengths[18] = 1;  // three one-bit codes
+    cases.push_back({"code-length code over-subscribed", h, "invalid code lengths set"});
+  }
+  {
+    TDynamicHeader h = Usual({});
+    h.clcLengths.assign(19, 0);
+    h.clcLengths[0] = 1;
+    h.clcLengths[18] = 2;  // 3/4 of the code space
+    cases.push_back({"code-length code incomplete", h, "invalid code lengths set"});
+  }
+  {
+    TDynamicHeader h = Usual({});
+    h.clcLengths.assign(19, 0);
+    h.clcLengths[18] = 1;  // a single code
+    cases.push_back({"code-length code of a single one-bit code", h, "invalid code lengths set"});
+  }
+  {
+    // zlib reads every length as 0 at one bit each: 17 + 57 + 316 bits.
+    TDynamicHeader h = Usual({}, 29, 29);
+    h.clcLengths.assign(19, 0);
+    h.hclenAtLeast = 15;
+    cases.push_back({"code-length code all zero, longest header", h, "invalid code -- missing end-of-block"});
+  }
+  {
+    TDynamicHeader h = Usual({});
+    h.clcLengths.assign(19, 0);
+    cases.push_back({"code-length code all zero, shortest header", h, "invalid code -- missing end-of-block"});
+  }
+
+  // The code lengths.
+  cases.push_back({"repeat with no length before it", Usual({{16, 0}}), "invalid bit length repeat"});
+  cases.push_back({"zeros past the last length", Usual(Join(zeros(138), {{18, 127}})),  // 138 + 138 > 258
+                   "invalid bit length repeat"});
+  cases.push_back({"repeat past the last length", Usual(Join(zeros(255), Join(lengths({1}), {{16, 0}}))),
+                   "invalid bit length repeat"});  // 256 + 3 > 258
+  cases.push_back({"no code for end-of-block", Usual(Join(zeros(257), lengths({1}))),
+                   "invalid code -- missing end-of-block"});
+
+  // The literal/length code.
+  cases.push_back({"literal/length code over-subscribed", Usual(Join(zeros(254), lengths({1, 1, 1, 1}))),
+                   "invalid literal/lengths set"});
+  cases.push_back({"literal/length code incomplete", Usual(Join(zeros(255), lengths({1, 2, 1}))),
+                   "invalid literal/lengths set"});
+  cases.push_back({"literal/length code of one one-bit code", Usual(Join(zeros(256), lengths({1, 1}))), nullptr});
+  cases.push_back({"literal/length code of one two-bit code", Usual(Join(zeros(256), lengths({2, 1}))),
+                   "invalid literal/lengths set"});
+
+  // The distance code.
+  cases.push_back({"distance code over-subscribed", Usual(Join(zeros(255), lengths({1, 1, 1, 1, 1})), 0, 2),
+                   "invalid distances set"});
+  cases.push_back({"distance code incomplete", Usual(Join(zeros(255), lengths({1, 1, 1, 2})), 0, 1),
+                   "invalid distances set"});
+  cases.push_back({"distance code of one two-bit code", Usual(Join(zeros(255), lengths({1, 1, 2}))),
+                   "invalid distances set"});
+  cases.push_back({"distance code all zero", Usual(Join(zeros(255), lengths({1, 1, 0}))), nullptr});
+  return cases;
+}
+
+TEST(CandidateFilter, DynamicHeadersFailWhereZlibFailsAndOnlyThere) {
+  for (const TCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const TBitWriter bits = Write(c.header);
+    ASSERT_LE(bits.BitCount(), 8u * 64) << "the fixture must lie within the probe";
+    const TBytes fixture = bits.Bytes(64);
+
+    const TZlibVerdict zlib = ZlibProbe(fixture);
+    if (c.zlibMessage != nullptr) {
+      EXPECT_EQ(zlib.code, Z_DATA_ERROR);
+      EXPECT_EQ(zlib.message, c.zlibMessage);
+    } else {
+      EXPECT_TRUE(zlib.code == Z_OK || zlib.code == Z_STREAM_END) << zlib.code << " " << zlib.message;
+    }
+    EXPECT_EQ(detail::ProbeCertainlyFails(fixture.data()), c.zlibMessage != nullptr);
+    ExpectScansSameAsReference(fixture);
+  }
+}
+
+// The code lengths end, and the error shows, exactly at a chosen bit: the
+// header (71 bits with the usual code-length code), `twos` lengths sent
+// as "0" (two bits), `threes` as "8" (three bits), then one run of zeros
+// (nine bits) to the last length; end-of-block gets no code. With
+// `overrun` the run is one too long instead.
+TDynamicHeader EndingAtBit(unsigned endBit, bool overrun) {
+  constexpr unsigned kHeaderBits = 17 + 3 * 18;
+  const unsigned symbolBits = endBit - kHeaderBits - 9;
+  // 2a + 3b = symbolBits with a + b as large as allowed (the run needs 11).
+  unsigned threes = symbolBits % 2;
+  unsigned twos = (symbolBits - 3 * threes) / 2;
+  while (twos + threes > 258 - 11) {
+    twos -= 3;
+    threes += 2;
+  }
+  std::vector<TSym> s;
+  for (unsigned k = 0; k < twos; ++k) s.push_back({0});
+  for (unsigned k = 0; k < threes; ++k) s.push_back({8});
+  s.push_back({18, 258 - twos - threes - 11 + (overrun ? 1 : 0)});
+  return Usual(s);
+}
+
+TEST(CandidateFilter, ErrorsDecidedAtTheLastProbeBitAreRejectedOnesJustPastAreNot) {
+  struct TBoundary {
+    const char* name;
+    unsigned endBit;
+    bool overrun;
+    const char* zlibMessage;  // of the probe; nullptr: the probe passes
+  };
+  const TBoundary cases[] = {
+      {"no end-of-block, decided at bit 512", 512, false, "invalid code -- missing end-of-block"},
+      {"no end-of-block, decided at bit 513", 513, false, nullptr},
+      {"run past the end, decided at bit 512", 512, true, "invalid bit length repeat"},
+      {"run past the end, decided at bit 513", 513, true, nullptr},
+  };
+  for (const TBoundary& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TBitWriter bits = Write(EndingAtBit(c.endBit, c.overrun));
+    ASSERT_EQ(bits.BitCount(), c.endBit);
+    // Ones after the header: they keep zlib from seeing a clean end, and
+    // past the probe they are where the rest of the file goes on.
+    TBytes fixture = bits.Bytes(64);
+    fixture.resize(96, 0xFF);
+
+    const TZlibVerdict zlib = ZlibProbe(fixture);
+    if (c.zlibMessage != nullptr) {
+      EXPECT_EQ(zlib.code, Z_DATA_ERROR);
+      EXPECT_EQ(zlib.message, c.zlibMessage);
+    } else {
+      EXPECT_EQ(zlib.code, Z_OK) << zlib.message;
+    }
+    EXPECT_EQ(detail::ProbeCertainlyFails(fixture.data()), c.zlibMessage != nullptr);
+    ExpectScansSameAsReference(fixture);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Other block types: only header candidates reach them.
+// ---------------------------------------------------------------------------
+
+TEST(CandidateFilter, StoredAndReservedBlocks) {
+  struct TBlock {
+    const char* name;
+    TBytes bytes;
+    const char* zlibMessage;
+  };
+  const TBlock cases[] = {
+      // BFINAL 1, BTYPE 0, then LEN 5 and NLEN its complement, 5 bytes.
+      {"stored, lengths match", {0x01, 0x05, 0x00, 0xFA, 0xFF, 'q', 'u', 'a', 'r', 'n'}, nullptr},
+      {"stored, NLEN one off", {0x01, 0x05, 0x00, 0xFB, 0xFF, 'q', 'u', 'a', 'r', 'n'}, "invalid stored block lengths"},
+      {"stored, LEN high byte off", {0x00, 0x05, 0x01, 0xFA, 0xFF, 'q', 'u', 'a', 'r', 'n'}, "invalid stored block lengths"},
+      {"reserved block type, BFINAL 0", {0x06}, "invalid block type"},
+      {"reserved block type, BFINAL 1", {0x07}, "invalid block type"},
+  };
+  for (const TBlock& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBytes fixture = c.bytes;
+    fixture.resize(64, 0);
+    const TZlibVerdict zlib = ZlibProbe(fixture);
+    if (c.zlibMessage != nullptr) {
+      EXPECT_EQ(zlib.code, Z_DATA_ERROR);
+      EXPECT_EQ(zlib.message, c.zlibMessage);
+    } else {
+      EXPECT_TRUE(zlib.code == Z_OK || zlib.code == Z_STREAM_END) << zlib.message;
+    }
+    EXPECT_EQ(detail::ProbeCertainlyFails(fixture.data()), c.zlibMessage != nullptr);
+    ExpectScansSameAsReference(fixture);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Noise: every candidate the filters drop, checked against zlib's probe.
+// ---------------------------------------------------------------------------
+
+TEST(CandidateFilter, EveryDroppedCandidateInNoiseFailsZlibsProbe) {
+  const TBytes noise = test::MakeNoise(1 << 20, 41);
+  z_stream s{};
+  inflateInit2(&s, -15);
+  std::vector<uint8_t> out(4096);
+  int64_t dropped = 0;
+  int64_t kept = 0;
+  for (std::size_t pos = 0; pos + 64 <= noise.size(); ++pos) {
+    const uint8_t* p = noise.data() + pos;
+    if (!detail::IsDynamicBlockStart(p[0]) && !(pos >= 2 && detail::IsHeaderCandidate(p - 2))) continue;
+    if (!detail::ProbeCertainlyFails(p)) {
+      ++kept;
+      continue;
+    }
+    ++dropped;
+    inflateReset(&s);
+    s.next_in = const_cast<Bytef*>(p);
+    s.avail_in = 64;
+    s.next_out = out.data();
+    s.avail_out = static_cast<uInt>(out.size());
+    const int code = inflate(&s, Z_SYNC_FLUSH);
+    ASSERT_TRUE(code != Z_OK && code != Z_STREAM_END) << "dropped position " << pos;
+  }
+  inflateEnd(&s);
+  // A filter that dropped nothing would pass the check above; in noise it
+  // drops most candidates.
+  EXPECT_GT(dropped, kept);
+}
+
+// NextCandidate, from every start position, against the same tests made
+// one position at a time; blocks of sizes around multiples of the 64-lane
+// step end at a guard page, so a lane that reads one byte too far crashes.
+TEST(CandidateFilter, NextCandidateFindsTheFirstPositionTheScalarTestsKeep) {
+  const TBytes text = test::MakeText(2000, 45);
+  TBytes source = test::MakeNoise(90, 46);
+  for (const TBytes& piece : {test::Raw(text), test::Zlib(text), test::MakeNoise(100, 47), test::Raw(text)}) {
+    source.insert(source.end(), piece.begin(), piece.begin() + std::min<long>(150, static_cast<long>(piece.size())));
+  }
+  // Positions that are kept close together: zlib headers each followed by
+  // a fixed-code block start (left to zlib), and valid dynamic headers.
+  for (int k = 0; k < 40; ++k) source.insert(source.end(), {0x78, 0x9C, 0x02});
+  const TBytes validDynamic = Write(Usual(Join(CompleteLiterals(), {{1}}))).Bytes(0);
+  for (int k = 0; k < 4; ++k) source.insert(source.end(), validDynamic.begin(), validDynamic.end());
+  const TBytes noise = test::MakeNoise(70, 48);
+  source.insert(source.end(), noise.begin(), noise.end());
+  for (int64_t size = 63; size <= static_cast<int64_t>(source.size()); size += size < 200 ? 1 : 5) {
+    const TBytes bytes(source.begin(), source.begin() + size);
+    test::TGuardedBuffer block(bytes);
+    const uint8_t* memory = block.Data();
+    for (const bool headerless : {false, true}) {
+      for (const int64_t end : {size - 63, size - 64, size - 100, size}) {
+        const int64_t lastTried = std::min(end, size - 63);
+        // want[pos]: the first kept position at or after pos, by the scalar tests.
+        std::vector<int64_t> want(static_cast<std::size_t>(std::max<int64_t>(lastTried, 0)) + 1, lastTried);
+        for (int64_t p = lastTried - 1; p >= 0; --p) {
+          const bool header = p >= 2 && detail::IsHeaderCandidate(memory + p - 2);
+          const bool candidate = header || (headerless && detail::IsDynamicBlockStart(memory[p]));
+          const bool kept = candidate && !detail::ProbeCertainlyFails(memory + p);
+          want[static_cast<std::size_t>(p)] = kept ? p : want[static_cast<std::size_t>(p + 1)];
+        }
+        for (int64_t pos = 0; pos < lastTried; ++pos) {
+          ASSERT_EQ(detail::NextCandidate(memory, size, pos, end, headerless), want[static_cast<std::size_t>(pos)])
+              << "size=" << size << " end=" << end << " pos=" << pos << " headerless=" << headerless;
+        }
+        EXPECT_EQ(detail::NextCandidate(memory, size, lastTried + 5, end, headerless), lastTried + 5);
+      }
+    }
+  }
+}
+
+// Range ends that cut a 64-position step: ScanRange against the reference
+// loop's own range scan.
+TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
+  const TBytes text = test::MakeText(3000, 42);
+  TBytes bytes = test::MakeNoise(300, 43);
+  const TBytes raw = test::Raw(text);
+  bytes.insert(bytes.end(), raw.begin(), raw.end());
+  const TBytes tail = test::MakeNoise(200, 44);
+  bytes.insert(bytes.end(), tail.begin(), tail.end());
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  test::TGuardedBuffer block(bytes);
+  z_stream record{};
+  InflateInit2(&record, -15);
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  for (const bool headerless : {false, true}) {
+    for (const int64_t from : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{63}, int64_t{300}, size - 100}) {
+      for (int64_t to = from; to <= size; to += 37) {
+        SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " from=" << from << " to=" << to);
+        TCollect sink;
+        TScanOptions options;
+        options.Headerless = headerless;
+        options.AcceptIncomplete = true;
+        const int64_t end = detail::ScanRange(block.Data(), size, from, to, options, &record, buffer.data(), sink);
+        const test::TReferenceResult want =
+            test::ReferenceScanRange(bytes.data(), size, from, to, headerless, true);
+        EXPECT_EQ(end, want.endPosition);
+        ASSERT_EQ(sink.streams.size(), want.streams.size());
+        for (std::size_t n = 0; n < sink.streams.size(); ++n) {
+          EXPECT_EQ(sink.streams[n].OffsetBytes, want.streams[n].offset);
+          EXPECT_EQ(sink.streams[n].InBytes, want.streams[n].in);
+        }
+      }
+    }
+  }
+  InflateEnd(&record);
+}
+
+}  // namespace
+}  // namespace quarn
