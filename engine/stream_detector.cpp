@@ -96,6 +96,18 @@ TTrialResult TryCandidate(const uint8_t* memory, int64_t size, int64_t pos, bool
   return result;
 }
 
+// The next candidate by the byte tests alone, position by position. Used
+// when an external zlib serves the run: the filters repeat the built-in
+// zlib's own checks, and another build of zlib must decide every
+// candidate itself.
+int64_t NextPlainCandidate(const uint8_t* memory, int64_t pos, int64_t end, bool headerless) {
+  for (; pos < end; ++pos) {
+    if (pos >= 2 && IsHeaderCandidate(memory + pos - 2)) return pos;
+    if (headerless && IsDynamicBlockStart(memory[pos])) return pos;
+  }
+  return pos;  // `end`, or `pos` itself when it was already past `end`
+}
+
 // The position loop over [from, to); every accepted stream goes to
 // `onStream`. Returns the position where the scan would go on.
 template <typename TOnStream>
@@ -107,9 +119,12 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
   maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, std::numeric_limits<uInt>::max());
   to = std::min(to, Size - 63);
 
+  const bool filtersMatchEngine = !EngineBinding.LibraryBound;
+
   int64_t pos = from;
   while (true) {
-    pos = detail::NextCandidate(Memory, Size, pos, to, headerless);
+    pos = filtersMatchEngine ? detail::NextCandidate(Memory, Size, pos, to, headerless)
+                             : NextPlainCandidate(Memory, pos, to, headerless);
     if (pos >= to) break;
     const uint8_t first = Memory[pos];
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
