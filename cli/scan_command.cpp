@@ -75,11 +75,10 @@ void PrintStreamRows(const std::vector<TListedStream>& streams) {
 }
 
 nlohmann::ordered_json JsonReport(const TScanState& state, const std::vector<TListedStream>* streams) {
-  const int64_t outputBytes = state.Z > 0 ? state.i - state.zin + state.zout : state.i.load();
   nlohmann::ordered_json j;
   j["files_scanned"] = FileList.size();
   j["input_bytes"] = state.i.load();
-  j["output_bytes"] = outputBytes;
+  j["output_bytes"] = TotalOutputSize(state);
   j["compressed_bytes"] = state.zin.load();
   j["inflated_bytes"] = state.zout.load();
   j["header_streams"] = state.Z.load();

@@ -9,15 +9,17 @@ namespace quarn {
 
 std::string FormatByteTotal(int64_t bytes) { return FormatKBytes(bytes / 1024); }
 
+int64_t TotalOutputSize(const TScanState& state) {
+  // Only when a header stream was found, as the report has always shown it.
+  return state.Z.load() > 0 ? state.i.load() - state.zin.load() + state.zout.load() : state.i.load();
+}
+
 TScanReport BuildScanReport(const TScanState& state, bool Headerless, int64_t fileCount) {
   const int64_t headerStreams = state.Z.load();
   const int64_t headerlessStreams = state.hless.load();
   const int64_t streams = headerStreams + headerlessStreams;
   const int64_t inputSize = state.i.load();
-  // Compressed bytes replaced by what they inflate to; only when a header
-  // stream was found, as the report has always shown it.
-  const int64_t outputSize =
-      headerStreams > 0 ? inputSize - state.zin.load() + state.zout.load() : inputSize;
+  const int64_t outputSize = TotalOutputSize(state);
 
   TScanReport report;
   auto& lines = report.Lines;

@@ -23,6 +23,10 @@ struct TScanReport {
 // scanned. Pure; cannot fail.
 TScanReport BuildScanReport(const TScanState& state, bool Headerless, int64_t fileCount);
 
+// What the scanned files would weigh with every accepted stream inflated:
+// i - zin + zout, but only when a header stream was found; else i.
+int64_t TotalOutputSize(const TScanState& state);
+
 // The size text of a byte total: kibibytes, the remainder dropped.
 std::string FormatByteTotal(int64_t bytes);
 

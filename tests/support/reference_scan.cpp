@@ -85,4 +85,14 @@ TReferenceResult ReferenceScanRange(const uint8_t* data, int64_t size, int64_t f
   return r;
 }
 
+void AddToState(const TReferenceResult& result, int64_t sizeBytes, TScanState& state) {
+  state.i += sizeBytes;
+  state.zin += result.zin;
+  state.zout += result.zout;
+  state.hless += result.hless;
+  state.Z += result.Z;
+  for (std::size_t f = 0; f < 4; ++f) state.l[f] += result.l[f];
+  for (int k = 9; k <= 15; ++k) state.w[k] += result.w[k];
+}
+
 }  // namespace quarn::test

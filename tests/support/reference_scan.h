@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/scan_state.h"
+
 namespace quarn::test {
 
 struct TReferenceStream {
@@ -33,5 +35,9 @@ TReferenceResult ReferenceScan(const uint8_t* data, int64_t size, bool headerles
 // the end of the block).
 TReferenceResult ReferenceScanRange(const uint8_t* data, int64_t size, int64_t from, int64_t to,
                                     bool headerless, bool acceptIncomplete);
+
+// Adds a reference scan of a file of `sizeBytes` to `state`'s totals, as
+// that file's run would.
+void AddToState(const TReferenceResult& result, int64_t sizeBytes, TScanState& state);
 
 }  // namespace quarn::test

@@ -43,13 +43,7 @@ int main(int argc, char** argv) {
       data = static_cast<const uint8_t*>(view);
     }
     const quarn::test::TReferenceResult r = quarn::test::ReferenceScan(data, size, headerless, accept);
-    state.i += size;
-    state.zin += r.zin;
-    state.zout += r.zout;
-    state.hless += r.hless;
-    state.Z += r.Z;
-    for (std::size_t f = 0; f < 4; ++f) state.l[f] += r.l[f];
-    for (int k = 9; k <= 15; ++k) state.w[k] += r.w[k];
+    quarn::test::AddToState(r, size, state);
     if (data != nullptr) ::munmap(const_cast<uint8_t*>(data), static_cast<size_t>(size));
     ::close(fd);
   }

@@ -83,13 +83,7 @@ struct TScanFixture {
       quarn::test::WriteFile(names.back(), contents[k]);
       const auto result = quarn::test::ReferenceScan(contents[k].data(), static_cast<int64_t>(contents[k].size()),
                                                      headerless, false);
-      state.i += static_cast<int64_t>(contents[k].size());
-      state.zin += result.zin;
-      state.zout += result.zout;
-      state.hless += result.hless;
-      state.Z += result.Z;
-      for (std::size_t level = 0; level < 4; ++level) state.l[level] += result.l[level];
-      for (int k2 = 9; k2 <= 15; ++k2) state.w[k2] += result.w[k2];
+      quarn::test::AddToState(result, static_cast<int64_t>(contents[k].size()), state);
     }
     expected = quarn::BuildScanReport(state, headerless, static_cast<int64_t>(names.size()));
   }
