@@ -22,6 +22,7 @@
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
+#include "tests/engine/scan_comparison.h"
 
 namespace quarn {
 namespace {
@@ -165,37 +166,7 @@ TZlibVerdict ZlibProbe(const TBytes& bytes) {
 // The scan against the reference loop
 // ---------------------------------------------------------------------------
 
-struct TCollect : TStreamSink {
-  std::vector<TFoundStream> streams;
-  void StreamFound(const TFoundStream& s) override { streams.push_back(s); }
-};
-
-void ExpectScanSameAsReference(const TBytes& bytes, bool headerless, bool acceptIncomplete) {
-  test::TGuardedBuffer block(bytes);
-  TScanState state;
-  state.Options.Headerless = headerless;
-  state.Options.AcceptIncomplete = acceptIncomplete;
-  z_stream record{};
-  InflateInit2(&record, -15);
-  std::vector<uint8_t> buffer(kInflateBufferBytes);
-  TCollect sink;
-  ScanBlock(state, block.Data(), block.Size(), &record, buffer.data(), &sink);
-  InflateEnd(&record);
-  const test::TReferenceResult want =
-      test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, acceptIncomplete);
-  SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " accept=" << acceptIncomplete);
-  EXPECT_EQ(state.zin, want.zin);
-  EXPECT_EQ(state.zout, want.zout);
-  EXPECT_EQ(state.Z, want.Z);
-  EXPECT_EQ(state.hless, want.hless);
-  ASSERT_EQ(sink.streams.size(), want.streams.size());
-  for (std::size_t n = 0; n < sink.streams.size(); ++n) {
-    const TFoundStream& g = sink.streams[n];
-    const test::TReferenceStream got{g.OffsetBytes, g.HasHeader, g.HasHeader ? g.CINFO : 0,
-                                     g.HasHeader ? g.FLEVEL : 0, g.InBytes, g.OutBytes};
-    EXPECT_EQ(got, want.streams[n]) << "stream " << n;
-  }
-}
+using test::TCollect;
 
 // The fixture at every offset from 0 to 65 (so at every lane of the
 // 64-position steps and across a step boundary), raw and after a zlib
@@ -212,7 +183,7 @@ void ExpectScansSameAsReference(const TBytes& fixture) {
       bytes.insert(bytes.end(), fixture.begin(), fixture.end());
       bytes.resize(bytes.size() + 80, 0);
       for (const bool headerless : {false, true}) {
-        for (const bool accept : {false, true}) ExpectScanSameAsReference(bytes, headerless, accept);
+        for (const bool accept : {false, true}) test::ExpectSameAsReference(bytes, headerless, accept);
       }
       if (testing::Test::HasFailure()) return;
     }

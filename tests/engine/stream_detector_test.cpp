@@ -5,81 +5,22 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <vector>
 
 #include "inflate/engine_binding.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
+#include "tests/engine/scan_comparison.h"
 
 namespace quarn {
 namespace {
 
 using test::TBytes;
 using test::TLayout;
-
-struct TCollect : TStreamSink {
-  std::vector<TFoundStream> streams;
-  void StreamFound(const TFoundStream& s) override { streams.push_back(s); }
-};
-
-struct TScanResult {
-  int64_t zin = 0, zout = 0, hless = 0, Z = 0;
-  int64_t l[4] = {};
-  int64_t w[16] = {};
-  std::vector<TFoundStream> streams;
-};
-
-TScanResult Scan(const TBytes& bytes, bool headerless, bool acceptIncomplete,
-                 uint64_t maxOfferBytes = 0) {
-  test::TGuardedBuffer block(bytes);
-  TScanState state;
-  state.Options.Headerless = headerless;
-  state.Options.AcceptIncomplete = acceptIncomplete;
-  z_stream record{};
-  InflateInit2(&record, -15);
-  std::vector<uint8_t> buffer(kInflateBufferBytes);
-  TCollect sink;
-  if (maxOfferBytes == 0) {
-    ScanBlock(state, block.Data(), block.Size(), &record, buffer.data(), &sink);
-  } else {
-    detail::ScanBlockWithOfferLimit(state, block.Data(), block.Size(), &record, buffer.data(),
-                                    &sink, maxOfferBytes);
-  }
-  InflateEnd(&record);
-  TScanResult r;
-  r.zin = state.zin;
-  r.zout = state.zout;
-  r.hless = state.hless;
-  r.Z = state.Z;
-  for (int f = 0; f < 4; ++f) r.l[f] = state.l[static_cast<std::size_t>(f)];
-  for (int k = 9; k <= 15; ++k) r.w[k] = state.w[k];
-  r.streams = sink.streams;
-  return r;
-}
-
-void ExpectSameAsReference(const TBytes& bytes, bool headerless, bool acceptIncomplete,
-                           uint64_t maxOfferBytes = 0) {
-  const TScanResult got = Scan(bytes, headerless, acceptIncomplete, maxOfferBytes);
-  const test::TReferenceResult want =
-      test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, acceptIncomplete);
-  SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " accept=" << acceptIncomplete
-                                  << " offer=" << maxOfferBytes);
-  EXPECT_EQ(got.zin, want.zin);
-  EXPECT_EQ(got.zout, want.zout);
-  EXPECT_EQ(got.hless, want.hless);
-  EXPECT_EQ(got.Z, want.Z);
-  for (int f = 0; f < 4; ++f) EXPECT_EQ(got.l[f], want.l[f]) << "FLEVEL " << f;
-  for (int k = 9; k <= 15; ++k) EXPECT_EQ(got.w[k], want.w[k]) << "window " << k;
-  ASSERT_EQ(got.streams.size(), want.streams.size());
-  for (std::size_t n = 0; n < got.streams.size(); ++n) {
-    const TFoundStream& g = got.streams[n];
-    test::TReferenceStream asReference{g.OffsetBytes, g.HasHeader, g.HasHeader ? g.CINFO : 0,
-                                       g.HasHeader ? g.FLEVEL : 0, g.InBytes, g.OutBytes};
-    EXPECT_EQ(asReference, want.streams[n]) << "stream " << n;
-  }
-}
+using test::ExpectSameAsReference;
+using test::Scan;
+using test::TScanResult;
 
 bool StartsDynamic(const TBytes& deflateData) { return (deflateData[0] & 7) == 4 || (deflateData[0] & 7) == 5; }
 
