@@ -48,35 +48,37 @@ class TCollector final : public TScanListener {
   std::vector<TListedStream> streams_;
 };
 
-void BuildFileListFromPaths(const TCommandLine& options) {
-  FileList.clear();
+std::vector<std::string> BuildFileListFromPaths(const TCommandLine& options) {
+  std::vector<std::string> files;
   for (const std::string& path : options.Paths) {
     if (IsExistingDirectory(path)) {
       const std::vector<std::string> listed = ListDirectoryFiles(path, options.Recursive);
-      FileList.insert(FileList.end(), listed.begin(), listed.end());
+      files.insert(files.end(), listed.begin(), listed.end());
     } else {
-      FileList.push_back(path);  // a missing name fails in its run, as in the window
+      files.push_back(path);  // a missing name fails in its run, as in the window
     }
   }
+  return files;
 }
 
 std::string KindText(const TFoundStream& s) { return s.HasHeader ? "zlib" : "raw"; }
 
-void PrintStreamRows(const std::vector<TListedStream>& streams) {
+void PrintStreamRows(const std::vector<std::string>& files, const std::vector<TListedStream>& streams) {
   WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\n");
   for (const TListedStream& item : streams) {
     const TFoundStream& s = item.Stream;
     const std::string windowBits = s.HasHeader ? std::to_string(s.CINFO + 8) : "-";
     const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
-    WriteOut(FileList[static_cast<std::size_t>(item.FileIndex)] + "\t" + std::to_string(s.OffsetBytes) + "\t" +
+    WriteOut(files[static_cast<std::size_t>(item.FileIndex)] + "\t" + std::to_string(s.OffsetBytes) + "\t" +
              KindText(s) + "\t" + windowBits + "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" +
              std::to_string(s.OutBytes) + "\n");
   }
 }
 
-nlohmann::ordered_json JsonReport(const TScanState& state, const std::vector<TListedStream>* streams) {
+nlohmann::ordered_json JsonReport(const std::vector<std::string>& files, const TScanState& state,
+                                  const std::vector<TListedStream>* streams) {
   nlohmann::ordered_json j;
-  j["files_scanned"] = FileList.size();
+  j["files_scanned"] = files.size();
   j["input_bytes"] = state.i.load();
   j["output_bytes"] = TotalOutputSize(state);
   j["compressed_bytes"] = state.zin.load();
@@ -94,7 +96,7 @@ nlohmann::ordered_json JsonReport(const TScanState& state, const std::vector<TLi
     nlohmann::ordered_json found = nlohmann::ordered_json::array();
     for (const TListedStream& item : *streams) {
       const TFoundStream& s = item.Stream;
-      found.push_back({{"file", FileList[static_cast<std::size_t>(item.FileIndex)]},
+      found.push_back({{"file", files[static_cast<std::size_t>(item.FileIndex)]},
                        {"offset", s.OffsetBytes},
                        {"kind", KindText(s)},
                        {"window_bits", s.HasHeader ? nlohmann::ordered_json(s.CINFO + 8) : nlohmann::ordered_json(nullptr)},
@@ -111,7 +113,7 @@ nlohmann::ordered_json JsonReport(const TScanState& state, const std::vector<TLi
 }  // namespace
 
 void RunScanCommand(const TCommandLine& options) {
-  BuildFileListFromPaths(options);
+  const std::vector<std::string> files = BuildFileListFromPaths(options);
 
   TScanState state;
   state.j = -1;
@@ -120,11 +122,11 @@ void RunScanCommand(const TCommandLine& options) {
   state.Options.AcceptIncomplete = options.AcceptIncomplete;
 
   int64_t totalBytes = 0;
-  for (const std::string& name : FileList) totalBytes += GetFileSize64(name);
-  TProgressLine progress(static_cast<int64_t>(FileList.size()), totalBytes);
+  for (const std::string& name : files) totalBytes += GetFileSize64(name);
+  TProgressLine progress(static_cast<int64_t>(files.size()), totalBytes);
   const bool extract = !options.ExtractDirectory.empty();
   TCollector collector(options.List || extract, progress);
-  ScanFileList(state, &collector);
+  ScanFileList(files, state, &collector);
   progress.Stop();
 
   const std::vector<TListedStream> streams = collector.TakeSorted();
@@ -133,17 +135,17 @@ void RunScanCommand(const TCommandLine& options) {
     std::vector<TStreamToExtract> toExtract;
     toExtract.reserve(streams.size());
     for (const TListedStream& item : streams) {
-      toExtract.push_back({FileList[static_cast<std::size_t>(item.FileIndex)], item.Stream});
+      toExtract.push_back({files[static_cast<std::size_t>(item.FileIndex)], item.Stream});
     }
     extracted = ExtractStreams(toExtract, {options.ExtractDirectory, options.MinSizeBytes, options.Force});
   }
   if (options.Json) {
-    const nlohmann::ordered_json j = JsonReport(state, options.List ? &streams : nullptr);
+    const nlohmann::ordered_json j = JsonReport(files, state, options.List ? &streams : nullptr);
     // Names that are not UTF-8 are written with replacement characters.
     WriteOut(j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
   } else {
-    if (options.List) PrintStreamRows(streams);
-    const TScanReport report = BuildScanReport(state, options.Headerless, static_cast<int64_t>(FileList.size()));
+    if (options.List) PrintStreamRows(files, streams);
+    const TScanReport report = BuildScanReport(state, options.Headerless, static_cast<int64_t>(files.size()));
     for (const std::string& line : report.Lines) WriteOut(line + "\n");
   }
   FlushOut();

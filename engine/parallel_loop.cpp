@@ -4,48 +4,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <mutex>
-#include <new>
+#include <string>
 #include <thread>
+#include <vector>
 
-#include "engine/scan_driver.h"
-#include "util/errors.h"
-#include "util/platform/file_system.h"
+#include "engine/aggregate_error.h"
 
 namespace quarn {
-namespace {
-
-struct TMemberText {
-  std::string kind;
-  std::string text;
-};
-
-TMemberText DescribeError(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const TQuarnError& e) {
-    return {e.KindName(), e.what()};
-  } catch (const std::bad_alloc&) {
-    return {"EOutOfMemory", "Out of memory"};
-  } catch (const std::exception& e) {
-    return {"Exception", e.what()};
-  } catch (...) {
-    return {"Exception", "Unknown error"};
-  }
-}
-
-}  // namespace
-
-std::string CombinedErrorText(const std::vector<std::exception_ptr>& errors) {
-  std::string text = "One or more errors occurred\n" + std::to_string(errors.size()) + " exception(s):";
-  const std::size_t shown = std::min<std::size_t>(errors.size(), 10);
-  for (std::size_t n = 0; n < shown; ++n) {
-    const TMemberText member = DescribeError(errors[n]);
-    text += "\n#" + std::to_string(n) + " " + member.kind + ": " + member.text;
-  }
-  if (errors.size() > 10) text += "\n...";
-  return text;
-}
 
 void TWorkQueue::Post(std::function<void()> task) {
   {
@@ -82,13 +49,6 @@ void TWorkQueue::Notify() {
   changed_.notify_all();
 }
 
-int ScanConcurrency(int32_t count) {
-  const int64_t limit = 2 * static_cast<int64_t>(platform::ProcessorCount());
-  return static_cast<int>(std::clamp<int64_t>(count, 0, limit));
-}
-
-int ScanThreads() { return 2 * platform::ProcessorCount(); }
-
 void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(int32_t)>& body,
                      TWorkQueue* helpers, int helperThreads) {
   if (count <= 0) return;
@@ -117,8 +77,7 @@ void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(
   auto iterationWorker = [&] {
     for (int32_t iteration = claim(); iteration >= 0; iteration = claim()) runIteration(iteration);
   };
-  // A worker that runs iterations while there are any, then helps with
-  // posted work until no iteration can post more.
+  // True once no further iteration will start.
   auto allStarted = [&] { return failed.load() || next.load() >= count; };
   // Takes one of the iteration slots; false when all are in use.
   auto takeSlot = [&] {

@@ -5,11 +5,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <exception>
 #include <functional>
 #include <mutex>
-#include <string>
-#include <vector>
 
 namespace quarn {
 
@@ -43,19 +40,5 @@ class TWorkQueue {
 // work that iterations post there until every iteration has ended.
 void RunParallelLoop(int32_t count, int maxConcurrent, const std::function<void(int32_t)>& body,
                      TWorkQueue* helpers = nullptr, int helperThreads = 0);
-
-// How many iterations a scan of `count` files runs at once: min(2 × P, N).
-int ScanConcurrency(int32_t count);
-// How many threads a scan keeps: 2 × P, so that the chunks of large files
-// use the workers that no file keeps busy.
-int ScanThreads();
-
-// The text of the combined error:
-//   One or more errors occurred
-//   2 exception(s):
-//   #0 Exception: File "a" does not exists.
-//   #1 Exception: File "b" does not exists.
-// listing at most ten members, then "..." when there were more.
-std::string CombinedErrorText(const std::vector<std::exception_ptr>& errors);
 
 }  // namespace quarn

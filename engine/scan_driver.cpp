@@ -3,12 +3,14 @@
 // which read FileList and the options while nobody writes them.
 #include "engine/scan_driver.h"
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 
 #include "engine/directory_listing.h"
 #include "engine/parallel_loop.h"
 #include "engine/scan_report.h"
+#include "util/platform/file_system.h"
 
 namespace quarn {
 
@@ -36,15 +38,22 @@ void BuildFileList(TScanWindow& window) {
   if (!edit1.empty() && !wholeDirectory) FileList = {edit1};
 }
 
-void ScanFileList(TScanState& state, TScanListener* listener) {
-  const std::size_t entries = FileList.size();
+int ScanConcurrency(int32_t count) {
+  const int64_t limit = 2 * static_cast<int64_t>(platform::ProcessorCount());
+  return static_cast<int>(std::clamp<int64_t>(count, 0, limit));
+}
+
+int ScanThreads() { return 2 * platform::ProcessorCount(); }
+
+void ScanFileList(const std::vector<std::string>& files, TScanState& state, TScanListener* listener) {
+  const std::size_t entries = files.size();
   if (entries > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
     throw TQuarnError("Too many files to scan: " + std::to_string(entries));
   }
   const auto count = static_cast<int32_t>(entries);
   TWorkQueue helpers;
   RunParallelLoop(
-      count, ScanConcurrency(count), [&](int32_t iteration) { ScanFile(state, iteration, listener, &helpers); },
+      count, ScanConcurrency(count), [&](int32_t iteration) { ScanFile(files, state, iteration, listener, &helpers); },
       &helpers, ScanThreads());
 }
 
@@ -68,7 +77,7 @@ void Button2Click(TScanWindow& window) {
   state->Options.Headerless = window.IsChecked(TScanCheckBox::Headerless);
   state->Options.AcceptIncomplete = window.IsChecked(TScanCheckBox::AcceptIncomplete);
 
-  ScanFileList(*state);
+  ScanFileList(FileList, *state);
 
   window.SetStatus("Status: Finished");
   const TScanReport report =

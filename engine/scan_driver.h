@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <vector>
 
+#include "engine/aggregate_error.h"
 #include "engine/scan_file.h"
 #include "engine/scan_state.h"
 #include "util/errors.h"
@@ -46,29 +46,24 @@ class TScanWindow {
 // (drop handler, driver); read by the workers while a scan runs.
 extern std::vector<std::string> FileList;
 
-// The error of a scan in which one or more files failed. Its text is the
-// whole multi-line listing; the members are kept for callers that want them.
-class TAggregateError : public TQuarnError {
- public:
-  TAggregateError(std::string text, std::vector<std::exception_ptr> members)
-      : TQuarnError(std::move(text)), members_(std::move(members)) {}
-  const char* KindName() const noexcept override { return "EAggregateException"; }
-  const std::vector<std::exception_ptr>& Members() const { return members_; }
-
- private:
-  std::vector<std::exception_ptr> members_;
-};
-
 // Rebuilds FileList from the window before a scan: the name typed in
 // Edit1, or the dropped items, or a directory's listing when "Scan whole
 // directory" is ticked. Raises TPathError for a directory it cannot list,
 // leaving FileList as it was.
 void BuildFileList(TScanWindow& window);
 
-// Scans every entry of FileList on the worker pool (at most 2 × P at once),
-// adding to `state`, whose `j` must be -1 and `Options` set. Raises one
-// TAggregateError when any file failed, after the running ones finished.
-void ScanFileList(TScanState& state, TScanListener* listener = nullptr);
+// Scans every entry of `files` on the worker pool (at most 2 × P at once),
+// adding to `state`, whose `j` must be -1 and `Options` set. `files` must
+// not change until it returns. Raises one TAggregateError when any file
+// failed, after the running ones finished.
+void ScanFileList(const std::vector<std::string>& files, TScanState& state, TScanListener* listener = nullptr);
+
+// How many files a scan of `count` files runs at once: min(2 × P, N), P
+// being the number of logical processors.
+int ScanConcurrency(int32_t count);
+// How many threads a scan keeps: 2 × P, so that the chunks of large files
+// use the workers that no file keeps busy.
+int ScanThreads();
 
 // One whole scan, as the Scan button runs it. Errors are not caught: a bad
 // directory raises TPathError before anything changes; failed files raise

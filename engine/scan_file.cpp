@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "engine/chunked_scan.h"
-#include "engine/scan_driver.h"
 #include "inflate/inflate_record.h"
 #include "util/errors.h"
 
@@ -27,10 +26,11 @@ class TFileSink final : public TStreamSink {
 
 }  // namespace
 
-void ScanFile(TScanState& state, int32_t /*iteration*/, TScanListener* listener, TWorkQueue* helpers) {
+void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t /*iteration*/, TScanListener* listener,
+              TWorkQueue* helpers) {
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
-  const std::string& fileName = FileList[static_cast<std::size_t>(fileIndex)];
+  const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];
 
   const TMappedFile file(fileName);
   {

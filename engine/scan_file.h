@@ -1,36 +1,40 @@
-// One file's run: claim the next entry of FileList, map it, scan it with
-// ScanBlock, count its size, release everything.
+// One file's run: claim the next entry of the scan's file list, map it,
+// scan it with ScanBlock, count its size, release everything.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
-#include "engine/parallel_loop.h"
 #include "engine/scan_state.h"
 #include "engine/stream_detector.h"
 #include "util/mapped_file.h"
 
 namespace quarn {
 
+class TWorkQueue;  // the parallel loop's queue of posted work
+
 // Hears what the runs of a scan find. Called on the worker threads, by
 // several runs at once: an implementation must be thread-safe.
 class TScanListener {
  public:
   virtual ~TScanListener() = default;
-  // A stream accepted in FileList[fileIndex]; `file` is mapped for the call.
+  // A stream accepted in files[fileIndex]; `file` is mapped for the call.
   virtual void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
     (void)fileIndex, (void)file, (void)stream;
   }
-  // The run of FileList[fileIndex] ended and its size was counted.
+  // The run of files[fileIndex] ended and its size was counted.
   virtual void FileDone(int32_t fileIndex, int64_t sizeBytes) { (void)fileIndex, (void)sizeBytes; }
 };
 
-// One run. Takes its file through an atomic increment of `state.j` (the
-// iteration number is not used), adds the file's size to `state.i` once it
-// is scanned, and raises TQuarnError when the file is missing, cannot be
-// read, or was cut short while it was scanned; a file that fails adds
-// nothing to `i`. With `helpers`, a large file is cut into chunks that
-// idle workers of the loop scan with it; the result is the same.
-void ScanFile(TScanState& state, int32_t iteration, TScanListener* listener = nullptr,
-              TWorkQueue* helpers = nullptr);
+// One run over `files`, the list that the whole scan shares. Takes its
+// file through an atomic increment of `state.j` (the iteration number is
+// not used), adds the file's size to `state.i` once it is scanned, and
+// raises TQuarnError when the file is missing, cannot be read, or was cut
+// short while it was scanned; a file that fails adds nothing to `i`. With
+// `helpers`, a large file is cut into chunks that idle workers of the loop
+// scan with it; the result is the same.
+void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t iteration,
+              TScanListener* listener = nullptr, TWorkQueue* helpers = nullptr);
 
 }  // namespace quarn

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <string>
 
-#include "engine/scan_driver.h"
+#include "engine/aggregate_error.h"
 #include "util/errors.h"
 
 namespace quarn::ui {

@@ -108,11 +108,9 @@ TEST(ChunkedScan, LargeFileThroughTheDriver) {
   for (int64_t at : offsets) std::copy(stream.begin(), stream.end(), bytes.begin() + at);
   test::WriteFile(dir / "large.bin", bytes);
 
-  FileList = {dir / "large.bin"};
   TScanState state;
   state.Options.AcceptIncomplete = true;
-  ScanFileList(state);
-  FileList.clear();
+  ScanFileList({dir / "large.bin"}, state);
   const test::TReferenceResult want = test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), false, true);
   EXPECT_EQ(state.Z.load(), 3);
   EXPECT_EQ(state.Z.load(), want.Z);

@@ -13,7 +13,6 @@ namespace {
 
 class ScanFileTest : public testing::Test {
  protected:
-  void TearDown() override { FileList.clear(); }
   test::TTempDir dir_;
 };
 
@@ -35,9 +34,8 @@ TEST_F(ScanFileTest, StreamPastFourGiBInASparseFile) {
     std::vector<int64_t> offsets;
     void StreamFound(int32_t, const TMappedFile&, const TFoundStream& s) override { offsets.push_back(s.OffsetBytes); }
   } listener;
-  FileList = {path};
   TScanState state;
-  ScanFileList(state, &listener);
+  ScanFileList({path}, state, &listener);
   EXPECT_EQ(state.Z.load(), 1);
   EXPECT_EQ(state.zin.load(), static_cast<int64_t>(stream.size()) - 6);
   EXPECT_EQ(state.zout.load(), static_cast<int64_t>(text.size()));

@@ -17,30 +17,29 @@ namespace {
 
 class ScanFileTest : public testing::Test {
  protected:
-  void TearDown() override { FileList.clear(); }
   test::TTempDir dir_;
 };
 
 TEST_F(ScanFileTest, EveryEntryOnceAndSizesAdded) {
-  FileList.clear();
+  std::vector<std::string> files;
   int64_t total = 0;
   for (int n = 0; n < 7; ++n) {
     const std::string name = dir_ / ("f" + std::to_string(n));
     test::WriteFile(name, test::TBytes(static_cast<std::size_t>(n * 50), 0));  // 0 .. 300 bytes
-    FileList.push_back(name);
+    files.push_back(name);
     total += n * 50;
   }
   TScanState state;
-  ScanFileList(state);
+  ScanFileList(files, state);
   EXPECT_EQ(state.j.load(), 6);
   EXPECT_EQ(state.i.load(), total);
 }
 
 TEST_F(ScanFileTest, MissingFileAddsNothing) {
   test::WriteFile(dir_ / "there", test::TBytes(1000, 0));
-  FileList = {dir_ / "missing"};
+  const std::vector<std::string> files = {dir_ / "missing"};
   TScanState state;
-  EXPECT_THROW(ScanFile(state, 0), TQuarnError);
+  EXPECT_THROW(ScanFile(files, state, 0), TQuarnError);
   EXPECT_EQ(state.i.load(), 0);
   EXPECT_EQ(state.j.load(), 0);
 }
@@ -67,12 +66,12 @@ TEST_F(ScanFileTest, FileCutShortDuringItsScanFailsWithItsName) {
   layout.Append(test::MakeNoise(4 << 20, 3));
   test::WriteFile(path, layout.Bytes());
   test::WriteFile(dir_ / "fine.bin", test::TBytes(5000, 0));
-  FileList = {path, dir_ / "fine.bin"};
+  const std::vector<std::string> files = {path, dir_ / "fine.bin"};
   TScanState state;
   state.Options.Headerless = true;
   TTruncateOnFirstStream listener(path);
   try {
-    ScanFileList(state, &listener);
+    ScanFileList(files, state, &listener);
     FAIL() << "expected the combined error";
   } catch (const TAggregateError& e) {
     EXPECT_EQ(std::string(e.what()), "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" +

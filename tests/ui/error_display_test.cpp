@@ -10,7 +10,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "engine/scan_driver.h"
+#include "engine/aggregate_error.h"
 #include "fake_dialogs.h"
 #include "ui/application.h"
 #include "ui/error_display.h"
