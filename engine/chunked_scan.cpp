@@ -3,6 +3,7 @@
 #include "engine/chunked_scan.h"
 
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <mutex>
 
@@ -56,27 +57,40 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
   job.results.resize(chunks);
   auto chunkEnd = [&](std::size_t k) { return k + 1 < chunks ? job.starts[k + 1] : limit; };
 
-  job.remaining = static_cast<int64_t>(chunks - 1);
-  for (std::size_t k = 1; k < chunks; ++k) {
-    helpers.Post([&job, &helpers, &chunkEnd, k, Memory, Size, options] {
+  // Whatever fails on this thread, every chunk posted so far still uses
+  // `job`, the block and the caller's buffers: wait for all of them before
+  // anything is unwound, then raise the first error.
+  std::exception_ptr callerError;
+  try {
+    for (std::size_t k = 1; k < chunks; ++k) {
+      job.remaining.fetch_add(1);
       try {
-        TInflateRecord chunkRecord;
-        const std::unique_ptr<uint8_t[]> chunkBuffer(new uint8_t[kInflateBufferBytes]);
-        job.results[k] =
-            ScanChunk(Memory, Size, job.starts[k], chunkEnd(k), options, chunkRecord.Get(), chunkBuffer.get());
+        helpers.Post([&job, &helpers, &chunkEnd, k, Memory, Size, options] {
+          try {
+            TInflateRecord chunkRecord;
+            const std::unique_ptr<uint8_t[]> chunkBuffer(new uint8_t[kInflateBufferBytes]);
+            job.results[k] = ScanChunk(Memory, Size, job.starts[k], chunkEnd(k), options, chunkRecord.Get(),
+                                       chunkBuffer.get());
+          } catch (...) {
+            const std::lock_guard<std::mutex> hold(job.errorLock);
+            job.error = std::current_exception();
+          }
+          // The job may be gone as soon as the count reaches 0: touch nothing of it after.
+          if (job.remaining.fetch_sub(1) == 1) helpers.Notify();
+        });
       } catch (...) {
-        const std::lock_guard<std::mutex> hold(job.errorLock);
-        job.error = std::current_exception();
+        job.remaining.fetch_sub(1);  // never posted
+        throw;
       }
-      // The job may be gone as soon as the count reaches 0: touch nothing of it after.
-      if (job.remaining.fetch_sub(1) == 1) helpers.Notify();
-    });
+    }
+    job.results[0] = ScanChunk(Memory, Size, 0, chunkEnd(0), options, record, buffer);
+  } catch (...) {
+    callerError = std::current_exception();
   }
-
-  job.results[0] = ScanChunk(Memory, Size, 0, chunkEnd(0), options, record, buffer);
   while (job.remaining.load() > 0) {
     if (!helpers.RunOne()) helpers.Wait([&] { return job.remaining.load() == 0; });
   }
+  if (callerError) std::rethrow_exception(callerError);
   if (job.error) std::rethrow_exception(job.error);
 
   const TStitchResult stitched =

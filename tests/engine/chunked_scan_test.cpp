@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <thread>
+
 #include "engine/scan_driver.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/reference_scan.h"
@@ -117,6 +122,89 @@ TEST(ChunkedScan, LargeFileThroughTheDriver) {
   EXPECT_EQ(state.zin.load(), want.zin);
   EXPECT_EQ(state.zout.load(), want.zout);
   EXPECT_EQ(state.i.load(), static_cast<int64_t>(bytes.size()));
+}
+
+// An inflate for the external-engine path that fails once, with
+// std::bad_alloc, on the thread that scans the file's own first chunk;
+// on every other thread it first waits until that failure has happened,
+// so the other chunks are certainly still queued or running while the
+// failure unwinds.
+thread_local bool tScansTheFirstChunk = false;
+std::atomic<bool> gFailureArmed{false};
+std::atomic<bool> gFailed{false};
+std::atomic<int> gOtherCallsInFlight{0};
+
+int InflateFailingInTheFirstChunk(z_stream* record, int flush) {
+  if (tScansTheFirstChunk) {
+    if (gFailureArmed.exchange(false)) {
+      gFailed = true;
+      throw std::bad_alloc();
+    }
+    return inflate(record, flush);
+  }
+  ++gOtherCallsInFlight;
+  while (!gFailed.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  const int code = inflate(record, flush);
+  --gOtherCallsInFlight;
+  return code;
+}
+
+// A failure in the chunk that the file's own thread scans must not free
+// what the other chunks still use: ScanBlockInChunks waits for every
+// posted chunk, then raises. Under AddressSanitizer a chunk that outlived
+// the block's bookkeeping is a use after free.
+TEST(ChunkedScan, AFailureInTheCallersChunkWaitsForEveryPostedChunk) {
+  test::TLayout layout;
+  layout.Zeros(10);
+  layout.Append(test::Zlib(test::MakeText(3000, 1)));  // a candidate early in the first chunk
+  layout.Append(MixedBlock(7));
+  const TBytes bytes = layout.Bytes();
+
+  const TEngineBinding saved = EngineBinding;
+  EngineBinding.LibraryBound = true;
+  EngineBinding.UseLibraryA = true;
+  EngineBinding.zlibVersion = &zlibVersion;
+  EngineBinding.EntriesA.inflateInit2_ = &inflateInit2_;
+  EngineBinding.EntriesA.inflate = &InflateFailingInTheFirstChunk;
+  EngineBinding.EntriesA.inflateReset = &inflateReset;
+  EngineBinding.EntriesA.inflateEnd = &inflateEnd;
+  gFailureArmed = true;
+  gFailed = false;
+
+  TScanState state;
+  state.Options.Headerless = true;
+  TWorkQueue helpers;
+  int callsInFlightAtTheFailure = -1;
+  bool chunkQueuedAtTheFailure = true;
+  try {
+    RunParallelLoop(
+        1, 1,
+        [&](int32_t) {
+          TInflateRecord record;
+          std::vector<uint8_t> buffer(kInflateBufferBytes);
+          tScansTheFirstChunk = true;
+          try {
+            ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
+                              nullptr, helpers, 4096);
+          } catch (...) {
+            tScansTheFirstChunk = false;
+            callsInFlightAtTheFailure = gOtherCallsInFlight.load();
+            chunkQueuedAtTheFailure = helpers.RunOne();
+            throw;
+          }
+          tScansTheFirstChunk = false;
+        },
+        &helpers, 4);
+    ADD_FAILURE() << "expected the combined error";
+  } catch (const TAggregateError& e) {
+    ASSERT_EQ(e.Members().size(), 1u);
+    EXPECT_THROW(std::rethrow_exception(e.Members()[0]), std::bad_alloc);
+  }
+  EngineBinding = saved;
+  EXPECT_TRUE(gFailed.load());
+  EXPECT_EQ(callsInFlightAtTheFailure, 0);
+  EXPECT_FALSE(chunkQueuedAtTheFailure);
+  EXPECT_EQ(state.Z.load() + state.hless.load(), 0) << "a failed block counts nothing";
 }
 
 TEST(ParallelLoop, HelpersRunPostedWorkAndEndWithTheIterations) {
