@@ -1,7 +1,8 @@
 // Stream extraction. Memory stays bounded: a stream is inflated in 64 KiB
-// pieces, each written before the next is made, and exactly the bytes that
-// the scan's trial produced are written (for a stream cut short, what came
-// out before the cut or the bad data).
+// pieces, each written before the next is made. The pieces come from the
+// scan's own trial inflation (engine/trial_inflation.h), so exactly the
+// bytes that the scan's trial produced are written (for a stream cut
+// short, what came out before the cut or the bad data).
 #include "cli/stream_extractor.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <memory>
 #include <set>
 
+#include "engine/trial_inflation.h"
 #include "inflate/inflate_record.h"
 #include "util/errors.h"
 #include "util/mapped_file.h"
@@ -90,33 +93,38 @@ class TTemporaryFile {
   bool committed_ = false;
 };
 
-// Inflates `stream` from the mapped source into `out`, writing exactly the
-// bytes that the scan counted for it.
+// Takes a trial's inflated bytes into the temporary file, up to the
+// number that the scan counted for the stream.
+class TWriteCountedBytes final : public TInflatedBytes {
+ public:
+  TWriteCountedBytes(TTemporaryFile& out, const std::string& finalPath, uint64_t countedBytes)
+      : out_(out), finalPath_(finalPath), missingBytes_(countedBytes) {}
+  bool Take(const uint8_t* bytes, std::size_t count) override {
+    const auto taken = static_cast<std::size_t>(std::min<uint64_t>(count, missingBytes_));
+    out_.Write(bytes, taken, finalPath_);
+    missingBytes_ -= taken;
+    return missingBytes_ > 0;
+  }
+  uint64_t MissingBytes() const { return missingBytes_; }
+
+ private:
+  TTemporaryFile& out_;
+  const std::string& finalPath_;
+  uint64_t missingBytes_;
+};
+
+// Inflates `stream` from the mapped source into `out` by the scan's own
+// trial, writing exactly the bytes that the scan counted for it.
 void WriteStream(const TMappedFile& source, const TFoundStream& stream, TTemporaryFile& out,
                  const std::string& finalPath) {
-  TInflateRecord inflater;
-  z_stream* record = inflater.Get();
-  std::vector<uint8_t> buffer(kInflateBufferBytes);
   const int64_t start = stream.OffsetBytes;
-  uint64_t notOffered = static_cast<uint64_t>(source.Size() - start);
-  record->next_in = const_cast<Bytef*>(source.Memory() + start);
-  record->avail_in = 0;
-  uint64_t remaining = stream.OutBytes;
-  while (remaining > 0) {
-    if (record->avail_in == 0 && notOffered > 0) {
-      const uint64_t piece = std::min<uint64_t>(notOffered, UINT32_MAX);
-      record->avail_in = static_cast<uInt>(piece);
-      notOffered -= piece;
-    }
-    record->next_out = buffer.data();
-    record->avail_out = static_cast<uInt>(std::min<uint64_t>(remaining, buffer.size()));
-    const int code = Inflate(record, Z_SYNC_FLUSH);
-    const std::size_t produced = static_cast<std::size_t>(record->next_out - buffer.data());
-    out.Write(buffer.data(), produced, finalPath);
-    remaining -= produced;
-    if (remaining > 0 && code != Z_OK) break;  // ended or failed before the counted output
+  TWriteCountedBytes writer(out, finalPath, stream.OutBytes);
+  if (start >= 0 && start < source.Size()) {
+    TInflateRecord inflater;
+    std::vector<uint8_t> buffer(kInflateBufferBytes);
+    InflateTrial(source.Memory(), source.Size(), start, inflater.Get(), buffer.data(), &writer);
   }
-  if (remaining > 0 || source.ChangedWhileMapped()) {
+  if (writer.MissingBytes() > 0 || source.ChangedWhileMapped()) {
     throw TQuarnError("File \"" + source.FileName() + "\" changed while it was being scanned.");
   }
 }

@@ -14,11 +14,9 @@
 #include <cstring>
 
 #include "engine/stream_detector.h"
+#include "engine/trial_inflation.h"
 
 namespace quarn::detail {
-
-// The probe sees exactly these bytes from the candidate position on.
-inline constexpr int64_t kProbeInputBytes = 64;
 
 // Low three bits 4 or 5: BTYPE 2 (dynamic Huffman codes), BFINAL 0 or 1.
 inline bool IsDynamicBlockStart(uint8_t firstDeflateByte) { return (firstDeflateByte & 6u) == 4u; }

@@ -7,10 +7,11 @@
 //     big-endian value a multiple of 31, CINFO 1..7. Failing that, and with
 //     Headerless on, it is a headerless candidate when its low three bits
 //     start a dynamic-Huffman block (4 or 5).
-//   * A candidate gets one trial: a probe of at most 64 input bytes and
-//     4,096 output bytes, which rejects most false candidates cheaply; only
-//     a probe that returns Z_OK or Z_STREAM_END is offered the rest of the
-//     block, 64 KiB of output at a time, until the stream ends or fails.
+//   * A candidate gets one trial (trial_inflation.h): a probe of at most 64
+//     input bytes and 4,096 output bytes, which rejects most false
+//     candidates cheaply; only a probe that returns Z_OK or Z_STREAM_END is
+//     offered the rest of the block, 64 KiB of output at a time, until the
+//     stream ends or fails.
 //   * A trial counts when it reaches Z_STREAM_END, or, with
 //     AcceptIncomplete, when it ran out of input (Z_BUF_ERROR) or met bad
 //     data (Z_DATA_ERROR) after a good probe. A header stream that inflates
@@ -33,9 +34,9 @@
 #include "engine/stream_detector.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "engine/candidate_filter.h"
+#include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 
 namespace quarn {
@@ -43,58 +44,8 @@ namespace {
 
 using detail::IsDynamicBlockStart;
 using detail::IsHeaderCandidate;
-using detail::kProbeInputBytes;
 
-constexpr uint32_t kProbeOutputBytes = 4096;
 constexpr uint64_t kSmallStreamBytes = 262144;  // below this a header stream needs a dynamic first block
-constexpr int kSyncFlush = Z_SYNC_FLUSH;
-
-struct TTrialResult {
-  bool Accepted = false;
-  bool Complete = false;
-  uint64_t InBytes = 0;
-  uint64_t OutBytes = 0;
-};
-
-// One trial inflation of the candidate at `pos`.
-TTrialResult TryCandidate(const uint8_t* memory, int64_t size, int64_t pos, bool acceptIncomplete,
-                          z_stream* record, uint8_t* buffer, uint64_t maxOfferBytes) {
-  InflateReset(record);
-  record->next_in = const_cast<Bytef*>(memory + pos);
-  record->avail_in = static_cast<uInt>(kProbeInputBytes);
-  record->next_out = buffer;
-  record->avail_out = kProbeOutputBytes;
-  int code = Inflate(record, kSyncFlush);
-  if (code != Z_OK && code != Z_STREAM_END) return {};
-
-  if (code == Z_OK) {
-    // The rest of the block, offered in pieces that fit avail_in; a piece
-    // is refilled only once zlib has used it all up, so the calls see the
-    // same input as one offer of the whole rest would give them.
-    const int64_t restStart = pos + static_cast<int64_t>(record->total_in);
-    uint64_t notOffered = static_cast<uint64_t>(size - restStart);
-    record->next_in = const_cast<Bytef*>(memory + restStart);
-    record->avail_in = 0;
-    while (code == Z_OK) {
-      if (record->avail_in == 0 && notOffered > 0) {
-        const uint64_t piece = std::min(notOffered, maxOfferBytes);
-        record->avail_in = static_cast<uInt>(piece);
-        notOffered -= piece;
-      }
-      record->next_out = buffer;
-      record->avail_out = kInflateBufferBytes;
-      code = Inflate(record, kSyncFlush);
-    }
-  }
-
-  TTrialResult result;
-  result.Complete = code == Z_STREAM_END;
-  result.Accepted =
-      result.Complete || (acceptIncomplete && (code == Z_BUF_ERROR || code == Z_DATA_ERROR));
-  result.InBytes = record->total_in;
-  result.OutBytes = record->total_out;
-  return result;
-}
 
 // The next candidate by the byte tests alone, position by position. Used
 // when an external zlib serves the run: the filters repeat the built-in
@@ -116,7 +67,6 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
                       uint64_t maxOfferBytes, TOnStream&& onStream) {
   const bool headerless = options.Headerless;
   const bool acceptIncomplete = options.AcceptIncomplete;
-  maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, std::numeric_limits<uInt>::max());
   to = std::min(to, Size - 63);
 
   const bool filtersMatchEngine = !EngineBinding.LibraryBound;
@@ -129,9 +79,9 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
     const uint8_t first = Memory[pos];
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
 
-    const TTrialResult trial =
-        TryCandidate(Memory, Size, pos, acceptIncomplete, record, buffer, maxOfferBytes);
-    if (!trial.Accepted || (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
+    const TTrialOutcome trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes);
+    if (!trial.Accepted(acceptIncomplete) ||
+        (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
       ++pos;
       continue;
     }
@@ -141,7 +91,7 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
     stream.HasHeader = header;
     stream.InBytes = trial.InBytes;
     stream.OutBytes = trial.OutBytes;
-    stream.Complete = trial.Complete;
+    stream.Complete = trial.Complete();
     if (header) {
       stream.CINFO = static_cast<uint8_t>(Memory[pos - 2] >> 4);
       stream.FLEVEL = static_cast<uint8_t>(Memory[pos - 1] >> 6);
@@ -183,7 +133,7 @@ void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t S
 int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                   const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink) {
   return ScanPositions(Memory, Size, from, to, options, record, buffer,
-                       std::numeric_limits<uInt>::max(),
+                       kMaxOfferBytes,
                        [&](const TFoundStream& stream) { sink.StreamFound(stream); });
 }
 
@@ -191,8 +141,7 @@ int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
 
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                uint8_t* buffer, TStreamSink* sink) {
-  detail::ScanBlockWithOfferLimit(state, Memory, Size, record, buffer, sink,
-                                  std::numeric_limits<uInt>::max());
+  detail::ScanBlockWithOfferLimit(state, Memory, Size, record, buffer, sink, kMaxOfferBytes);
 }
 
 }  // namespace quarn

@@ -13,12 +13,9 @@
 #include <cstdint>
 
 #include "engine/scan_state.h"
+#include "engine/trial_inflation.h"
 
 namespace quarn {
-
-// Output space of every inflate call after the probe; callers hand
-// ScanBlock a buffer of this many bytes.
-inline constexpr uint32_t kInflateBufferBytes = 65536;
 
 // One accepted stream, as the scan counted it.
 struct TFoundStream {

@@ -1,0 +1,78 @@
+// The trial inflation: how a candidate position is inflated to see whether
+// a stream starts there. The stream detector runs it to confirm each
+// candidate and counts only what it consumed and produced; the stream
+// extractor runs the very same calls again to get the inflated bytes, so
+// that what it writes is exactly what the scan counted.
+//
+// A trial is a sequence of raw inflate calls on one record, each with
+// flush mode Z_SYNC_FLUSH:
+//   1. the probe: at most kProbeInputBytes of input and kProbeOutputBytes
+//      of output space. Only Z_OK or Z_STREAM_END lets the trial go on, so
+//      most false candidates cost one short call;
+//   2. the rest of the input from where the probe stopped, with
+//      kInflateBufferBytes of output space per call, until a call returns
+//      anything but Z_OK.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+namespace quarn {
+
+// The probe sees at most this many bytes from the candidate position on;
+// the position loop never tries a position with fewer left.
+inline constexpr int64_t kProbeInputBytes = 64;
+// Output space of the probe.
+inline constexpr uint32_t kProbeOutputBytes = 4096;
+// Output space of every call after the probe; a trial's buffer holds this
+// many bytes.
+inline constexpr uint32_t kInflateBufferBytes = 65536;
+// The flush mode of every call of a trial (zlib's Z_SYNC_FLUSH, 2).
+inline constexpr int kTrialFlush = Z_SYNC_FLUSH;
+// The most input one call can be offered: avail_in is 32 bits.
+inline constexpr uint64_t kMaxOfferBytes = std::numeric_limits<uInt>::max();
+
+// Takes the bytes of a trial as they are inflated, in order: once after
+// every inflate call, with what that call produced (possibly nothing).
+class TInflatedBytes {
+ public:
+  virtual ~TInflatedBytes() = default;
+  // `bytes` stays valid only during the call. False ends the trial after
+  // this call: the taker has all it wants.
+  virtual bool Take(const uint8_t* bytes, std::size_t count) = 0;
+};
+
+// What one trial gave.
+struct TTrialOutcome {
+  bool ProbePassed = false;       // the probe returned Z_OK or Z_STREAM_END
+  int LastCode = Z_STREAM_ERROR;  // zlib's code of the last call made
+  uint64_t InBytes = 0;           // total_in: deflate bytes consumed
+  uint64_t OutBytes = 0;          // total_out: bytes inflated
+
+  // Decoded to the end of a deflate stream.
+  bool Complete() const { return ProbePassed && LastCode == Z_STREAM_END; }
+  // Complete, or, with `acceptIncomplete`, stopped after a good probe by
+  // the end of the input (Z_BUF_ERROR) or by invalid data (Z_DATA_ERROR).
+  bool Accepted(bool acceptIncomplete) const {
+    return Complete() ||
+           (acceptIncomplete && ProbePassed && (LastCode == Z_BUF_ERROR || LastCode == Z_DATA_ERROR));
+  }
+};
+
+// Runs one trial of the deflate data at `memory`[`pos`], reading no byte
+// past `memory`[`size`-1] (0 <= pos < size). `record` must be started for
+// raw inflate; it is reset first and stays started. `buffer` holds
+// kInflateBufferBytes bytes and receives every call's output. The rest of
+// the input is offered in pieces of at most `maxOfferBytes` (clamped to
+// 1 .. kMaxOfferBytes), each refilled only once zlib has used it all, so
+// the calls see what one offer of the whole rest would give them.
+// `output`, when given, takes the inflated bytes and may end the trial
+// early; without it the bytes are only counted. Raises nothing but what
+// `output` raises.
+TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
+                           TInflatedBytes* output = nullptr, uint64_t maxOfferBytes = kMaxOfferBytes);
+
+}  // namespace quarn

@@ -1,0 +1,169 @@
+// The trial inflation that the scan and the extractor share: the outcome
+// zlib's codes give, the bytes handed to a taker (exactly the bytes the
+// trial counts, the inflated data itself), a taker that ends the trial,
+// and offering the rest of the input in pieces. zlib's own inflate of the
+// same bytes is the control.
+#include "engine/trial_inflation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "inflate/inflate_record.h"
+#include "tests/support/guarded_buffer.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+using test::TBytes;
+
+// Keeps every byte it is handed; ends the trial after `callsWanted` calls.
+class TKeepBytes final : public TInflatedBytes {
+ public:
+  explicit TKeepBytes(int callsWanted = -1) : callsWanted_(callsWanted) {}
+  bool Take(const uint8_t* bytes, std::size_t count) override {
+    kept.insert(kept.end(), bytes, bytes + count);
+    ++calls;
+    return callsWanted_ < 0 || calls < callsWanted_;
+  }
+  TBytes kept;
+  int calls = 0;
+
+ private:
+  int callsWanted_;
+};
+
+struct TTrialCase {
+  const char* name;
+  TBytes block;  // the deflate data starts at offset 0
+  int lastCode;
+  bool probePassed;
+  uint64_t inBytes;
+  TBytes inflated;  // what zlib's inflate of the block gives up to its stop
+};
+
+std::vector<TTrialCase> Cases() {
+  const TBytes text = test::MakeText(200000, 4);
+  const TBytes raw = test::Raw(text);
+  std::vector<TTrialCase> cases;
+  TBytes trailing = raw;
+  trailing.insert(trailing.end(), 100, 0x55);
+  cases.push_back({"complete, bytes after it", trailing, Z_STREAM_END, true, raw.size(), text});
+
+  const TBytes cut(raw.begin(), raw.begin() + static_cast<long>(raw.size() / 2));
+  cases.push_back({"cut off by the end of the input", cut, Z_BUF_ERROR, true, cut.size(), {}});
+
+  // Two blocks with a full flush between them, so that the second block
+  // header is byte-aligned; the reserved block type there makes the data
+  // invalid well after a good beginning.
+  z_stream s{};
+  deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  TBytes damaged(deflateBound(&s, text.size()) + 64);
+  s.next_in = const_cast<Bytef*>(text.data());
+  s.avail_in = static_cast<uInt>(text.size() / 2);
+  s.next_out = damaged.data();
+  s.avail_out = static_cast<uInt>(damaged.size());
+  deflate(&s, Z_FULL_FLUSH);
+  const std::size_t secondBlock = s.total_out;
+  s.avail_in = static_cast<uInt>(text.size() - text.size() / 2);
+  deflate(&s, Z_FINISH);
+  damaged.resize(s.total_out);
+  deflateEnd(&s);
+  damaged[secondBlock] |= 0x07;  // BFINAL 1, BTYPE 3 (reserved)
+  const TBytes firstHalf(text.begin(), text.begin() + static_cast<long>(text.size() / 2));
+  cases.push_back({"invalid data after a good probe", damaged, Z_DATA_ERROR, true, secondBlock + 1, firstHalf});
+
+  TBytes reserved(200, 0);
+  reserved[0] = 0x07;  // BFINAL 1, BTYPE 3 (reserved)
+  cases.push_back({"probe fails", reserved, Z_DATA_ERROR, false, 0, {}});
+  return cases;
+}
+
+// zlib's plain inflate of the whole block in one call: the control.
+TBytes ControlInflate(const TBytes& block, uint64_t* inBytes) {
+  z_stream s{};
+  inflateInit2(&s, -15);
+  TBytes out(1 << 20);
+  s.next_in = const_cast<Bytef*>(block.data());
+  s.avail_in = static_cast<uInt>(block.size());
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  inflate(&s, Z_SYNC_FLUSH);
+  out.resize(s.total_out);
+  *inBytes = s.total_in;
+  inflateEnd(&s);
+  return out;
+}
+
+TEST(TrialInflation, OutcomeAndBytesAgreeWithZlibForEveryWayATrialEnds) {
+  for (const TTrialCase& c : Cases()) {
+    for (uint64_t piece : {uint64_t{1}, uint64_t{13}, uint64_t{70000}, kMaxOfferBytes}) {
+      SCOPED_TRACE(testing::Message() << c.name << ", pieces of " << piece);
+      const test::TGuardedBuffer block(c.block);
+      TInflateRecord record;
+      std::vector<uint8_t> buffer(kInflateBufferBytes);
+      TKeepBytes taker;
+      const TTrialOutcome counted = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), nullptr, piece);
+      const TTrialOutcome taken = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), &taker, piece);
+
+      EXPECT_EQ(counted.LastCode, c.lastCode);
+      EXPECT_EQ(counted.ProbePassed, c.probePassed);
+      EXPECT_EQ(counted.Complete(), c.lastCode == Z_STREAM_END);
+      EXPECT_EQ(counted.Accepted(true), c.probePassed);
+      EXPECT_EQ(counted.Accepted(false), c.lastCode == Z_STREAM_END);
+      if (!c.probePassed) {
+        EXPECT_EQ(taker.calls, 0) << "a failed probe hands nothing on";
+        continue;
+      }
+      uint64_t controlIn = 0;
+      const TBytes control = ControlInflate(c.block, &controlIn);
+      if (c.inBytes != 0) {
+        EXPECT_EQ(counted.InBytes, c.inBytes);
+      }
+      if (!c.inflated.empty()) {
+        EXPECT_TRUE(control == c.inflated);
+      }
+      EXPECT_EQ(counted.InBytes, controlIn);
+      EXPECT_EQ(counted.OutBytes, control.size());
+      // The taker changes nothing of what is counted, and gets exactly it.
+      EXPECT_EQ(taken.LastCode, counted.LastCode);
+      EXPECT_EQ(taken.InBytes, counted.InBytes);
+      EXPECT_EQ(taken.OutBytes, counted.OutBytes);
+      EXPECT_TRUE(taker.kept == control) << "the taker got " << taker.kept.size() << " bytes";
+    }
+  }
+}
+
+TEST(TrialInflation, ATakerThatHasEnoughEndsTheTrial) {
+  const TBytes text = test::MakeText(300000, 5);
+  const TBytes raw = test::Raw(text);
+  TInflateRecord record;
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  TKeepBytes taker(2);  // the probe's bytes and one call after it
+  const TTrialOutcome outcome =
+      InflateTrial(raw.data(), static_cast<int64_t>(raw.size()), 0, record.Get(), buffer.data(), &taker);
+  EXPECT_EQ(taker.calls, 2);
+  EXPECT_EQ(outcome.LastCode, Z_OK);
+  EXPECT_FALSE(outcome.Complete());
+  EXPECT_EQ(outcome.OutBytes, taker.kept.size());
+  EXPECT_LE(taker.kept.size(), uint64_t{kProbeOutputBytes} + kInflateBufferBytes);
+  EXPECT_TRUE(std::equal(taker.kept.begin(), taker.kept.end(), text.begin()));
+}
+
+// The probe is offered at most kProbeInputBytes, and never more than the
+// input holds: deflate data in the last bytes of a guarded block.
+TEST(TrialInflation, ProbeReadsNoBytePastTheInput) {
+  const TBytes raw = test::Raw(test::MakeText(20, 6));
+  ASSERT_LT(raw.size(), static_cast<std::size_t>(kProbeInputBytes));
+  const test::TGuardedBuffer block(raw);
+  TInflateRecord record;
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  const TTrialOutcome outcome = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data());
+  EXPECT_TRUE(outcome.Complete());
+  EXPECT_EQ(outcome.InBytes, raw.size());
+}
+
+}  // namespace
+}  // namespace quarn
