@@ -1,9 +1,9 @@
 #include "cli/progress_line.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
+
+#include "util/platform/terminal.h"
 
 namespace quarn::cli {
 namespace {
@@ -16,7 +16,7 @@ double Mebibytes(int64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 
 
 TProgressLine::TProgressLine(int64_t totalFiles, int64_t totalBytes)
     : totalFiles_(totalFiles), totalBytes_(totalBytes) {
-  if (::isatty(STDERR_FILENO) == 1) thread_ = std::thread([this] { Run(); });
+  if (platform::StandardErrorIsTerminal()) thread_ = std::thread([this] { Run(); });
 }
 
 TProgressLine::~TProgressLine() { Stop(); }

@@ -5,11 +5,6 @@
 // short, what came out before the cut or the bad data).
 #include "cli/stream_extractor.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +18,7 @@
 #include "util/errors.h"
 #include "util/mapped_file.h"
 #include "util/platform/file_system.h"
+#include "util/platform/temporary_file.h"
 
 namespace quarn::cli {
 namespace {
@@ -44,53 +40,29 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-// A file descriptor under a temporary name in the target directory; removed
-// again unless Commit() renamed it into place.
+// A stream's file under a temporary name in the target directory; removed
+// again unless Commit() renamed it into place. Failures raise TQuarnError
+// naming the final path.
 class TTemporaryFile {
  public:
   explicit TTemporaryFile(const std::string& directory) {
-    path_ = directory + "/.quarn-extract-XXXXXX";
-    fd_ = ::mkstemp(path_.data());
-    if (fd_ < 0) FailOn(directory, "write into", errno);
-    ::fchmod(fd_, 0644);
+    if (const int error = file_.Create(directory)) FailOn(directory, "write into", error);
   }
-  ~TTemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(path_.c_str());
-  }
-  TTemporaryFile(const TTemporaryFile&) = delete;
-  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
 
   void Write(const uint8_t* data, std::size_t bytes, const std::string& finalPath) {
-    while (bytes > 0) {
-      const ssize_t done = ::write(fd_, data, bytes);
-      if (done < 0) {
-        if (errno == EINTR) continue;
-        FailOn(finalPath, "write", errno);
-      }
-      data += done;
-      bytes -= static_cast<std::size_t>(done);
-    }
+    if (const int error = file_.Write(data, bytes)) FailOn(finalPath, "write", error);
   }
 
   void Commit(const std::string& finalPath, bool replace) {
-    if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-      fd_ = -1;
-      FailOn(finalPath, "write", errno);
+    const int error = file_.MoveTo(finalPath, replace);
+    if (error == EEXIST) {
+      throw TQuarnError("File \"" + finalPath + "\" already exists; use --force to replace it.");
     }
-    fd_ = -1;
-    const int flags = replace ? 0 : RENAME_NOREPLACE;
-    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath.c_str(), static_cast<unsigned>(flags)) != 0) {
-      if (errno == EEXIST) throw TQuarnError("File \"" + finalPath + "\" already exists; use --force to replace it.");
-      FailOn(finalPath, "write", errno);
-    }
-    committed_ = true;
+    if (error != 0) FailOn(finalPath, "write", error);
   }
 
  private:
-  std::string path_;
-  int fd_ = -1;
-  bool committed_ = false;
+  platform::TTemporaryFile file_;
 };
 
 // Takes a trial's inflated bytes into the temporary file, up to the

@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "util/errors.h"
-#include "util/platform/dynamic_library_posix.h"
+#include "util/platform/dynamic_library.h"
 
 namespace quarn {
 

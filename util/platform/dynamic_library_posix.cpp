@@ -1,6 +1,6 @@
 // Run-time loading of shared libraries on POSIX (dlfcn) and the directory
 // of the running executable (Linux /proc).
-#include "util/platform/dynamic_library_posix.h"
+#include "util/platform/dynamic_library.h"
 
 #include <dlfcn.h>
 #include <limits.h>

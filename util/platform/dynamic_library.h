@@ -1,7 +1,7 @@
-// Shared libraries loaded at run time, on POSIX: dlopen, dlsym, dlclose,
-// and the directory of the running executable, where the program looks for
-// an external inflate engine. Thin wrappers: no search of their own, no
-// state.
+// Shared libraries loaded at run time, and the directory of the running
+// executable, where the program looks for an external inflate engine. Thin
+// wrappers: no search of their own, no state. One implementation per
+// platform: dynamic_library_posix.cpp here (dlopen, dlsym, dlclose).
 #pragma once
 
 #include <string>

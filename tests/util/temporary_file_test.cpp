@@ -1,0 +1,86 @@
+// Files written through a temporary name: nothing is visible under the
+// final name before the move, nothing is left behind after a failure, and
+// an existing file is never replaced unless asked.
+#include "util/platform/temporary_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/support/temp_dir.h"
+
+namespace quarn {
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::size_t EntriesIn(const std::string& directory) {
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory),
+                                                std::filesystem::directory_iterator()));
+}
+
+void WriteText(platform::TTemporaryFile& file, const std::string& text) {
+  ASSERT_EQ(file.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size()), 0);
+}
+
+TEST(TemporaryFile, AppearsUnderItsNameOnlyWhenMoved) {
+  test::TTempDir dir;
+  const std::string target = dir / "out.bin";
+  {
+    platform::TTemporaryFile file;
+    ASSERT_EQ(file.Create(dir.Path()), 0);
+    WriteText(file, "first ");
+    WriteText(file, "second");
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(file.MoveTo(target, false), 0);
+  }
+  EXPECT_EQ(ReadText(target), "first second");
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u) << "no temporary name is left";
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(TemporaryFile, AnExistingFileIsReplacedOnlyWhenAsked) {
+  test::TTempDir dir;
+  const std::string target = dir / "out.bin";
+  test::WriteFile(target, {'o', 'l', 'd'});
+  {
+    platform::TTemporaryFile file;
+    ASSERT_EQ(file.Create(dir.Path()), 0);
+    WriteText(file, "new");
+    EXPECT_EQ(file.MoveTo(target, false), EEXIST);
+  }
+  EXPECT_EQ(ReadText(target), "old");
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u) << "the temporary file is removed";
+  {
+    platform::TTemporaryFile file;
+    ASSERT_EQ(file.Create(dir.Path()), 0);
+    WriteText(file, "new");
+    EXPECT_EQ(file.MoveTo(target, true), 0);
+  }
+  EXPECT_EQ(ReadText(target), "new");
+}
+
+TEST(TemporaryFile, UnwrittenFileLeavesNothingAndAMissingDirectoryFails) {
+  test::TTempDir dir;
+  {
+    platform::TTemporaryFile file;
+    ASSERT_EQ(file.Create(dir.Path()), 0);
+    WriteText(file, "never moved");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+  }
+  EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+  platform::TTemporaryFile file;
+  EXPECT_EQ(file.Create(dir / "missing"), ENOENT);
+}
+
+}  // namespace
+}  // namespace quarn

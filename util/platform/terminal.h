@@ -1,0 +1,11 @@
+// Whether a standard stream is a terminal, for output meant for a person
+// (a progress line) that must not reach a file or a pipe. One
+// implementation per platform: terminal_posix.cpp here (isatty).
+#pragma once
+
+namespace quarn::platform {
+
+// True when the process's standard error stream is a terminal.
+bool StandardErrorIsTerminal();
+
+}  // namespace quarn::platform
