@@ -23,10 +23,10 @@ class TCollectSink final : public TStreamSink {
 };
 
 TRangeScan ScanChunk(const uint8_t* memory, int64_t size, int64_t from, int64_t to, const TScanOptions& options,
-                     z_stream* record, uint8_t* buffer) {
+                     z_stream* record, uint8_t* buffer, TBlockProgress& progress) {
   TRangeScan scan;
   TCollectSink sink(scan.Streams);
-  scan.EndPosition = detail::ScanRange(memory, size, from, to, options, record, buffer, sink);
+  scan.EndPosition = detail::ScanRange(memory, size, from, to, options, record, buffer, sink, &progress);
   return scan;
 }
 
@@ -50,6 +50,9 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
     return;
   }
   const TScanOptions options = state.Options;
+  // Rescans of the stitch report again what a chunk reported; the block's
+  // progress never passes its size for that.
+  TBlockProgress progress(&state.Control, Size);
 
   TChunkJob job;
   for (int64_t start = 0; start < limit; start += chunkBytes) job.starts.push_back(start);
@@ -65,12 +68,12 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
     for (std::size_t k = 1; k < chunks; ++k) {
       job.remaining.fetch_add(1);
       try {
-        helpers.Post([&job, &helpers, &chunkEnd, k, Memory, Size, options] {
+        helpers.Post([&job, &helpers, &chunkEnd, &progress, k, Memory, Size, options] {
           try {
             TInflateRecord chunkRecord;
             const std::unique_ptr<uint8_t[]> chunkBuffer(new uint8_t[kInflateBufferBytes]);
             job.results[k] = ScanChunk(Memory, Size, job.starts[k], chunkEnd(k), options, chunkRecord.Get(),
-                                       chunkBuffer.get());
+                                       chunkBuffer.get(), progress);
           } catch (...) {
             const std::lock_guard<std::mutex> hold(job.errorLock);
             job.error = std::current_exception();
@@ -83,7 +86,7 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
         throw;
       }
     }
-    job.results[0] = ScanChunk(Memory, Size, 0, chunkEnd(0), options, record, buffer);
+    job.results[0] = ScanChunk(Memory, Size, 0, chunkEnd(0), options, record, buffer, progress);
   } catch (...) {
     callerError = std::current_exception();
   }
@@ -95,12 +98,13 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
 
   const TStitchResult stitched =
       StitchChunks(job.starts, job.results, limit, [&](int64_t from, int64_t to) {
-        return ScanChunk(Memory, Size, from, to, options, record, buffer);
+        return ScanChunk(Memory, Size, from, to, options, record, buffer, progress);
       });
   for (const TFoundStream& stream : stitched.Streams) {
     CountFoundStream(state, stream);
     if (sink != nullptr) sink->StreamFound(stream);
   }
+  progress.Finish();
 }
 
 }  // namespace quarn

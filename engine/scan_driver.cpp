@@ -51,10 +51,25 @@ void ScanFileList(const std::vector<std::string>& files, TScanState& state, TSca
     throw TQuarnError("Too many files to scan: " + std::to_string(entries));
   }
   const auto count = static_cast<int32_t>(entries);
+  int64_t totalBytes = 0;
+  for (const std::string& name : files) {
+    if (state.Control.CancelRequested()) break;
+    totalBytes += std::max<int64_t>(GetFileSize64(name), 0);
+  }
+  state.Control.SetTotals(count, totalBytes);
+
   TWorkQueue helpers;
-  RunParallelLoop(
-      count, ScanConcurrency(count), [&](int32_t iteration) { ScanFile(files, state, iteration, listener, &helpers); },
-      &helpers, ScanThreads());
+  try {
+    RunParallelLoop(
+        count, ScanConcurrency(count),
+        [&](int32_t iteration) { ScanFile(files, state, iteration, listener, &helpers); }, &helpers,
+        ScanThreads());
+  } catch (const TAggregateError&) {
+    // Files that failed before the stop are no news once the user stopped.
+    state.Control.ThrowIfCancelled();
+    throw;
+  }
+  state.Control.ThrowIfCancelled();
 }
 
 void Button2Click(TScanWindow& window) {

@@ -54,8 +54,12 @@ void BuildFileList(TScanWindow& window);
 
 // Scans every entry of `files` on the worker pool (at most 2 × P at once),
 // adding to `state`, whose `j` must be -1 and `Options` set. `files` must
-// not change until it returns. Raises one TAggregateError when any file
-// failed, after the running ones finished.
+// not change until it returns. Sets the totals of `state.Control` first
+// (the files and their sizes) and counts progress there. Raises one
+// TAggregateError when any file failed, after the running ones finished.
+// When the stop was requested in `state.Control` before it returns, raises
+// TScanCancelled instead, whatever else happened: the totals in `state` are
+// then partial and must not be shown as a result.
 void ScanFileList(const std::vector<std::string>& files, TScanState& state, TScanListener* listener = nullptr);
 
 // How many files a scan of `count` files runs at once: min(2 × P, N), P

@@ -28,6 +28,7 @@ class TFileSink final : public TStreamSink {
 
 void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t /*iteration*/, TScanListener* listener,
               TWorkQueue* helpers) {
+  state.Control.ThrowIfCancelled();
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];
@@ -47,6 +48,7 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
     throw TQuarnError("File \"" + fileName + "\" changed while it was being scanned.");
   }
   state.i.fetch_add(file.Size());
+  state.Control.AddFileDone();
   if (listener != nullptr) listener->FileDone(fileIndex, file.Size());
 }
 

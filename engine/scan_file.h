@@ -31,7 +31,10 @@ class TScanListener {
 // file through an atomic increment of `state.j` (the iteration number is
 // not used), adds the file's size to `state.i` once it is scanned, and
 // raises TQuarnError when the file is missing, cannot be read, or was cut
-// short while it was scanned; a file that fails adds nothing to `i`. With
+// short while it was scanned; a file that fails adds nothing to `i`.
+// Raises TScanCancelled, before or during its file, when the stop is
+// requested in `state.Control`; counts the file as done there when it ends
+// without an error. With
 // `helpers`, a large file is cut into chunks that idle workers of the loop
 // scan with it; the result is the same.
 void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t iteration,

@@ -3,13 +3,16 @@
 // One TScanState is made per press of Scan. While files are scanned in
 // parallel, its counters and the next-file index `j` change only through
 // atomic read-modify-write operations (sequentially consistent, no lock);
-// they are read only after every run has ended. The short field names are
+// they are read only after every run has ended. `Control` is the one part
+// that other threads read, and may ask to stop, while the scan runs. The short field names are
 // the ones the whole program uses for these totals.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+
+#include "engine/scan_control.h"
 
 namespace quarn {
 
@@ -47,6 +50,7 @@ struct TScanState {
   TScanWindow* Self = nullptr;
   std::atomic<int32_t> j{-1};  // index into FileList of the file taken most recently
   TScanOptions Options;
+  TScanControl Control;  // stop request and progress, read while the scan runs
 
   explicit TScanState(TScanWindow* self = nullptr) : Self(self) {}
   TScanState(const TScanState&) = delete;

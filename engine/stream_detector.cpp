@@ -31,6 +31,13 @@
 //
 // The loop takes no lock and allocates nothing; the output buffer and the
 // inflate record are the caller's and are reused by every trial.
+//
+// Stopping and progress: the loop looks at the scan's stop request (one
+// relaxed load) before every trial, every kProgressStepBytes positions
+// without a candidate, and between the inflate calls of a long trial, and
+// reports the positions it has gone past at the same points. A long trial
+// reports the input it has read, as far as the range goes; if the trial
+// fails, the loop goes on behind what it reported and reports nothing again.
 #include "engine/stream_detector.h"
 
 #include <algorithm>
@@ -46,6 +53,45 @@ using detail::IsDynamicBlockStart;
 using detail::IsHeaderCandidate;
 
 constexpr uint64_t kSmallStreamBytes = 262144;  // below this a header stream needs a dynamic first block
+
+// Where one range scan stands with its progress: positions before
+// `reportedTo_` have been reported to the block's progress. As the watch
+// of a trial it reports the input the trial has read, from `trialPos`.
+class TRangeMeter final : public TTrialWatch {
+ public:
+  TRangeMeter(TBlockProgress* progress, int64_t from, int64_t to) : progress_(progress), reportedTo_(from), to_(to) {}
+
+  bool Active() const { return progress_ != nullptr; }
+  // The scan has gone past every position before `position`.
+  void Reached(int64_t position) {
+    if (progress_ == nullptr) return;
+    position = std::min(position, to_);
+    if (position > reportedTo_) {
+      progress_->Advance(position - reportedTo_);
+      reportedTo_ = position;
+    }
+  }
+  void ThrowIfCancelled() const {
+    if (progress_ != nullptr) progress_->ThrowIfCancelled();
+  }
+  void StartTrial(int64_t pos) { trialPos_ = pos; }
+  // Reports only in steps of kTrialReportBytes, so that a trial of many
+  // short inflate calls stays cheap; looks at the stop request every call.
+  void BeforeInflate(uint64_t inBytes) override {
+    const int64_t position = trialPos_ + static_cast<int64_t>(inBytes);
+    if (position - reportedTo_ >= kTrialReportBytes) Reached(position);
+    progress_->ThrowIfCancelled();
+  }
+  // The watch to hand a trial: none without progress to report.
+  TTrialWatch* Watch() { return progress_ != nullptr ? this : nullptr; }
+
+ private:
+  static constexpr int64_t kTrialReportBytes = 65536;
+  TBlockProgress* const progress_;
+  int64_t reportedTo_;
+  const int64_t to_;
+  int64_t trialPos_ = 0;
+};
 
 // The next candidate by the byte tests alone, position by position. Used
 // when an external zlib serves the run: the filters repeat the built-in
@@ -64,22 +110,33 @@ int64_t NextPlainCandidate(const uint8_t* memory, int64_t pos, int64_t end, bool
 template <typename TOnStream>
 int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                       const TScanOptions& options, z_stream* record, uint8_t* buffer,
-                      uint64_t maxOfferBytes, TOnStream&& onStream) {
+                      uint64_t maxOfferBytes, TBlockProgress* progress, TOnStream&& onStream) {
   const bool headerless = options.Headerless;
   const bool acceptIncomplete = options.AcceptIncomplete;
   to = std::min(to, Size - 63);
 
   const bool filtersMatchEngine = !EngineBinding.LibraryBound;
 
+  TRangeMeter meter(progress, from, to);
+  meter.ThrowIfCancelled();
   int64_t pos = from;
   while (true) {
-    pos = filtersMatchEngine ? detail::NextCandidate(Memory, Size, pos, to, headerless)
-                             : NextPlainCandidate(Memory, pos, to, headerless);
-    if (pos >= to) break;
+    // Without progress to report, one search runs to the end of the range.
+    const int64_t stepEnd = meter.Active() ? std::min(to, pos + kProgressStepBytes) : to;
+    pos = filtersMatchEngine ? detail::NextCandidate(Memory, Size, pos, stepEnd, headerless)
+                             : NextPlainCandidate(Memory, pos, stepEnd, headerless);
+    if (pos >= stepEnd) {
+      if (stepEnd >= to) break;
+      meter.Reached(pos);
+      meter.ThrowIfCancelled();
+      continue;
+    }
+    meter.ThrowIfCancelled();
     const uint8_t first = Memory[pos];
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
 
-    const TTrialOutcome trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes);
+    meter.StartTrial(pos);
+    const TTrialOutcome trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch());
     if (!trial.Accepted(acceptIncomplete) ||
         (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
       ++pos;
@@ -100,7 +157,9 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
 
     // A trial that consumed nothing cannot be accepted, but never stand still.
     pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
+    meter.Reached(pos);
   }
+  meter.Reached(to);
   return std::max(pos, from);
 }
 
@@ -123,17 +182,19 @@ namespace detail {
 void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
                              z_stream* record, uint8_t* buffer, TStreamSink* sink,
                              uint64_t maxOfferBytes) {
-  ScanPositions(Memory, Size, 0, Size - 63, state.Options, record, buffer, maxOfferBytes,
+  TBlockProgress progress(&state.Control, Size);
+  ScanPositions(Memory, Size, 0, Size - 63, state.Options, record, buffer, maxOfferBytes, &progress,
                 [&](const TFoundStream& stream) {
                   CountFoundStream(state, stream);
                   if (sink != nullptr) sink->StreamFound(stream);
                 });
+  progress.Finish();
 }
 
 int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink) {
-  return ScanPositions(Memory, Size, from, to, options, record, buffer,
-                       kMaxOfferBytes,
+                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
+                  TBlockProgress* progress) {
+  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, progress,
                        [&](const TFoundStream& stream) { sink.StreamFound(stream); });
 }
 

@@ -46,7 +46,9 @@ constexpr uint16_t Swap16(uint16_t value) {
 // started for raw inflate (InflateInit2 with -15); it is reset before every
 // trial and stays started. `buffer` holds kInflateBufferBytes bytes; what is
 // written there is discarded. `sink`, when given, hears of every stream.
-// Reads `state.Options`; raises nothing.
+// Reads `state.Options`; reports its progress to `state.Control`, all of
+// `Size` once it has ended. Raises TScanCancelled, leaving partial totals in
+// `state`, when the stop is requested there; nothing else.
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                uint8_t* buffer, TStreamSink* sink = nullptr);
 
@@ -59,9 +61,12 @@ namespace detail {
 // the block) and hands each accepted stream to `sink` without counting it.
 // Returns the first position at or after `to` where the scan would go on:
 // `to` itself, or the end of a stream that runs past it. Lets a large
-// block be scanned in chunks by several threads.
+// block be scanned in chunks by several threads. With `progress`, reports
+// the positions it goes past (the whole range by its end) and raises
+// TScanCancelled when the stop is requested there.
 int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink);
+                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
+                  TBlockProgress* progress = nullptr);
 
 // ScanBlock with the rest of the file offered in pieces of at most
 // `maxOfferBytes` (ScanBlock uses the largest avail_in). Exists so that

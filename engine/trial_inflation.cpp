@@ -24,7 +24,7 @@ bool PassOn(TInflatedBytes* output, const uint8_t* buffer, const z_stream* recor
 }  // namespace
 
 TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
-                           TInflatedBytes* output, uint64_t maxOfferBytes) {
+                           TInflatedBytes* output, uint64_t maxOfferBytes, TTrialWatch* watch) {
   maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, kMaxOfferBytes);
   TTrialOutcome outcome;
 
@@ -43,6 +43,7 @@ TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_s
     record->next_in = const_cast<Bytef*>(memory + restStart);
     record->avail_in = 0;
     while (goOn && code == Z_OK) {
+      if (watch != nullptr) watch->BeforeInflate(record->total_in);
       if (record->avail_in == 0 && notOffered > 0) {
         const uint64_t piece = std::min(notOffered, maxOfferBytes);
         record->avail_in = static_cast<uInt>(piece);

@@ -45,6 +45,16 @@ class TInflatedBytes {
   virtual bool Take(const uint8_t* bytes, std::size_t count) = 0;
 };
 
+// Looks at a long trial between its inflate calls: the scan reports its
+// progress there and stops the trial, by raising, when asked to stop. A
+// faster decoder in front of the zlib calls must call it as often.
+class TTrialWatch {
+ public:
+  virtual ~TTrialWatch() = default;
+  // Before every inflate call after the probe, with total_in so far.
+  virtual void BeforeInflate(uint64_t inBytes) = 0;
+};
+
 // What one trial gave.
 struct TTrialOutcome {
   bool ProbePassed = false;       // the probe returned Z_OK or Z_STREAM_END
@@ -70,9 +80,11 @@ struct TTrialOutcome {
 // 1 .. kMaxOfferBytes), each refilled only once zlib has used it all, so
 // the calls see what one offer of the whole rest would give them.
 // `output`, when given, takes the inflated bytes and may end the trial
-// early; without it the bytes are only counted. Raises nothing but what
-// `output` raises.
+// early; without it the bytes are only counted. `watch`, when given, is
+// called before every call after the probe. Raises nothing but what
+// `output` and `watch` raise.
 TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
-                           TInflatedBytes* output = nullptr, uint64_t maxOfferBytes = kMaxOfferBytes);
+                           TInflatedBytes* output = nullptr, uint64_t maxOfferBytes = kMaxOfferBytes,
+                           TTrialWatch* watch = nullptr);
 
 }  // namespace quarn
