@@ -1,0 +1,87 @@
+// What the Python module asks of the engine, in plain C++: the scan of a
+// list of files, of a block of memory, of one range of a file (for scans
+// spread over many machines), the totals and report of streams gathered
+// elsewhere, and the inflation of one found stream. Nothing here knows of
+// Python; quarn_module.cpp converts the arguments and releases the GIL.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/chunk_stitch.h"
+#include "engine/scan_state.h"
+#include "engine/stream_detector.h"
+
+namespace quarn::python {
+
+// The counters of a scan as plain numbers, in TScanState's terms.
+struct TCounters {
+  int64_t i = 0;
+  int64_t zin = 0;
+  int64_t zout = 0;
+  int64_t hless = 0;
+  int64_t Z = 0;
+  std::array<int64_t, 4> l{};  // per FLEVEL 0..3
+  std::array<int64_t, 7> w{};  // per window bits 9..15
+};
+
+// A stream and the index of the file it was found in.
+struct TFileStream {
+  int32_t FileIndex = 0;
+  TFoundStream Stream;
+};
+
+struct TListScan {
+  TCounters Counters;
+  std::vector<TFileStream> Streams;  // by file index, then offset; empty unless asked for
+};
+
+// The files a scan of `paths` covers, as quarn-scan lists them: a
+// directory gives its files (with `recursive`, its subdirectories' too),
+// any other name stands for itself and fails in its run when missing.
+// Raises TPathError for a directory that cannot be listed.
+std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool recursive);
+
+// The engine's scan of `files`, on the scan's worker pool. Raises what the
+// scan raises (TAggregateError when a file failed).
+TListScan ScanFiles(const std::vector<std::string>& files, const TScanOptions& options, bool keepStreams);
+
+// The scan of one block of memory as if it were a file of that content,
+// large blocks cut into chunks on the worker pool. `i` is `size`.
+TListScan ScanMemory(const uint8_t* memory, int64_t size, const TScanOptions& options, bool keepStreams);
+
+// The first position that no scan of a file of `sizeBytes` bytes tries.
+int64_t PositionLimit(int64_t sizeBytes);
+
+// One range of a file scanned as the chunked scan scans a chunk: positions
+// [from, to), trials reading up to the end of the file. `FileSizeBytes` is
+// the size the file had when it was mapped, so that the caller can tell a
+// file that changed between two ranges. Raises TQuarnError as the file's
+// run does (missing, unreadable, cut short while mapped).
+struct TFileRangeScan {
+  int64_t FileSizeBytes = 0;
+  TRangeScan Scan;
+};
+TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, const TScanOptions& options);
+
+// The totals that counting `streams` gives (i stays 0).
+TCounters CountStreams(const std::vector<TFoundStream>& streams);
+// The report lines and the total output size of a finished scan's counters.
+std::vector<std::string> ReportLines(const TCounters& counters, bool headerless, int64_t fileCount);
+int64_t OutputBytes(const TCounters& counters);
+
+// The stream that a scan would accept at `offset` (a header stream when
+// the two bytes before it are a zlib header; else, with `headerless`, a raw
+// one), whether complete or cut short; none when no trial accepts it there.
+std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_t offset, bool headerless);
+
+// Inflates `stream` from `memory` into `out`, stopping after `outBytes`
+// bytes (at most stream.OutBytes): the bytes that the scan's trial produced,
+// as the extraction writes them. Returns how many bytes were written.
+uint64_t InflateStream(const uint8_t* memory, int64_t size, const TFoundStream& stream, uint8_t* out,
+                       uint64_t outBytes);
+
+}  // namespace quarn::python

@@ -1,0 +1,126 @@
+// Turning the engine's C++ errors into Python exceptions and back.
+//
+// The exception types are made once, when the module is imported, and live
+// as long as the process: they are never released, so that no destructor
+// runs after the interpreter has gone.
+#include "python/error_translation.h"
+
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/parallel_loop.h"
+#include "engine/scan_driver.h"
+#include "util/errors.h"
+
+namespace py = pybind11;
+
+namespace quarn::python {
+namespace {
+
+PyObject* QuarnErrorType = nullptr;
+PyObject* PathErrorType = nullptr;
+PyObject* ScanErrorType = nullptr;
+
+// The mapped file's text for a name that is not there:
+// File "<name>" does not exists.
+bool IsMissingFileText(const std::string& text) {
+  static const std::string kHead = "File \"";
+  static const std::string kTail = "\" does not exists.";
+  return text.size() >= kHead.size() + kTail.size() && text.compare(0, kHead.size(), kHead) == 0 &&
+         text.compare(text.size() - kTail.size(), kTail.size(), kTail) == 0;
+}
+
+// The engine's texts are UTF-8, but file names in them are bytes as the
+// file system gave them: what does not decode shows as U+FFFD.
+py::str Text(const std::string& text) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::object Instance(PyObject* type, const std::string& text) {
+  return py::reinterpret_borrow<py::object>(type)(Text(text));
+}
+
+// One member of a failed scan as a Python exception instance.
+py::object MemberException(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const TPathError& e) {
+    return Instance(PathErrorType, e.what());
+  } catch (const TQuarnError& e) {
+    // Only the message is given, so that str() of the error is the engine's text.
+    if (IsMissingFileText(e.what())) return Instance(PyExc_FileNotFoundError, e.what());
+    return Instance(QuarnErrorType, e.what());
+  } catch (const std::bad_alloc&) {
+    return py::reinterpret_borrow<py::object>(PyExc_MemoryError)();
+  } catch (const std::exception& e) {
+    return Instance(PyExc_RuntimeError, e.what());
+  }
+}
+
+void Raise(const py::object& exception) { PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr()); }
+
+py::object ScanErrorOf(const std::string& text, const py::list& members) {
+  return py::reinterpret_borrow<py::object>(ScanErrorType)(Text(text), members);
+}
+
+PyObject* NewType(const char* name, const char* doc, PyObject* bases) {
+  PyObject* type = PyErr_NewExceptionWithDoc(name, doc, bases, nullptr);
+  if (type == nullptr) throw py::error_already_set();
+  return type;
+}
+
+}  // namespace
+
+void RegisterErrors(py::module_& module) {
+  QuarnErrorType = NewType("quarn.QuarnError", "An error that the scan engine raised, with the engine's text.",
+                           PyExc_Exception);
+  PathErrorType = NewType("quarn.PathError",
+                          "A path the scan cannot use (too long, blank, or with a NUL byte), or a folder it "
+                          "cannot list.",
+                          QuarnErrorType);
+  const py::object exceptionGroup = py::module_::import("builtins").attr("ExceptionGroup");
+  const py::tuple scanErrorBases = py::make_tuple(py::handle(QuarnErrorType), exceptionGroup);
+  ScanErrorType = NewType("quarn.ScanError",
+                          "Several files of one scan failed. The message is the engine's combined text; "
+                          "`exceptions` holds each file's error.",
+                          scanErrorBases.ptr());
+  module.attr("QuarnError") = py::handle(QuarnErrorType);
+  module.attr("PathError") = py::handle(PathErrorType);
+  module.attr("ScanError") = py::handle(ScanErrorType);
+
+  py::register_exception_translator([](std::exception_ptr error) {
+    if (!error) return;
+    try {
+      std::rethrow_exception(error);
+    } catch (const TAggregateError& e) {
+      if (e.Members().size() == 1) {
+        Raise(MemberException(e.Members().front()));
+        return;
+      }
+      py::list members;
+      for (const std::exception_ptr& member : e.Members()) members.append(MemberException(member));
+      Raise(ScanErrorOf(e.what(), members));
+    } catch (const TQuarnError&) {
+      Raise(MemberException(error));
+    }
+  });
+}
+
+py::object CombinedScanError(const py::list& errors) {
+  std::vector<std::exception_ptr> members;
+  for (const py::handle error : errors) {
+    const std::string text = py::str(error);
+    if (py::isinstance(error, py::handle(PathErrorType))) {
+      members.push_back(std::make_exception_ptr(TPathError(text)));
+    } else {
+      members.push_back(std::make_exception_ptr(TQuarnError(text)));
+    }
+  }
+  return ScanErrorOf(CombinedErrorText(members), errors);
+}
+
+}  // namespace quarn::python

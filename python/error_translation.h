@@ -1,0 +1,21 @@
+// The engine's errors as Python exceptions. A file that is not there raises
+// FileNotFoundError; a path the scan cannot list, quarn.PathError; any other
+// engine error, quarn.QuarnError; each with the engine's own text. A scan in
+// which one file failed raises that file's error; one in which several
+// failed raises quarn.ScanError, an ExceptionGroup of them whose message is
+// the engine's combined text.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace quarn::python {
+
+// Adds QuarnError, PathError and ScanError to `module` and registers the
+// translator of the engine's errors.
+void RegisterErrors(pybind11::module_& module);
+
+// The ScanError (not raised) that the engine would raise for a scan whose
+// files failed with `errors`, in this order; each member as given.
+pybind11::object CombinedScanError(const pybind11::list& errors);
+
+}  // namespace quarn::python

@@ -1,0 +1,143 @@
+"""Quarn: find zlib and raw deflate streams inside arbitrary files.
+
+Every byte position of every file is tried as the start of a zlib stream
+(a two-byte RFC 1950 header followed by RFC 1951 deflate data) and, with
+``headerless=True``, as the start of raw deflate data; each candidate is
+confirmed by inflating it with zlib. This is the engine of the Quarn window
+and of ``quarn-scan``, with the same results.
+
+    >>> import quarn
+    >>> result = quarn.scan(["firmware.bin"], streams=True)
+    >>> print("\\n".join(result.report_lines()))
+    >>> first = result.streams_found[0]
+    >>> data = quarn.inflate(first.file, first.offset, first.kind)
+
+``quarn.distributed.scan`` runs the same scan on a Dask cluster, and
+``python3 -m quarn.map FILE -o map.png`` draws where a file's streams lie.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import Iterable, Optional, Union
+
+from . import _quarn
+from ._quarn import PathError, QuarnError, ScanError
+from ._result import ScanResult, Stream, decode_path, streams_of_files
+
+__all__ = [
+    "scan",
+    "scan_buffer",
+    "inflate",
+    "ScanResult",
+    "Stream",
+    "QuarnError",
+    "PathError",
+    "ScanError",
+]
+
+PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+KINDS = ("zlib", "raw")
+
+
+def _path_list(paths: Union[PathLike, Iterable[PathLike]]) -> list:
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]
+    return [os.fsencode(p) for p in paths]
+
+
+def list_files(paths: Union[PathLike, Iterable[PathLike]], recursive: bool = False) -> list:
+    """The files a scan of ``paths`` covers, as bytes paths, in scan order.
+
+    A folder gives its files (with ``recursive``, its subfolders' too); any
+    other name stands for itself, and a missing one fails when it is scanned.
+    """
+    return _quarn.expand_paths(_path_list(paths), recursive)
+
+
+def scan(
+    paths: Union[PathLike, Iterable[PathLike]],
+    headerless: bool = False,
+    accept_incomplete: bool = False,
+    recursive: bool = False,
+    streams: bool = False,
+) -> ScanResult:
+    """Scan files and folders for zlib and raw deflate streams.
+
+    ``paths`` is one path or a list of paths (str, bytes or os.PathLike); a
+    folder stands for its files, and with ``recursive`` for those of its
+    subfolders too. ``headerless`` also looks for raw deflate data without a
+    zlib header; ``accept_incomplete`` also counts streams cut short by the
+    end of a file or by bad data; ``streams`` keeps the found streams
+    (``result.streams_found``).
+
+    The files are scanned in parallel on the engine's own threads, with the
+    GIL released. Returns a ScanResult with the fields of ``quarn-scan
+    --json``; ``result.report_lines()`` gives the report the window shows.
+
+    Raises FileNotFoundError for a file that is not there, QuarnError for a
+    file that cannot be read or changed while it was scanned, PathError for
+    a path that cannot be used, each with the engine's text; when several
+    files fail, ScanError, an ExceptionGroup of their errors.
+    """
+    files = list_files(paths, recursive)
+    counters, found = _quarn.scan_files(files, headerless, accept_incomplete, streams)
+    return ScanResult.from_engine(
+        counters,
+        len(files),
+        None if found is None else streams_of_files(files, found),
+        headerless,
+        accept_incomplete,
+    )
+
+
+def scan_buffer(
+    data,
+    headerless: bool = False,
+    accept_incomplete: bool = False,
+    streams: bool = False,
+) -> ScanResult:
+    """Scan the bytes of any object with the buffer protocol, in place.
+
+    ``data`` may be bytes, bytearray, memoryview, mmap.mmap, a C-contiguous
+    numpy array or anything else that exports a contiguous buffer; it is
+    not copied, and it stays pinned (a bytearray cannot be resized, an mmap
+    not closed) while the scan runs with the GIL released. The result is
+    that of a scan of one file with this content; found streams have
+    ``file`` None. Options as for ``scan``.
+    """
+    counters, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams)
+    return ScanResult.from_engine(
+        counters,
+        1,
+        None if found is None else [Stream.from_engine(None, t[1:]) for t in found],
+        headerless,
+        accept_incomplete,
+    )
+
+
+def inflate(
+    path_or_buffer,
+    offset: int,
+    kind: str,
+    max_bytes: Optional[int] = None,
+) -> bytes:
+    """The inflated bytes of the stream that starts at ``offset``.
+
+    ``path_or_buffer`` is a file's path (str or os.PathLike) or an object
+    with the buffer protocol (bytes are data here, not a path); ``offset`` and ``kind`` ("zlib" or "raw") are those of a found
+    stream (``Stream.offset``, ``Stream.kind``). Returns exactly the bytes
+    that ``quarn-scan --extract`` writes for that stream: all that the scan's
+    trial inflated, also for a stream cut short. ``max_bytes`` keeps only
+    the first bytes, and bounds the memory taken.
+
+    Raises ValueError when no stream of that kind starts there, and the
+    scan's errors (FileNotFoundError, QuarnError) for the file.
+    """
+    if kind not in KINDS:
+        raise ValueError(f'kind is "zlib" or "raw", not {kind!r}')
+    if max_bytes is not None and max_bytes < 0:
+        raise ValueError("max_bytes must not be negative")
+    if isinstance(path_or_buffer, (str, os.PathLike)):
+        return _quarn.inflate_file(os.fsencode(path_or_buffer), offset, kind == "raw", max_bytes)
+    return _quarn.inflate_buffer(path_or_buffer, offset, kind == "raw", max_bytes)

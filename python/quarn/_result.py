@@ -1,0 +1,177 @@
+"""The result of a scan: its totals, its report lines and its streams.
+
+A ScanResult holds exactly what ``quarn-scan --json`` prints (with
+``--list``, the streams too) and compares equal to another result of the
+same files and options, whichever way it was made: by ``quarn.scan`` on one
+machine or by ``quarn.distributed.scan`` on many.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import os
+from typing import Any, Dict, Optional, Sequence, Tuple
+
+from . import _quarn
+
+WINDOW_BITS = tuple(range(9, 16))
+FLEVELS = tuple(range(4))
+
+# The engine's counters as they travel between the module and the package:
+# (i, zin, zout, hless, Z, (l0..l3), (w9..w15)).
+Counters = Tuple[int, int, int, int, int, Tuple[int, ...], Tuple[int, ...]]
+ZERO_COUNTERS: Counters = (0, 0, 0, 0, 0, (0,) * 4, (0,) * 7)
+
+
+def add_counters(a: Counters, b: Counters) -> Counters:
+    """The counters of two disjoint parts of a scan, added."""
+    return (
+        a[0] + b[0],
+        a[1] + b[1],
+        a[2] + b[2],
+        a[3] + b[3],
+        a[4] + b[4],
+        tuple(x + y for x, y in zip(a[5], b[5])),
+        tuple(x + y for x, y in zip(a[6], b[6])),
+    )
+
+
+@dataclasses.dataclass(frozen=True)
+class Stream:
+    """One stream a scan found.
+
+    ``file`` is the path of the file (None for a scanned buffer), ``offset``
+    the position of the first deflate byte (a zlib header stands in the two
+    bytes before it), ``kind`` "zlib" or "raw", ``window_bits`` and
+    ``flevel`` the header's window size (2**window_bits bytes) and
+    compression-level hint (None for raw streams), ``compressed_bytes`` the
+    deflate bytes the stream occupies (header and trailer not counted),
+    ``inflated_bytes`` what it inflates to, and ``complete`` whether it ran to
+    its end (False only for streams accepted with accept_incomplete).
+    """
+
+    file: Optional[str]
+    offset: int
+    kind: str
+    window_bits: Optional[int]
+    flevel: Optional[int]
+    compressed_bytes: int
+    inflated_bytes: int
+    complete: bool
+
+    @classmethod
+    def from_engine(cls, file: Optional[str], t: Sequence[Any]) -> "Stream":
+        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete = t
+        return cls(
+            file=file,
+            offset=offset,
+            kind="zlib" if has_header else "raw",
+            window_bits=cinfo + 8 if has_header else None,
+            flevel=flevel if has_header else None,
+            compressed_bytes=in_bytes,
+            inflated_bytes=out_bytes,
+            complete=complete,
+        )
+
+    def as_json(self) -> Dict[str, Any]:
+        """The stream as quarn-scan --json --list writes it."""
+        return dataclasses.asdict(self)
+
+
+@dataclasses.dataclass(frozen=True)
+class ScanResult:
+    """The result of one scan, field for field what quarn-scan --json prints.
+
+    ``streams`` is the number of streams found (as in the JSON);
+    ``streams_found`` the streams themselves, in file order and then by
+    offset, when the scan was asked for them (``streams=True``), else None.
+    ``headerless`` and ``accept_incomplete`` are the options of the scan.
+    """
+
+    files_scanned: int
+    input_bytes: int
+    output_bytes: int
+    compressed_bytes: int
+    inflated_bytes: int
+    header_streams: int
+    headerless_streams: int
+    streams: int
+    window_bits: Dict[int, int]
+    flevel: Dict[int, int]
+    streams_found: Optional[Tuple[Stream, ...]]
+    headerless: bool = False
+    accept_incomplete: bool = False
+
+    @classmethod
+    def from_engine(
+        cls,
+        counters: Counters,
+        files_scanned: int,
+        streams_found: Optional[Sequence[Stream]],
+        headerless: bool,
+        accept_incomplete: bool,
+    ) -> "ScanResult":
+        i, zin, zout, hless, z, levels, windows = counters
+        return cls(
+            files_scanned=files_scanned,
+            input_bytes=i,
+            output_bytes=_quarn.output_bytes(counters),
+            compressed_bytes=zin,
+            inflated_bytes=zout,
+            header_streams=z,
+            headerless_streams=hless,
+            streams=z + hless,
+            window_bits=dict(zip(WINDOW_BITS, windows)),
+            flevel=dict(zip(FLEVELS, levels)),
+            streams_found=None if streams_found is None else tuple(streams_found),
+            headerless=headerless,
+            accept_incomplete=accept_incomplete,
+        )
+
+    def counters(self) -> Counters:
+        """The engine's counters of this scan."""
+        return (
+            self.input_bytes,
+            self.compressed_bytes,
+            self.inflated_bytes,
+            self.headerless_streams,
+            self.header_streams,
+            tuple(self.flevel[f] for f in FLEVELS),
+            tuple(self.window_bits[k] for k in WINDOW_BITS),
+        )
+
+    def report_lines(self) -> list:
+        """The report lines the window shows after the same scan."""
+        return _quarn.report_lines(self.counters(), self.headerless, self.files_scanned)
+
+    def as_json(self) -> Dict[str, Any]:
+        """The object quarn-scan --json prints (with --list when the streams were kept)."""
+        j: Dict[str, Any] = {
+            "files_scanned": self.files_scanned,
+            "input_bytes": self.input_bytes,
+            "output_bytes": self.output_bytes,
+            "compressed_bytes": self.compressed_bytes,
+            "inflated_bytes": self.inflated_bytes,
+            "header_streams": self.header_streams,
+            "headerless_streams": self.headerless_streams,
+            "streams": self.streams,
+            "window_bits": {str(k): n for k, n in self.window_bits.items()},
+            "flevel": {str(f): n for f, n in self.flevel.items()},
+        }
+        if self.streams_found is not None:
+            j["streams_found"] = [s.as_json() for s in self.streams_found]
+        return j
+
+    def __str__(self) -> str:
+        return "\n".join(self.report_lines())
+
+
+def decode_path(path: bytes) -> str:
+    """A path from the engine as Python names files (undecodable bytes escaped)."""
+    return os.fsdecode(path)
+
+
+def streams_of_files(files: Sequence[bytes], found: Sequence[Sequence[Any]]) -> list:
+    """Stream objects from the engine's (file index, stream...) tuples."""
+    names = [decode_path(f) for f in files]
+    return [Stream.from_engine(names[t[0]], t[1:]) for t in found]

@@ -1,0 +1,298 @@
+// quarn._quarn: the scan engine for Python. The module is thin: it turns
+// Python arguments into the engine's, releases the GIL for the whole of
+// every scan and inflation, and hands back plain tuples that the package
+// (quarn/__init__.py) turns into result objects. Paths go in and come out
+// as bytes, exactly as the file system names them.
+//
+// Counters travel as (i, zin, zout, hless, Z, (l0..l3), (w9..w15)) and
+// streams as (offset, has_header, CINFO, FLEVEL, in_bytes, out_bytes,
+// complete), with the file's index in front where a scan covers a list.
+#include <pybind11/functional.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "python/engine_calls.h"
+#include "python/error_translation.h"
+#include "util/errors.h"
+#include "util/mapped_file.h"
+
+namespace py = pybind11;
+
+namespace quarn::python {
+namespace {
+
+// A contiguous view of any object with the buffer protocol, held (and the
+// object's memory pinned: a bytearray cannot be resized, an mmap not closed)
+// until the view goes. Made and released with the GIL held.
+class TBufferView {
+ public:
+  explicit TBufferView(const py::handle& object) {
+    if (PyObject_GetBuffer(object.ptr(), &view_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  }
+  ~TBufferView() { PyBuffer_Release(&view_); }
+  TBufferView(const TBufferView&) = delete;
+  TBufferView& operator=(const TBufferView&) = delete;
+
+  const uint8_t* Data() const { return static_cast<const uint8_t*>(view_.buf); }
+  int64_t Size() const { return static_cast<int64_t>(view_.len); }
+
+ private:
+  Py_buffer view_{};
+};
+
+TScanOptions Options(bool headerless, bool acceptIncomplete) {
+  TScanOptions options;
+  options.Headerless = headerless;
+  options.AcceptIncomplete = acceptIncomplete;
+  return options;
+}
+
+py::tuple CountersTuple(const TCounters& c) {
+  return py::make_tuple(c.i, c.zin, c.zout, c.hless, c.Z, py::make_tuple(c.l[0], c.l[1], c.l[2], c.l[3]),
+                        py::make_tuple(c.w[0], c.w[1], c.w[2], c.w[3], c.w[4], c.w[5], c.w[6]));
+}
+
+TCounters CountersFrom(const py::tuple& t) {
+  if (t.size() != 7) throw py::value_error("counters are a tuple of 7 items");
+  TCounters c;
+  c.i = t[0].cast<int64_t>();
+  c.zin = t[1].cast<int64_t>();
+  c.zout = t[2].cast<int64_t>();
+  c.hless = t[3].cast<int64_t>();
+  c.Z = t[4].cast<int64_t>();
+  c.l = t[5].cast<std::array<int64_t, 4>>();
+  c.w = t[6].cast<std::array<int64_t, 7>>();
+  return c;
+}
+
+py::tuple StreamTuple(const TFoundStream& s) {
+  return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete);
+}
+
+TFoundStream StreamFrom(const py::handle& item) {
+  const auto t = item.cast<py::tuple>();
+  if (t.size() != 7) throw py::value_error("a stream is a tuple of 7 items");
+  TFoundStream s;
+  s.OffsetBytes = t[0].cast<int64_t>();
+  s.HasHeader = t[1].cast<bool>();
+  s.CINFO = t[2].cast<uint8_t>();
+  s.FLEVEL = t[3].cast<uint8_t>();
+  s.InBytes = t[4].cast<uint64_t>();
+  s.OutBytes = t[5].cast<uint64_t>();
+  s.Complete = t[6].cast<bool>();
+  if (s.HasHeader && (s.CINFO < 1 || s.CINFO > 7 || s.FLEVEL > 3)) {
+    throw py::value_error("a header stream has CINFO 1..7 and FLEVEL 0..3");
+  }
+  return s;
+}
+
+std::vector<TFoundStream> StreamsFrom(const py::handle& list) {
+  std::vector<TFoundStream> streams;
+  for (const py::handle item : list) streams.push_back(StreamFrom(item));
+  return streams;
+}
+
+py::list StreamList(const std::vector<TFoundStream>& streams) {
+  py::list list;
+  for (const TFoundStream& s : streams) list.append(StreamTuple(s));
+  return list;
+}
+
+py::tuple ListScanTuple(const TListScan& scan, bool streams) {
+  py::object found = py::none();
+  if (streams) {
+    py::list list;
+    for (const TFileStream& item : scan.Streams) {
+      list.append(py::make_tuple(item.FileIndex) + StreamTuple(item.Stream));
+    }
+    found = list;
+  }
+  return py::make_tuple(CountersTuple(scan.Counters), found);
+}
+
+std::vector<std::string> PathList(const py::handle& paths) {
+  std::vector<std::string> list;
+  for (const py::handle path : paths) {
+    if (!PyBytes_Check(path.ptr())) throw py::type_error("paths are bytes (os.fsencode)");
+    list.push_back(path.cast<std::string>());
+  }
+  return list;
+}
+
+// The stream at `offset` of `memory`, inflated to at most `maxBytes`.
+py::bytes InflateAt(const uint8_t* memory, int64_t size, int64_t offset, bool headerless,
+                    std::optional<uint64_t> maxBytes, const std::string& where) {
+  std::optional<TFoundStream> stream;
+  {
+    const py::gil_scoped_release unlocked;
+    stream = StreamAt(memory, size, offset, headerless);
+  }
+  const char* kind = headerless ? "raw deflate" : "zlib";
+  if (!stream) {
+    throw py::value_error("No " + std::string(kind) + " stream starts at offset " + std::to_string(offset) + where);
+  }
+  if (stream->HasHeader != !headerless) {
+    throw py::value_error("The stream at offset " + std::to_string(offset) + where +
+                          " has a zlib header: its kind is \"zlib\", not \"raw\"");
+  }
+  const uint64_t wanted = std::min(stream->OutBytes, maxBytes.value_or(stream->OutBytes));
+  if (wanted > static_cast<uint64_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+  PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(wanted));
+  if (bytes == nullptr) throw py::error_already_set();
+  auto result = py::reinterpret_steal<py::bytes>(bytes);
+  uint64_t written = 0;
+  {
+    // Nobody else can see the new bytes object yet: it is filled without the GIL.
+    const py::gil_scoped_release unlocked;
+    written = InflateStream(memory, size, *stream, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes)), wanted);
+  }
+  if (written != wanted) throw TQuarnError("The data" + where + " changed while it was being inflated.");
+  return result;
+}
+
+}  // namespace
+}  // namespace quarn::python
+
+PYBIND11_MODULE(_quarn, m) {
+  using namespace quarn;
+  using namespace quarn::python;
+  m.doc() = "The Quarn scan engine. Use the package `quarn`, which wraps these calls.";
+  RegisterErrors(m);
+
+  m.def(
+      "expand_paths",
+      [](const py::list& paths, bool recursive) {
+        std::vector<std::string> files;
+        {
+          const std::vector<std::string> names = PathList(paths);
+          const py::gil_scoped_release unlocked;
+          files = ExpandPaths(names, recursive);
+        }
+        py::list list;
+        for (const std::string& file : files) list.append(py::bytes(file));
+        return list;
+      },
+      py::arg("paths"), py::arg("recursive"),
+      "The files that a scan of `paths` (bytes) covers: folders listed, other names kept.");
+
+  m.def(
+      "scan_files",
+      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams) {
+        const std::vector<std::string> names = PathList(files);
+        TListScan scan;
+        {
+          const py::gil_scoped_release unlocked;
+          scan = ScanFiles(names, Options(headerless, acceptIncomplete), streams);
+        }
+        return ListScanTuple(scan, streams);
+      },
+      py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
+      "Scans the files (bytes paths) on the engine's worker pool: (counters, streams or None).");
+
+  m.def(
+      "scan_buffer",
+      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams) {
+        const TBufferView view(data);
+        TListScan scan;
+        {
+          const py::gil_scoped_release unlocked;
+          scan = ScanMemory(view.Data(), view.Size(), Options(headerless, acceptIncomplete), streams);
+        }
+        return ListScanTuple(scan, streams);
+      },
+      py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
+      "Scans the bytes of a buffer in place: (counters, streams or None).");
+
+  m.def("position_limit", &PositionLimit, py::arg("size"),
+        "The first position that no scan of a file of `size` bytes tries.");
+
+  m.def(
+      "scan_range",
+      [](const py::bytes& path, int64_t from, int64_t to, bool headerless, bool acceptIncomplete) {
+        if (from < 0 || to < from) throw py::value_error("a range needs 0 <= start <= end");
+        TFileRangeScan scan;
+        {
+          const std::string name = path;
+          const py::gil_scoped_release unlocked;
+          scan = ScanFileRange(name, from, to, Options(headerless, acceptIncomplete));
+        }
+        return py::make_tuple(scan.FileSizeBytes, scan.Scan.EndPosition, StreamList(scan.Scan.Streams));
+      },
+      py::arg("path"), py::arg("start"), py::arg("end"), py::arg("headerless"), py::arg("accept_incomplete"),
+      "Scans positions [start, end) of a file as one chunk of a chunked scan: (file size, end position, "
+      "streams).");
+
+  m.def(
+      "stitch",
+      [](const std::vector<int64_t>& starts, const py::list& chunks, int64_t limit, const py::function& rescan) {
+        if (starts.size() != chunks.size() || starts.empty() || starts.front() != 0) {
+          throw py::value_error("one start per chunk, the first 0");
+        }
+        for (std::size_t k = 1; k < starts.size(); ++k) {
+          if (starts[k] <= starts[k - 1] || starts[k] > limit) throw py::value_error("chunk starts must ascend");
+        }
+        std::vector<TRangeScan> scans;
+        for (const py::handle chunk : chunks) {
+          const auto t = chunk.cast<py::tuple>();
+          scans.push_back({StreamsFrom(t[1]), t[0].cast<int64_t>()});
+        }
+        const TStitchResult stitched = StitchChunks(starts, scans, limit, [&](int64_t from, int64_t to) {
+          const auto t = rescan(from, to).cast<py::tuple>();
+          return TRangeScan{StreamsFrom(t[1]), t[0].cast<int64_t>()};
+        });
+        return py::make_tuple(StreamList(stitched.Streams), stitched.Rescans);
+      },
+      py::arg("starts"), py::arg("chunks"), py::arg("limit"), py::arg("rescan"),
+      "Stitches chunk scans [(end position, streams)] as the engine does: (streams, rescans). "
+      "`rescan(start, end)` scans a range where two paths must be joined.");
+
+  m.def(
+      "count_streams", [](const py::list& streams) { return CountersTuple(CountStreams(StreamsFrom(streams))); },
+      py::arg("streams"), "The counters that counting the streams gives (i is 0).");
+
+  m.def(
+      "report_lines",
+      [](const py::tuple& counters, bool headerless, int64_t fileCount) {
+        return ReportLines(CountersFrom(counters), headerless, fileCount);
+      },
+      py::arg("counters"), py::arg("headerless"), py::arg("file_count"), "The report lines of a finished scan.");
+
+  m.def(
+      "output_bytes", [](const py::tuple& counters) { return OutputBytes(CountersFrom(counters)); },
+      py::arg("counters"), "What the scanned files would weigh with every stream inflated.");
+
+  m.def(
+      "inflate_file",
+      [](const py::bytes& path, int64_t offset, bool headerless, std::optional<uint64_t> maxBytes) {
+        const std::string name = path;
+        std::unique_ptr<TMappedFile> file;
+        {
+          const py::gil_scoped_release unlocked;
+          file = std::make_unique<TMappedFile>(name);
+        }
+        py::bytes result = InflateAt(file->Memory(), file->Size(), offset, headerless, maxBytes,
+                                     " of \"" + name + "\"");
+        if (file->ChangedWhileMapped()) {
+          throw TQuarnError("File \"" + name + "\" changed while it was being scanned.");
+        }
+        return result;
+      },
+      py::arg("path"), py::arg("offset"), py::arg("headerless"), py::arg("max_bytes"),
+      "The inflated bytes of the stream at `offset` of a file.");
+
+  m.def(
+      "inflate_buffer",
+      [](const py::object& data, int64_t offset, bool headerless, std::optional<uint64_t> maxBytes) {
+        const TBufferView view(data);
+        return InflateAt(view.Data(), view.Size(), offset, headerless, maxBytes, "");
+      },
+      py::arg("data"), py::arg("offset"), py::arg("headerless"), py::arg("max_bytes"),
+      "The inflated bytes of the stream at `offset` of a buffer.");
+
+  m.def("combined_error", &CombinedScanError, py::arg("errors"),
+        "The ScanError that a scan whose files failed with `errors` raises.");
+}
