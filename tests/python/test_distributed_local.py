@@ -1,0 +1,75 @@
+"""quarn.distributed.scan on a LocalCluster of two worker processes: the
+result equals quarn.scan's and quarn-scan's on the corpus and on a large
+file whose chunk borders fall inside streams, on stream starts, and where a
+chunk's own scan must be joined to the true one by a rescan task."""
+
+from __future__ import annotations
+
+import pytest
+from dask.distributed import Client, LocalCluster
+
+import quarn
+import quarn.distributed
+from conftest import CHUNK_BYTES, OPTION_SETS, option_id
+from distributed_checks import check_equal_to_one_machine
+
+
+@pytest.fixture(scope="module")
+def client():
+    with LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None, host="127.0.0.1"
+    ) as cluster, Client(cluster) as c:
+        c.wait_for_workers(2, timeout=60)
+        yield c
+
+
+@pytest.mark.parametrize("options", OPTION_SETS, ids=option_id)
+def test_cluster_scan_equals_one_machine(client, corpus_dir, large_file, quarn_scan_program, options):
+    stats = check_equal_to_one_machine(client, corpus_dir, large_file, quarn_scan_program, options)
+    # The nested stream puts a chunk's own path inside a stream that the
+    # whole-file scan never accepts: the stitch must rescan there.
+    assert stats["rescans"] >= 1
+
+
+def test_borders_fall_where_the_corpus_says(large_file, large_marks):
+    found = {s.offset for s in quarn.scan(large_file, streams=True).streams_found}
+    assert large_marks["deflate_on_border"] % CHUNK_BYTES == 0
+    assert (large_marks["header_on_border"] - 2) % CHUNK_BYTES == 0
+    assert {large_marks[k] for k in ("deflate_on_border", "header_on_border", "across_borders", "nested_outer")} <= found
+    assert large_marks["nested_inner"] not in found
+
+
+@pytest.mark.parametrize("chunk_bytes", [4096, 1 << 30])
+def test_any_chunk_size_gives_the_same_result(client, large_file, chunk_bytes):
+    assert quarn.distributed.scan(client, large_file, chunk_bytes=chunk_bytes, streams=True) == quarn.scan(
+        large_file, streams=True
+    )
+
+
+def test_chunks_of_a_few_positions_give_the_same_result(client, large_file, tmp_path):
+    # Around the nested streams: nearly every border falls inside a stream.
+    part = tmp_path / "nested.part"
+    part.write_bytes(large_file.read_bytes()[16 * CHUNK_BYTES - 100: 16 * CHUNK_BYTES + 6000])
+    stats: dict = {}
+    got = quarn.distributed.scan(client, part, chunk_bytes=97, streams=True, stats=stats)
+    assert got == quarn.scan(part, streams=True)
+    assert stats["chunks"] > 50
+
+
+def test_failed_files_raise_what_quarn_scan_raises(client, corpus_dir, tmp_path):
+    missing = tmp_path / "gone.bin"
+    with pytest.raises(FileNotFoundError) as local:
+        quarn.scan([corpus_dir / "levels.bin", missing])
+    with pytest.raises(FileNotFoundError) as distributed:
+        quarn.distributed.scan(client, [corpus_dir / "levels.bin", missing])
+    assert str(distributed.value) == str(local.value)
+
+    with pytest.raises(quarn.ScanError) as several:
+        quarn.distributed.scan(client, [missing, corpus_dir / "levels.bin", tmp_path / "also-gone.bin"])
+    assert several.value.message.startswith("One or more errors occurred\n2 exception(s):\n#0 Exception: File ")
+    assert [type(e) for e in several.value.exceptions] == [FileNotFoundError, FileNotFoundError]
+
+
+def test_bad_arguments_are_refused(client, corpus_dir):
+    with pytest.raises(ValueError, match="chunk_bytes"):
+        quarn.distributed.scan(client, corpus_dir, chunk_bytes=0)

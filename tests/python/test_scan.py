@@ -1,0 +1,156 @@
+"""quarn.scan and quarn.scan_buffer against quarn-scan, the command-line
+scanner over the same engine: the same JSON fields, report lines and
+streams; buffers of every kind scanned in place with the GIL released; the
+engine's errors as Python exceptions with the engine's texts."""
+
+from __future__ import annotations
+
+import ast
+import mmap
+import os
+import threading
+from pathlib import Path
+
+import numpy
+import pytest
+
+import quarn
+from quarn import _quarn
+from conftest import OPTION_SETS, option_id, quarn_scan_json, run_quarn_scan
+
+
+@pytest.mark.parametrize("options", OPTION_SETS, ids=option_id)
+def test_scan_gives_what_quarn_scan_prints(corpus_dir, quarn_scan_program, options):
+    result = quarn.scan([corpus_dir], recursive=True, streams=True, **options)
+    assert result.as_json() == quarn_scan_json(quarn_scan_program, [corpus_dir], {"recursive": True, **options})
+    assert result.streams_found, "the corpus holds streams of every kind"
+
+    plain = quarn.scan([corpus_dir], recursive=True, **options)
+    assert plain.streams_found is None
+    assert plain.as_json() == quarn_scan_json(
+        quarn_scan_program, [corpus_dir], {"recursive": True, **options}, streams=False
+    )
+
+    report = run_quarn_scan(quarn_scan_program, [corpus_dir], {"recursive": True, **options})
+    assert report.returncode == 0, report.stderr
+    assert result.report_lines() == report.stdout.splitlines()
+    assert str(result) == report.stdout.rstrip("\n")
+
+
+def test_every_kind_of_stream_is_in_the_corpus(corpus_dir):
+    result = quarn.scan(corpus_dir, recursive=True, headerless=True, accept_incomplete=True, streams=True)
+    kinds = {(s.kind, s.complete) for s in result.streams_found}
+    assert {("zlib", True), ("raw", True), ("zlib", False)} <= kinds
+    assert all(n > 0 for n in result.window_bits.values())
+    assert all(n > 0 for n in result.flevel.values())
+    assert any(s.file.endswith("nested.bin") for s in result.streams_found)
+    assert result.files_scanned == len([p for p in corpus_dir.rglob("*") if p.is_file()])
+
+
+def test_paths_in_every_form_name_the_same_scan(corpus_dir):
+    levels = corpus_dir / "levels.bin"
+    expected = quarn.scan([str(levels)], streams=True)
+    for form in (str(levels), levels, os.fsencode(levels), [levels], (levels,), iter([str(levels)])):
+        assert quarn.scan(form, streams=True) == expected
+    assert quarn.scan([]).files_scanned == 0
+    # Without `recursive` a folder gives only its own files.
+    top = quarn.scan(corpus_dir)
+    assert top.files_scanned == quarn.scan(corpus_dir, recursive=True).files_scanned - 1
+
+
+def buffer_forms(data: bytes, path: Path):
+    yield "bytes", data
+    yield "bytearray", bytearray(data)
+    yield "memoryview", memoryview(data)
+    yield "numpy uint8", numpy.frombuffer(data, dtype=numpy.uint8)
+    if len(data) % 4 == 0:
+        yield "numpy uint32", numpy.frombuffer(data, dtype=numpy.uint32)
+    if data:
+        with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
+            yield "mmap", m
+
+
+@pytest.mark.parametrize("options", OPTION_SETS, ids=option_id)
+def test_scan_buffer_equals_the_scan_of_the_file(corpus_dir, options):
+    for path in sorted(p for p in corpus_dir.rglob("*") if p.is_file()):
+        expected = quarn.scan(path, streams=True, **options)
+        data = path.read_bytes()
+        for form, buffer in buffer_forms(data, path):
+            got = quarn.scan_buffer(buffer, streams=True, **options)
+            assert got.counters() == expected.counters(), (path, form)
+            assert got.report_lines() == expected.report_lines(), (path, form)
+            assert [s.file for s in got.streams_found] == [None] * got.streams
+            assert [(s.offset, s.kind, s.inflated_bytes) for s in got.streams_found] == [
+                (s.offset, s.kind, s.inflated_bytes) for s in expected.streams_found
+            ], (path, form)
+
+
+def test_scan_buffer_takes_only_contiguous_buffers():
+    strided = numpy.zeros(1000, dtype=numpy.uint8)[::2]
+    with pytest.raises((BufferError, ValueError), match="contiguous"):  # numpy says ValueError
+        quarn.scan_buffer(strided)
+    with pytest.raises(TypeError):
+        quarn.scan_buffer("text is not bytes")
+
+
+def test_scan_buffer_runs_in_place_without_the_gil():
+    # While the scan runs on another thread, this thread runs Python (so the
+    # GIL is free) and finds the bytearray pinned (so the scan reads the
+    # caller's memory, not a copy).
+    data = bytearray(os.urandom(64 << 20))
+    done = threading.Event()
+    result = {}
+
+    def run():
+        result["scan"] = quarn.scan_buffer(data, headerless=True)
+        done.set()
+
+    worker = threading.Thread(target=run)
+    pinned = 0
+    worker.start()
+    while not done.is_set():
+        try:
+            data.append(0)
+            del data[-1]
+        except BufferError:
+            pinned += 1
+    worker.join()
+    assert pinned > 0
+    assert result["scan"].input_bytes == 64 << 20
+
+
+def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, quarn_scan_program):
+    missing = tmp_path / "not-there.bin"
+    with pytest.raises(FileNotFoundError) as raised:
+        quarn.scan([missing])
+    assert str(raised.value) == f'File "{missing}" does not exists.'
+    cli = run_quarn_scan(quarn_scan_program, [missing], {})
+    assert cli.returncode == 1 and str(raised.value) in cli.stderr
+
+
+def test_several_failed_files_raise_one_scan_error(tmp_path):
+    # The engine starts no new file once one failed, so one or both may be listed.
+    names = [tmp_path / "a", tmp_path / "b"]
+    try:
+        quarn.scan(names)
+    except* FileNotFoundError as group:
+        assert all(str(e).startswith('File "') for e in group.exceptions)
+    else:
+        pytest.fail("no error")
+    error = _quarn.combined_error([FileNotFoundError('File "a" does not exists.'), quarn.PathError("Invalid characters in path")])
+    assert isinstance(error, quarn.ScanError) and isinstance(error, ExceptionGroup)
+    assert isinstance(error, quarn.QuarnError)
+    assert error.message == (
+        "One or more errors occurred\n2 exception(s):\n"
+        '#0 Exception: File "a" does not exists.\n#1 EPathError: Invalid characters in path'
+    )
+    assert [type(e) for e in error.exceptions] == [FileNotFoundError, quarn.PathError]
+
+
+def test_the_stubs_name_every_call_of_the_module():
+    stubs = ast.parse((Path(quarn.__file__).parent / "_quarn.pyi").read_text())
+    stubbed = {n.name for n in stubs.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+    public = {name for name in dir(_quarn) if not name.startswith("_")}
+    assert stubbed == public
+    for name in public:
+        assert getattr(_quarn, name).__doc__, name
