@@ -1,20 +1,19 @@
 // The module's engine calls. Each makes its own inflate records, buffers
-// and scan state, so several Python threads may call them at once; only the
-// scan of a file list goes through one process-wide list, taken in turn.
+// and scan state, so several Python threads may call them at once.
 #include "python/engine_calls.h"
 
 #include <algorithm>
-#include <limits>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
-#include "engine/candidate_filter.h"
 #include "engine/chunked_scan.h"
 #include "engine/directory_listing.h"
 #include "engine/parallel_loop.h"
 #include "engine/scan_driver.h"
 #include "engine/scan_file.h"
 #include "engine/scan_report.h"
+#include "engine/trial_inflation.h"
 #include "inflate/inflate_record.h"
 #include "util/errors.h"
 #include "util/mapped_file.h"
@@ -79,16 +78,23 @@ class TBlockSink final : public TStreamSink {
   std::vector<TFoundStream>& streams_;
 };
 
-// The engine scans the process-wide FileList: one list scan at a time.
-void ScanFileListInTurn(const std::vector<std::string>& files, TScanState& state, TScanListener& listener) {
-  static std::mutex inTurn;
-  const std::lock_guard<std::mutex> hold(inTurn);
-  struct TClearList {
-    ~TClearList() { FileList.clear(); }
-  } clear;
-  FileList = files;
-  ScanFileList(state, &listener);
-}
+// Copies a trial's bytes into the caller's memory until it is full.
+class TFillMemory final : public TInflatedBytes {
+ public:
+  TFillMemory(uint8_t* out, uint64_t capacity) : out_(out), capacity_(capacity) {}
+  bool Take(const uint8_t* bytes, std::size_t count) override {
+    const uint64_t taken = std::min<uint64_t>(count, capacity_ - written_);
+    std::memcpy(out_ + written_, bytes, static_cast<std::size_t>(taken));
+    written_ += taken;
+    return written_ < capacity_;
+  }
+  uint64_t Written() const { return written_; }
+
+ private:
+  uint8_t* const out_;
+  const uint64_t capacity_;
+  uint64_t written_ = 0;
+};
 
 }  // namespace
 
@@ -110,7 +116,7 @@ TListScan ScanFiles(const std::vector<std::string>& files, const TScanOptions& o
   state.j = -1;
   state.Options = options;
   TCollectListener listener(keepStreams);
-  ScanFileListInTurn(files, state, listener);
+  ScanFileList(files, state, &listener);
   return {ReadCounters(state), listener.TakeSorted()};
 }
 
@@ -137,7 +143,7 @@ TListScan ScanMemory(const uint8_t* memory, int64_t size, const TScanOptions& op
   return scan;
 }
 
-int64_t PositionLimit(int64_t sizeBytes) { return std::max<int64_t>(0, sizeBytes - (detail::kProbeInputBytes - 1)); }
+int64_t PositionLimit(int64_t sizeBytes) { return std::max<int64_t>(0, sizeBytes - (kProbeInputBytes - 1)); }
 
 TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, const TScanOptions& options) {
   const TMappedFile file(path);
@@ -190,26 +196,13 @@ std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_
 
 uint64_t InflateStream(const uint8_t* memory, int64_t size, const TFoundStream& stream, uint8_t* out,
                        uint64_t outBytes) {
-  TInflateRecord inflater;
-  z_stream* record = inflater.Get();
-  uint64_t notOffered = static_cast<uint64_t>(size - stream.OffsetBytes);
-  record->next_in = const_cast<Bytef*>(memory + stream.OffsetBytes);
-  record->avail_in = 0;
   const uint64_t wanted = std::min(outBytes, stream.OutBytes);
-  uint64_t written = 0;
-  while (written < wanted) {
-    if (record->avail_in == 0 && notOffered > 0) {
-      const uint64_t piece = std::min<uint64_t>(notOffered, std::numeric_limits<uInt>::max());
-      record->avail_in = static_cast<uInt>(piece);
-      notOffered -= piece;
-    }
-    record->next_out = out + written;
-    record->avail_out = static_cast<uInt>(std::min<uint64_t>(wanted - written, kInflateBufferBytes));
-    const int code = Inflate(record, Z_SYNC_FLUSH);
-    written += static_cast<uint64_t>(record->next_out - (out + written));
-    if (written < wanted && code != Z_OK) break;  // ended or failed before the counted output
-  }
-  return written;
+  if (wanted == 0) return 0;
+  TInflateRecord record;
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
+  TFillMemory fill(out, wanted);
+  InflateTrial(memory, size, stream.OffsetBytes, record.Get(), buffer.get(), &fill);
+  return fill.Written();
 }
 
 }  // namespace quarn::python

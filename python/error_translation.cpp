@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/parallel_loop.h"
-#include "engine/scan_driver.h"
+#include "engine/aggregate_error.h"
 #include "util/errors.h"
 
 namespace py = pybind11;
