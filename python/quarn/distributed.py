@@ -188,7 +188,7 @@ def scan(
         for index in large:
             starts, limit, futures = chunked[index]
             outcome, file_rescans = _stitch_file(
-                client, files[index], sizes[index], starts, limit, client.gather(futures), headerless, accept_incomplete
+                submit, files[index], sizes[index], starts, limit, client.gather(futures), headerless, accept_incomplete
             )
             outcomes[index] = outcome
             rescans += file_rescans
@@ -221,7 +221,7 @@ def scan(
 
 
 def _stitch_file(
-    client,
+    submit,
     path: bytes,
     size: int,
     starts: List[int],
@@ -242,9 +242,7 @@ def _stitch_file(
         chunks.append((end, found))
 
     def rescan(start: int, end: int) -> tuple:
-        ok, value = client.submit(
-            quarn_rescan, path, start, end, headerless, accept_incomplete, pure=False, priority=RESCAN_PRIORITY
-        ).result()
+        ok, value = submit(quarn_rescan, path, start, end, headerless, accept_incomplete, priority=RESCAN_PRIORITY).result()
         if not ok:
             raise _FileFailed(value)
         mapped_size, position, found = value
