@@ -34,6 +34,10 @@ namespace quarn::detail {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "bit fields are read as little-endian words");
+// The checks below are zlib 1.2.13's (inflate.c and inftrees.c); another
+// release may check otherwise, and the filters must be read against it
+// again before this is changed.
+static_assert(ZLIB_VERNUM == 0x12d0, "the candidate filters mirror the checks of zlib 1.2.13");
 
 constexpr unsigned kProbeBits = 8 * kProbeInputBytes;
 
@@ -333,7 +337,7 @@ bool ProbeCertainlyFails(const uint8_t* probe) {
 
 int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end,
                       bool headerless) {
-  end = std::min(end, size - 63);
+  end = std::min(end, PositionLimit(size));
   if (pos >= end) return pos;
 
   // Positions 0 and 1 have no room for a header before them.

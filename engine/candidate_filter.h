@@ -34,12 +34,12 @@ inline bool IsHeaderCandidate(const uint8_t* header) {
          Swap16(littleEndian) % 31u == 0;
 }
 
-// True only when zlib's raw inflate, reset and then given exactly the
-// kProbeInputBytes bytes at `probe` (4,096 bytes of output space,
-// Z_SYNC_FLUSH), certainly returns an error: a reserved block type, stored
-// block lengths that do not match, or a dynamic block header that zlib
-// 1.2.13 rejects before it needs a bit past the probe bytes. False means
-// "let zlib decide". Reads `probe`[0 .. kProbeInputBytes-1] only.
+// True only when the probe (InflateProbe on kProbeInputBytes bytes at
+// `probe`, built-in zlib) certainly returns an error: a reserved block
+// type, stored block lengths that do not match, or a dynamic block header
+// that zlib 1.2.13 rejects before it needs a bit past the probe bytes.
+// False means "let zlib decide". Reads `probe`[0 .. kProbeInputBytes-1]
+// only.
 bool ProbeCertainlyFails(const uint8_t* probe);
 
 // The first position p in [pos, end) that is a candidate (the header test

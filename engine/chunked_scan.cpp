@@ -44,7 +44,7 @@ struct TChunkJob {
 
 void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                        uint8_t* buffer, TStreamSink* sink, TWorkQueue& helpers, int64_t chunkBytes) {
-  const int64_t limit = Size - 63;  // the first position never tried
+  const int64_t limit = PositionLimit(Size);
   if (chunkBytes <= 0 || limit < 2 * chunkBytes) {
     ScanBlock(state, Memory, Size, record, buffer, sink);
     return;

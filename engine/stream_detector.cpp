@@ -113,7 +113,7 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
                       uint64_t maxOfferBytes, TBlockProgress* progress, TOnStream&& onStream) {
   const bool headerless = options.Headerless;
   const bool acceptIncomplete = options.AcceptIncomplete;
-  to = std::min(to, Size - 63);
+  to = std::min(to, PositionLimit(Size));
 
   const bool filtersMatchEngine = !EngineBinding.LibraryBound;
 
@@ -183,7 +183,7 @@ void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t S
                              z_stream* record, uint8_t* buffer, TStreamSink* sink,
                              uint64_t maxOfferBytes) {
   TBlockProgress progress(&state.Control, Size);
-  ScanPositions(Memory, Size, 0, Size - 63, state.Options, record, buffer, maxOfferBytes, &progress,
+  ScanPositions(Memory, Size, 0, PositionLimit(Size), state.Options, record, buffer, maxOfferBytes, &progress,
                 [&](const TFoundStream& stream) {
                   CountFoundStream(state, stream);
                   if (sink != nullptr) sink->StreamFound(stream);

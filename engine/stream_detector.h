@@ -36,6 +36,10 @@ class TStreamSink {
   virtual void StreamFound(const TFoundStream& stream) = 0;
 };
 
+// The first position never tried in a block of `size` bytes (size-63):
+// every position tried has the probe's kProbeInputBytes bytes in the block.
+constexpr int64_t PositionLimit(int64_t size) { return size - (kProbeInputBytes - 1); }
+
 // Exchanges the two bytes of a 16-bit value.
 constexpr uint16_t Swap16(uint16_t value) {
   return static_cast<uint16_t>((value >> 8) | (value << 8));

@@ -23,17 +23,21 @@ bool PassOn(TInflatedBytes* output, const uint8_t* buffer, const z_stream* recor
 
 }  // namespace
 
+int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record, uint8_t* buffer) {
+  InflateReset(record);  // its result is not examined: a record without state fails the probe
+  record->next_in = const_cast<Bytef*>(probe);
+  record->avail_in = static_cast<uInt>(std::clamp<int64_t>(availableBytes, 0, kProbeInputBytes));
+  record->next_out = buffer;
+  record->avail_out = kProbeOutputBytes;
+  return Inflate(record, kTrialFlush);
+}
+
 TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
                            TInflatedBytes* output, uint64_t maxOfferBytes, TTrialWatch* watch) {
   maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, kMaxOfferBytes);
   TTrialOutcome outcome;
 
-  InflateReset(record);  // its result is not examined: a record without state fails the probe
-  record->next_in = const_cast<Bytef*>(memory + pos);
-  record->avail_in = static_cast<uInt>(std::min(kProbeInputBytes, size - pos));
-  record->next_out = buffer;
-  record->avail_out = kProbeOutputBytes;
-  int code = Inflate(record, kTrialFlush);
+  int code = InflateProbe(memory + pos, size - pos, record, buffer);
   outcome.ProbePassed = code == Z_OK || code == Z_STREAM_END;
   bool goOn = outcome.ProbePassed && PassOn(output, buffer, record);
 

@@ -72,6 +72,12 @@ struct TTrialOutcome {
   }
 };
 
+// The probe alone, the first call of every trial: resets `record`, then
+// one inflate call on the first min(kProbeInputBytes, `availableBytes`)
+// bytes at `probe` with kProbeOutputBytes of space at `buffer`. Returns
+// zlib's code; the record holds what zlib left there (total_in, msg).
+int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record, uint8_t* buffer);
+
 // Runs one trial of the deflate data at `memory`[`pos`], reading no byte
 // past `memory`[`size`-1] (0 <= pos < size). `record` must be started for
 // raw inflate; it is reset first and stays started. `buffer` holds

@@ -15,6 +15,7 @@
 
 #include "engine/candidate_filter.h"
 #include "engine/stream_detector.h"
+#include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 #include "tests/support/reference_scan.h"
 
@@ -32,13 +33,8 @@ struct TCollect : quarn::TStreamSink {
 
 // zlib's probe of the candidate at `probe`, as the scan makes it.
 bool ProbePasses(z_stream& record, const uint8_t* probe) {
-  static uint8_t out[4096];
-  inflateReset(&record);
-  record.next_in = const_cast<Bytef*>(probe);
-  record.avail_in = 64;
-  record.next_out = out;
-  record.avail_out = sizeof out;
-  const int code = inflate(&record, Z_SYNC_FLUSH);
+  static uint8_t out[quarn::kProbeOutputBytes];
+  const int code = quarn::InflateProbe(probe, quarn::kProbeInputBytes, &record, out);
   return code == Z_OK || code == Z_STREAM_END;
 }
 

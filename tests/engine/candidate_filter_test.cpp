@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "engine/stream_detector.h"
+#include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
+#include "inflate/inflate_record.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
@@ -141,24 +143,18 @@ void Lengths(std::vector<TSym>& symbols, std::initializer_list<unsigned> lengths
   for (const unsigned length : lengths) symbols.push_back({length});
 }
 
-// zlib's probe on the first 64 bytes: its return code and message.
+// zlib's probe on the first bytes: its return code and message.
 struct TZlibVerdict {
   int code = Z_OK;
   std::string message;
 };
 
 TZlibVerdict ZlibProbe(const TBytes& bytes) {
-  z_stream s{};
-  inflateInit2(&s, -15);
-  std::vector<uint8_t> out(4096);
-  s.next_in = const_cast<Bytef*>(bytes.data());
-  s.avail_in = 64;
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
+  TInflateRecord record;
+  std::vector<uint8_t> out(kProbeOutputBytes);
   TZlibVerdict v;
-  v.code = inflate(&s, Z_SYNC_FLUSH);
-  if (s.msg != nullptr) v.message = s.msg;
-  inflateEnd(&s);
+  v.code = InflateProbe(bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), out.data());
+  if (record.Get()->msg != nullptr) v.message = record.Get()->msg;
   return v;
 }
 
@@ -328,8 +324,8 @@ TEST(CandidateFilter, DynamicHeadersFailWhereZlibFailsAndOnlyThere) {
   for (const TCase& c : Cases()) {
     SCOPED_TRACE(c.name);
     const TBitWriter bits = Write(c.header);
-    ASSERT_LE(bits.BitCount(), 8u * 64) << "the fixture must lie within the probe";
-    const TBytes fixture = bits.Bytes(64);
+    ASSERT_LE(bits.BitCount(), 8u * kProbeInputBytes) << "the fixture must lie within the probe";
+    const TBytes fixture = bits.Bytes(kProbeInputBytes);
 
     const TZlibVerdict zlib = ZlibProbe(fixture);
     if (c.zlibMessage != nullptr) {
@@ -384,7 +380,7 @@ TEST(CandidateFilter, ErrorsDecidedAtTheLastProbeBitAreRejectedOnesJustPastAreNo
     ASSERT_EQ(bits.BitCount(), c.endBit);
     // Ones after the header: they keep zlib from seeing a clean end, and
     // past the probe they are where the rest of the file goes on.
-    TBytes fixture = bits.Bytes(64);
+    TBytes fixture = bits.Bytes(kProbeInputBytes);
     fixture.resize(96, 0xFF);
 
     const TZlibVerdict zlib = ZlibProbe(fixture);
@@ -420,7 +416,7 @@ TEST(CandidateFilter, StoredAndReservedBlocks) {
   for (const TBlock& c : cases) {
     SCOPED_TRACE(c.name);
     TBytes fixture = c.bytes;
-    fixture.resize(64, 0);
+    fixture.resize(kProbeInputBytes, 0);
     const TZlibVerdict zlib = ZlibProbe(fixture);
     if (c.zlibMessage != nullptr) {
       EXPECT_EQ(zlib.code, Z_DATA_ERROR);
