@@ -13,20 +13,12 @@
 namespace quarn {
 namespace {
 
-class TCollectSink final : public TStreamSink {
- public:
-  explicit TCollectSink(std::vector<TFoundStream>& streams) : streams_(streams) {}
-  void StreamFound(const TFoundStream& stream) override { streams_.push_back(stream); }
-
- private:
-  std::vector<TFoundStream>& streams_;
-};
-
 TRangeScan ScanChunk(const uint8_t* memory, int64_t size, int64_t from, int64_t to, const TScanOptions& options,
                      z_stream* record, uint8_t* buffer, TBlockProgress& progress) {
+  TCollectSink sink;
   TRangeScan scan;
-  TCollectSink sink(scan.Streams);
   scan.EndPosition = detail::ScanRange(memory, size, from, to, options, record, buffer, sink, &progress);
+  scan.Streams = std::move(sink.Streams);
   return scan;
 }
 

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/scan_state.h"
 #include "engine/trial_inflation.h"
@@ -39,6 +40,13 @@ class TStreamSink {
 // The first position never tried in a block of `size` bytes (size-63):
 // every position tried has the probe's kProbeInputBytes bytes in the block.
 constexpr int64_t PositionLimit(int64_t size) { return size - (kProbeInputBytes - 1); }
+
+// Keeps every stream it hears of, in order. For one thread.
+class TCollectSink final : public TStreamSink {
+ public:
+  void StreamFound(const TFoundStream& stream) override { Streams.push_back(stream); }
+  std::vector<TFoundStream> Streams;
+};
 
 // Exchanges the two bytes of a 16-bit value.
 constexpr uint16_t Swap16(uint16_t value) {

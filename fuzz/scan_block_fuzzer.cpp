@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "engine/candidate_filter.h"
@@ -18,16 +19,17 @@
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 #include "tests/support/reference_scan.h"
+#include "tests/support/scan_comparison.h"
 
 namespace {
 
-struct TCollect : quarn::TStreamSink {
-  std::vector<quarn::TFoundStream> streams;
-  void StreamFound(const quarn::TFoundStream& s) override { streams.push_back(s); }
-};
-
 [[noreturn]] void Fail(const char* what, long long at) {
   std::fprintf(stderr, "scan_block_fuzzer: %s (at %lld)\n", what, at);
+  std::abort();
+}
+
+[[noreturn]] void Fail(const std::string& differences) {
+  std::fprintf(stderr, "scan_block_fuzzer: ScanBlock differs from the reference scan:\n%s", differences.c_str());
   std::abort();
 }
 
@@ -68,27 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   z_stream record{};
   quarn::InflateInit2(&record, -15);
   std::vector<uint8_t> buffer(quarn::kInflateBufferBytes);
-  TCollect sink;
+  quarn::TCollectSink sink;
   quarn::ScanBlock(state, block.data(), blockSize, &record, buffer.data(), &sink);
   quarn::InflateEnd(&record);
 
   const quarn::test::TReferenceResult want =
       quarn::test::ReferenceScan(block.data(), blockSize, headerless, acceptIncomplete);
-  if (state.zin != want.zin || state.zout != want.zout) Fail("zin or zout differs", -1);
-  if (state.hless != want.hless || state.Z != want.Z) Fail("stream counts differ", -1);
-  for (std::size_t f = 0; f < 4; ++f) {
-    if (state.l[f] != want.l[f]) Fail("an FLEVEL count differs", static_cast<long long>(f));
-  }
-  for (int k = 9; k <= 15; ++k) {
-    if (state.w[k] != want.w[k]) Fail("a window count differs", k);
-  }
-  if (sink.streams.size() != want.streams.size()) Fail("number of streams differs", -1);
-  for (std::size_t n = 0; n < sink.streams.size(); ++n) {
-    const quarn::TFoundStream& g = sink.streams[n];
-    const quarn::test::TReferenceStream got{g.OffsetBytes, g.HasHeader, g.HasHeader ? g.CINFO : 0,
-                                            g.HasHeader ? g.FLEVEL : 0, g.InBytes, g.OutBytes};
-    if (!(got == want.streams[n])) Fail("a stream differs", g.OffsetBytes);
-  }
+  const std::string differences = quarn::test::Differences(quarn::test::ResultOf(state, sink.Streams), want);
+  if (!differences.empty()) Fail(differences);
 
   CheckDroppedCandidates(block, headerless);
   return 0;

@@ -24,7 +24,7 @@
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
-#include "tests/engine/scan_comparison.h"
+#include "tests/engine/detector_scan.h"
 
 namespace quarn {
 namespace {
@@ -161,8 +161,6 @@ TZlibVerdict ZlibProbe(const TBytes& bytes) {
 // ---------------------------------------------------------------------------
 // The scan against the reference loop
 // ---------------------------------------------------------------------------
-
-using test::TCollect;
 
 // The fixture at every offset from 0 to 65 (so at every lane of the
 // 64-position steps and across a step boundary), raw and after a zlib
@@ -521,7 +519,7 @@ TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
     for (const int64_t from : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{63}, int64_t{300}, size - 100}) {
       for (int64_t to = from; to <= size; to += 37) {
         SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " from=" << from << " to=" << to);
-        TCollect sink;
+        TCollectSink sink;
         TScanOptions options;
         options.Headerless = headerless;
         options.AcceptIncomplete = true;
@@ -529,11 +527,7 @@ TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
         const test::TReferenceResult want =
             test::ReferenceScanRange(bytes.data(), size, from, to, headerless, true);
         EXPECT_EQ(end, want.endPosition);
-        ASSERT_EQ(sink.streams.size(), want.streams.size());
-        for (std::size_t n = 0; n < sink.streams.size(); ++n) {
-          EXPECT_EQ(sink.streams[n].OffsetBytes, want.streams[n].offset);
-          EXPECT_EQ(sink.streams[n].InBytes, want.streams[n].in);
-        }
+        EXPECT_EQ(test::StreamDifferences(sink.Streams, want.streams), "");
       }
     }
   }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/reference_scan.h"
+#include "tests/support/scan_comparison.h"
 #include "tests/support/zlib_fixtures.h"
 
 namespace quarn {
@@ -14,27 +15,13 @@ namespace {
 
 using test::TBytes;
 
-TFoundStream FromReference(const test::TReferenceStream& s) {
-  TFoundStream f;
-  f.OffsetBytes = s.offset;
-  f.HasHeader = s.header;
-  f.CINFO = static_cast<uint8_t>(s.cinfo);
-  f.FLEVEL = static_cast<uint8_t>(s.flevel);
-  f.InBytes = s.in;
-  f.OutBytes = s.out;
-  return f;
-}
-
 struct TBlockScanner {
   const TBytes& bytes;
   bool headerless, accept;
   TRangeScan operator()(int64_t from, int64_t to) const {
     const test::TReferenceResult r = test::ReferenceScanRange(bytes.data(), static_cast<int64_t>(bytes.size()),
                                                               from, to, headerless, accept);
-    TRangeScan scan;
-    for (const auto& s : r.streams) scan.Streams.push_back(FromReference(s));
-    scan.EndPosition = r.endPosition;
-    return scan;
+    return {r.streams, r.endPosition};
   }
 };
 
@@ -48,12 +35,7 @@ int64_t ExpectStitchedEqualsWhole(const TBytes& bytes, std::vector<int64_t> star
   }
   const TStitchResult stitched = StitchChunks(starts, chunks, limit, scanner);
   const TRangeScan whole = scanner(0, limit);
-  EXPECT_EQ(stitched.Streams.size(), whole.Streams.size());
-  for (std::size_t n = 0; n < std::min(stitched.Streams.size(), whole.Streams.size()); ++n) {
-    EXPECT_EQ(stitched.Streams[n].OffsetBytes, whole.Streams[n].OffsetBytes) << n;
-    EXPECT_EQ(stitched.Streams[n].InBytes, whole.Streams[n].InBytes) << n;
-    EXPECT_EQ(stitched.Streams[n].OutBytes, whole.Streams[n].OutBytes) << n;
-  }
+  EXPECT_EQ(test::StreamDifferences(stitched.Streams, whole.Streams), "");
   return stitched.Rescans;
 }
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
-#include "engine/parallel_loop.h"
 #include "tests/engine/fake_window.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -189,54 +189,12 @@ TEST_F(ScanDriver, ReportFillsTheLogAndTheSummaryBoxes) {
   EXPECT_EQ(w.edit4, "0.02 MB");
 }
 
-TEST(CombinedError, ListsAtMostTenMembers) {
-  auto missing = [](int n) {
-    return std::make_exception_ptr(TQuarnError("File \"f" + std::to_string(n) + "\" does not exists."));
-  };
-  std::vector<std::exception_ptr> errors;
-  for (int n = 0; n < 12; ++n) errors.push_back(missing(n));
-
-  EXPECT_EQ(CombinedErrorText({errors[0]}),
-            "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"f0\" does not exists.");
-  EXPECT_EQ(CombinedErrorText({errors[0], errors[1]}),
-            "One or more errors occurred\n2 exception(s):\n#0 Exception: File \"f0\" does not exists.\n"
-            "#1 Exception: File \"f1\" does not exists.");
-  std::string twelve = "One or more errors occurred\n12 exception(s):";
-  for (int n = 0; n < 10; ++n) {
-    twelve += "\n#" + std::to_string(n) + " Exception: File \"f" + std::to_string(n) + "\" does not exists.";
-  }
-  twelve += "\n...";
-  EXPECT_EQ(CombinedErrorText(errors), twelve);
-}
-
-TEST(ParallelLoop, AfterAFailureNoNewIterationStartsAndAllRunningOnesEnd) {
-  std::atomic<int> started{0}, running{0}, maxRunning{0};
-  try {
-    RunParallelLoop(1000, 3, [&](int32_t) {
-      ++started;
-      const int now = ++running;
-      int seen = maxRunning.load();
-      while (now > seen && !maxRunning.compare_exchange_weak(seen, now)) {
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      --running;
-      throw TQuarnError("boom");
-    });
-    FAIL() << "expected the combined error";
-  } catch (const TAggregateError& e) {
-    EXPECT_EQ(e.Members().size(), static_cast<std::size_t>(started.load()));
-  }
-  EXPECT_LE(started.load(), 3);
-  EXPECT_LE(maxRunning.load(), 3);
-  EXPECT_EQ(running.load(), 0);
-}
-
-TEST(ParallelLoop, RunsEveryIterationOnce) {
-  std::vector<std::atomic<int>> seen(500);
-  RunParallelLoop(500, 4, [&](int32_t k) { ++seen[static_cast<std::size_t>(k)]; });
-  EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& n) { return n.load() == 1; }));
+// min(2 × P, N) files at once, out of 2 × P threads.
+TEST(ScanConcurrency, TwiceTheProcessorsButNoMoreThanTheFiles) {
   EXPECT_EQ(ScanConcurrency(0), 0);
   EXPECT_EQ(ScanConcurrency(1), 1);
+  EXPECT_EQ(ScanConcurrency(3), std::min(3, ScanThreads()));
+  EXPECT_EQ(ScanConcurrency(std::numeric_limits<int32_t>::max()), ScanThreads());
 }
 
 }  // namespace

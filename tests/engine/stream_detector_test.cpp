@@ -11,7 +11,7 @@
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
-#include "tests/engine/scan_comparison.h"
+#include "tests/engine/detector_scan.h"
 
 namespace quarn {
 namespace {

@@ -61,16 +61,17 @@ TReferenceResult ReferenceScanRange(const uint8_t* data, int64_t size, int64_t f
       continue;
     }
 
-    TReferenceStream found;
-    found.offset = pos;
-    found.header = isHeader;
-    found.in = s.total_in;
-    found.out = s.total_out;
+    TFoundStream found;
+    found.OffsetBytes = pos;
+    found.HasHeader = isHeader;
+    found.InBytes = s.total_in;
+    found.OutBytes = s.total_out;
+    found.Complete = code == Z_STREAM_END;
     if (isHeader) {
-      found.cinfo = data[pos - 2] / 16;
-      found.flevel = data[pos - 1] / 64;
-      r.w[found.cinfo + 8] += 1;
-      r.l[found.flevel] += 1;
+      found.CINFO = static_cast<uint8_t>(data[pos - 2] / 16);
+      found.FLEVEL = static_cast<uint8_t>(data[pos - 1] / 64);
+      r.w[found.CINFO + 8] += 1;
+      r.l[found.FLEVEL] += 1;
       r.Z += 1;
     } else {
       r.hless += 1;

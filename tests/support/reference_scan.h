@@ -7,25 +7,14 @@
 #include <vector>
 
 #include "engine/scan_state.h"
+#include "tests/support/scan_comparison.h"
 
 namespace quarn::test {
 
-struct TReferenceStream {
-  int64_t offset = 0;  // first deflate byte
-  bool header = false;
-  int cinfo = 0;
-  int flevel = 0;
-  uint64_t in = 0;
-  uint64_t out = 0;
-  bool operator==(const TReferenceStream&) const = default;
-};
-
-struct TReferenceResult {
-  int64_t zin = 0, zout = 0, hless = 0, Z = 0;
-  int64_t l[4] = {0, 0, 0, 0};
-  int64_t w[16] = {};  // indices 9..15 used
-  std::vector<TReferenceStream> streams;
-  int64_t endPosition = 0;  // where the scan would go on
+// The reference's streams carry every field the detector fills, Complete
+// included; `endPosition` is where the scan would go on.
+struct TReferenceResult : TScanResult {
+  int64_t endPosition = 0;
 };
 
 TReferenceResult ReferenceScan(const uint8_t* data, int64_t size, bool headerless,
