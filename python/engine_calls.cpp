@@ -143,7 +143,7 @@ TListScan ScanMemory(const uint8_t* memory, int64_t size, const TScanOptions& op
   return scan;
 }
 
-int64_t PositionLimit(int64_t sizeBytes) { return std::max<int64_t>(0, sizeBytes - (kProbeInputBytes - 1)); }
+int64_t PositionLimit(int64_t sizeBytes) { return std::max<int64_t>(0, quarn::PositionLimit(sizeBytes)); }
 
 TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, const TScanOptions& options) {
   const TMappedFile file(path);

@@ -207,7 +207,7 @@ PYBIND11_MODULE(_quarn, m) {
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
       "Scans the bytes of a buffer in place: (counters, streams or None).");
 
-  m.def("position_limit", &PositionLimit, py::arg("size"),
+  m.def("position_limit", &python::PositionLimit, py::arg("size"),
         "The first position that no scan of a file of `size` bytes tries.");
 
   m.def(
