@@ -111,31 +111,32 @@ std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool
   return files;
 }
 
-TListScan ScanFiles(const std::vector<std::string>& files, const TScanOptions& options, bool keepStreams) {
-  TScanState state;
-  state.j = -1;
-  state.Options = options;
+TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams) {
   TCollectListener listener(keepStreams);
   ScanFileList(files, state, &listener);
   return {ReadCounters(state), listener.TakeSorted()};
 }
 
-TListScan ScanMemory(const uint8_t* memory, int64_t size, const TScanOptions& options, bool keepStreams) {
-  TScanState state;
-  state.Options = options;
+TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams) {
   std::vector<TFoundStream> found;
   TBlockSink sink(found);
   TWorkQueue helpers;
   // One iteration on the loop, so that the chunks of a large block go to its helper threads.
-  RunParallelLoop(
-      1, 1,
-      [&](int32_t) {
-        TInflateRecord record;
-        const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
-        ScanBlockInChunks(state, memory, size, record.Get(), buffer.get(), keepStreams ? &sink : nullptr,
-                          helpers);
-      },
-      &helpers, ScanThreads());
+  try {
+    RunParallelLoop(
+        1, 1,
+        [&](int32_t) {
+          TInflateRecord record;
+          const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
+          ScanBlockInChunks(state, memory, size, record.Get(), buffer.get(), keepStreams ? &sink : nullptr,
+                            helpers);
+        },
+        &helpers, ScanThreads());
+  } catch (...) {
+    state.Control.ThrowIfCancelled();  // a stopped scan says so, as a scan of files does
+    throw;
+  }
+  state.Control.ThrowIfCancelled();
   state.i = size;
   TListScan scan{ReadCounters(state), {}};
   scan.Streams.reserve(found.size());

@@ -45,13 +45,15 @@ struct TListScan {
 // Raises TPathError for a directory that cannot be listed.
 std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool recursive);
 
-// The engine's scan of `files`, on the scan's worker pool. Raises what the
-// scan raises (TAggregateError when a file failed).
-TListScan ScanFiles(const std::vector<std::string>& files, const TScanOptions& options, bool keepStreams);
+// The engine's scan of `files`, on the scan's worker pool, into `state`
+// (fresh, with its Options set; its Control may stop the scan). Raises
+// what the scan raises (TAggregateError when a file failed, TScanCancelled).
+TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams);
 
 // The scan of one block of memory as if it were a file of that content,
-// large blocks cut into chunks on the worker pool. `i` is `size`.
-TListScan ScanMemory(const uint8_t* memory, int64_t size, const TScanOptions& options, bool keepStreams);
+// large blocks cut into chunks on the worker pool; `state` as for
+// ScanFiles. `i` is `size`.
+TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams);
 
 // The first position that no scan of a file of `sizeBytes` bytes tries.
 int64_t PositionLimit(int64_t sizeBytes);

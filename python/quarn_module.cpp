@@ -1,6 +1,7 @@
 // quarn._quarn: the scan engine for Python. The module is thin: it turns
 // Python arguments into the engine's, releases the GIL for the whole of
-// every scan and inflation, and hands back plain tuples that the package
+// every scan and inflation (a scan stops on Ctrl-C), and hands back plain
+// tuples that the package
 // (quarn/__init__.py) turns into result objects. Paths go in and come out
 // as bytes, exactly as the file system names them.
 //
@@ -11,9 +12,18 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "engine/scan_control.h"
+#include "engine/scan_state.h"
 
 #include "python/engine_calls.h"
 #include "python/error_translation.h"
@@ -49,6 +59,53 @@ TScanOptions Options(bool headerless, bool acceptIncomplete) {
   options.Headerless = headerless;
   options.AcceptIncomplete = acceptIncomplete;
   return options;
+}
+
+// How often a waiting scan lets Python run its signal handlers.
+constexpr std::chrono::milliseconds kSignalCheckInterval{100};
+
+// Runs `scan` on a thread of its own while the calling thread waits
+// without the GIL, taking it back every kSignalCheckInterval to let
+// Python handle signals (only the main thread does). When a handler raises
+// (Ctrl-C: KeyboardInterrupt), the scan is asked to stop through
+// `control`, its end is awaited, and the handler's exception is raised;
+// the scan's partial totals are dropped. Otherwise raises what `scan`
+// raised.
+void RunInterruptibly(TScanControl& control, const std::function<void()>& scan) {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool done = false;
+  std::exception_ptr failure;
+  std::thread runner([&] {
+    try {
+      scan();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    done = true;
+    ended.notify_all();
+  });
+  bool interrupted = false;
+  {
+    const py::gil_scoped_release unlocked;
+    std::unique_lock<std::mutex> hold(lock);
+    while (!ended.wait_for(hold, kSignalCheckInterval, [&] { return done; })) {
+      if (interrupted) continue;
+      hold.unlock();
+      {
+        const py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+          interrupted = true;  // the handler's exception stays set until it is raised below
+          control.RequestCancel();
+        }
+      }
+      hold.lock();
+    }
+  }
+  runner.join();
+  if (interrupted) throw py::error_already_set();
+  if (failure) std::rethrow_exception(failure);
 }
 
 py::tuple CountersTuple(const TCounters& c) {
@@ -183,11 +240,10 @@ PYBIND11_MODULE(_quarn, m) {
       "scan_files",
       [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams) {
         const std::vector<std::string> names = PathList(files);
+        TScanState state;
+        state.Options = Options(headerless, acceptIncomplete);
         TListScan scan;
-        {
-          const py::gil_scoped_release unlocked;
-          scan = ScanFiles(names, Options(headerless, acceptIncomplete), streams);
-        }
+        RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams); });
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
@@ -197,11 +253,10 @@ PYBIND11_MODULE(_quarn, m) {
       "scan_buffer",
       [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams) {
         const TBufferView view(data);
+        TScanState state;
+        state.Options = Options(headerless, acceptIncomplete);
         TListScan scan;
-        {
-          const py::gil_scoped_release unlocked;
-          scan = ScanMemory(view.Data(), view.Size(), Options(headerless, acceptIncomplete), streams);
-        }
+        RunInterruptibly(state.Control, [&] { scan = ScanMemory(state, view.Data(), view.Size(), streams); });
         return ListScanTuple(scan, streams);
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),

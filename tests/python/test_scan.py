@@ -8,6 +8,7 @@ from __future__ import annotations
 import ast
 import mmap
 import os
+import signal
 import threading
 from pathlib import Path
 
@@ -117,6 +118,22 @@ def test_scan_buffer_runs_in_place_without_the_gil():
     worker.join()
     assert pinned > 0
     assert result["scan"].input_bytes == 64 << 20
+
+
+def test_ctrl_c_stops_a_running_scan(large_file, tmp_path):
+    # Seconds of work that end in a missing file. Stopped from inside, the
+    # scan raises KeyboardInterrupt alone; had it run to its end, the
+    # interrupt would arrive while FileNotFoundError is on its way out, and
+    # carry it as its context.
+    files = [large_file] * 4000 + [tmp_path / "gone"]  # listed in a moment, scanned in many seconds
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt) as raised:
+            quarn.scan(files)
+    finally:
+        timer.cancel()
+    assert raised.value.__context__ is None
 
 
 def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, quarn_scan_program):
