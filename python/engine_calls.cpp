@@ -144,8 +144,6 @@ TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, boo
   return scan;
 }
 
-int64_t PositionLimit(int64_t sizeBytes) { return std::max<int64_t>(0, quarn::PositionLimit(sizeBytes)); }
-
 TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, const TScanOptions& options) {
   const TMappedFile file(path);
   TFileRangeScan result;

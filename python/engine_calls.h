@@ -55,9 +55,6 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
 // ScanFiles. `i` is `size`.
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams);
 
-// The first position that no scan of a file of `sizeBytes` bytes tries.
-int64_t PositionLimit(int64_t sizeBytes);
-
 // One range of a file scanned as the chunked scan scans a chunk: positions
 // [from, to), trials reading up to the end of the file. `FileSizeBytes` is
 // the size the file had when it was mapped, so that the caller can tell a

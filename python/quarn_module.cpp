@@ -12,6 +12,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -262,7 +263,8 @@ PYBIND11_MODULE(_quarn, m) {
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
       "Scans the bytes of a buffer in place: (counters, streams or None).");
 
-  m.def("position_limit", &python::PositionLimit, py::arg("size"),
+  m.def(
+      "position_limit", [](int64_t size) { return std::max<int64_t>(0, PositionLimit(size)); }, py::arg("size"),
         "The first position that no scan of a file of `size` bytes tries.");
 
   m.def(
