@@ -56,6 +56,12 @@ def test_chunks_of_a_few_positions_give_the_same_result(client, large_file, tmp_
     assert stats["chunks"] > 50
 
 
+def test_progress_is_dasks_own_bar(client, corpus_dir, capsys):
+    got = quarn.distributed.scan(client, corpus_dir, chunk_bytes=CHUNK_BYTES, recursive=True, progress=True)
+    assert got == quarn.scan(corpus_dir, recursive=True)
+    assert "100% Completed" in capsys.readouterr().out
+
+
 def test_failed_files_raise_what_quarn_scan_raises(client, corpus_dir, tmp_path):
     missing = tmp_path / "gone.bin"
     with pytest.raises(FileNotFoundError) as local:

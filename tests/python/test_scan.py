@@ -6,6 +6,7 @@ engine's errors as Python exceptions with the engine's texts."""
 from __future__ import annotations
 
 import ast
+import concurrent.futures
 import mmap
 import os
 import signal
@@ -118,6 +119,16 @@ def test_scan_buffer_runs_in_place_without_the_gil():
     worker.join()
     assert pinned > 0
     assert result["scan"].input_bytes == 64 << 20
+
+
+def test_scans_from_several_threads_at_once_do_not_mix(corpus_dir):
+    # Each call has its own file list, totals and streams.
+    paths = sorted(p for p in corpus_dir.rglob("*") if p.is_file())
+    expected = {p: quarn.scan(p, headerless=True, streams=True) for p in paths}
+    with concurrent.futures.ThreadPoolExecutor(len(paths)) as pool:
+        for _ in range(3):
+            got = dict(zip(paths, pool.map(lambda p: quarn.scan(p, headerless=True, streams=True), paths)))
+            assert got == expected
 
 
 def test_ctrl_c_stops_a_running_scan(large_file, tmp_path):
