@@ -69,7 +69,7 @@ def main() -> None:
     expected, _ = timed("quarn.scan", lambda: quarn.scan(paths, recursive=True, streams=True))
     (cluster, client), _ = timed(
         "LocalCluster start (2 worker processes x 1 thread)",
-        lambda: (lambda c: (c, Client(c)))(LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None)),
+        lambda: (lambda c: (c, Client(c)))(LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=":0")),
     )
     try:
         for chunk_mib in (256, 32):

@@ -17,7 +17,7 @@ from distributed_checks import check_equal_to_one_machine
 @pytest.fixture(scope="module")
 def client():
     with LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None, host="127.0.0.1"
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0", host="127.0.0.1"
     ) as cluster, Client(cluster) as c:
         c.wait_for_workers(2, timeout=60)
         yield c
