@@ -4,8 +4,8 @@ the result of ``quarn.scan`` on one.
 How a scan is cut into tasks:
 
 * The paths are listed once, on the client, as ``quarn.scan`` lists them.
-* Small files are batched: one task scans a batch of files, each file on
-  its own, up to ``chunk_bytes`` bytes (or 64 files) a batch.
+* Small files are batched: one task scans a batch of files, up to
+  ``chunk_bytes`` bytes (or 64 files) a batch, in one engine scan.
 * A file of at least two chunks is cut into ranges of ``chunk_bytes``
   positions, each scanned by its own task as the engine scans one chunk of
   a large file on one machine: from the range's first position, with
@@ -45,16 +45,24 @@ RESCAN_PRIORITY = 10
 # succeed and the client can report every failed file as the engine does.
 
 
-def quarn_scan_files(files: Sequence[bytes], headerless: bool, accept_incomplete: bool, streams: bool) -> list:
-    """Scans each file of a batch: [(True, counters, streams) or (False, error, None)]."""
+def quarn_scan_files(files: Sequence[bytes], headerless: bool, accept_incomplete: bool, streams: bool) -> tuple:
+    """Scans a batch of files in one engine scan: (True, counters, streams
+    with the batch's file indices). When a file fails, each file is scanned
+    on its own to tell which: (False, [(True, counters, streams) or (False,
+    error, None) per file])."""
+    try:
+        counters, found = _quarn.scan_files(list(files), headerless, accept_incomplete, streams)
+        return (True, counters, found)
+    except (OSError, QuarnError):
+        pass
     outcomes: list = []
     for path in files:
         try:
             counters, found = _quarn.scan_files([path], headerless, accept_incomplete, streams)
-            outcomes.append((True, counters, None if found is None else [t[1:] for t in found]))
+            outcomes.append((True, counters, found))
         except (OSError, QuarnError) as error:
             outcomes.append((False, error, None))
-    return outcomes
+    return (False, outcomes)
 
 
 def quarn_scan_chunk(path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool) -> tuple:
@@ -182,9 +190,19 @@ def scan(
             from distributed import progress as dask_progress
 
             dask_progress(every_future)
-        for batch, batch_outcomes in zip(batches, client.gather(batch_futures)):
-            for index, (ok, value, found) in zip(batch, batch_outcomes):
-                outcomes[index] = (value, found) if ok else value
+        for batch, batch_outcome in zip(batches, client.gather(batch_futures)):
+            if batch_outcome[0]:
+                _, counters, found = batch_outcome
+                by_file: Dict[int, list] = {position: [] for position in range(len(batch))}
+                for t in found or ():
+                    by_file[t[0]].append(t[1:])
+                for position, index in enumerate(batch):
+                    # The batch's totals go with its first file; they only ever get added up.
+                    file_counters = counters if position == 0 else ZERO_COUNTERS
+                    outcomes[index] = (file_counters, None if found is None else by_file[position])
+            else:
+                for index, (ok, value, found) in zip(batch, batch_outcome[1]):
+                    outcomes[index] = (value, None if found is None else [t[1:] for t in found]) if ok else value
         for index in large:
             starts, limit, futures = chunked[index]
             outcome, file_rescans = _stitch_file(
