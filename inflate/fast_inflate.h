@@ -1,0 +1,55 @@
+// The fast inflate path: our own raw deflate decoder, asked before zlib
+// whether a candidate is a complete stream.
+//
+// The rule: it is never more lenient than zlib. It answers "complete" only
+// where zlib 1.2.13's raw inflate (32 KiB window, starting empty, called
+// with Z_SYNC_FLUSH and fresh output space until it stops) would return
+// Z_STREAM_END with the same total_in and total_out. Everything else (bad
+// data, input that runs out, totals zlib's counters cannot hold, anything
+// the decoder does not handle) is "don't know", and zlib decides as before.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace quarn {
+
+// What the fast path says of one candidate.
+struct TFastInflateResult {
+  bool Complete = false;  // false: "don't know", zlib must decide
+  uint64_t InBytes = 0;   // when Complete: zlib's total_in at Z_STREAM_END
+  uint64_t OutBytes = 0;  // when Complete: zlib's total_out at Z_STREAM_END
+};
+
+// Output space of the decoder: the inflated bytes go here and are dropped;
+// the last 32 KiB slide to the front when it fills.
+inline constexpr std::size_t kFastInflateBufferBytes = std::size_t{256} << 10;
+
+// One decoder with its output buffer and decode tables, made once per
+// worker (about 300 KiB) and reused for every candidate: decoding
+// allocates nothing. Not shared between threads.
+class TFastInflater {
+ public:
+  TFastInflater();
+  ~TFastInflater();
+  TFastInflater(const TFastInflater&) = delete;
+  TFastInflater& operator=(const TFastInflater&) = delete;
+
+  // Decodes raw deflate data from `in`[0] on; reads only `in`[0 ..
+  // `inBytes`-1] and never writes there. Complete, with the input bytes
+  // consumed (up to and including the byte that holds the last bit of the
+  // final block) and the bytes produced, only under the rule above;
+  // otherwise a result with Complete false.
+  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes);
+
+  struct TState;
+
+ private:
+  std::unique_ptr<TState> state_;
+};
+
+// The calling thread's decoder, made on first use; for workers that are
+// handed no decoder of their own.
+TFastInflater& ThreadFastInflater();
+
+}  // namespace quarn
