@@ -29,6 +29,12 @@
 // state but `pos`, so skipping positions that would have been rejected
 // leaves every result as the plain loop gives it.
 //
+// Why confirming is fast: once zlib's probe has returned Z_OK, the trial
+// asks our own fast inflate path (inflate/fast_inflate.h) for the rest of
+// the stream; it answers "complete" only where zlib would end the stream
+// with the same totals. Anything else it hands back, and zlib goes on from
+// where its probe stopped, exactly as without it.
+//
 // The loop takes no lock and allocates nothing; the output buffer and the
 // inflate record are the caller's and are reused by every trial.
 //
@@ -45,6 +51,7 @@
 #include "engine/candidate_filter.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
+#include "inflate/fast_inflate.h"
 
 namespace quarn {
 namespace {
@@ -106,16 +113,20 @@ int64_t NextPlainCandidate(const uint8_t* memory, int64_t pos, int64_t end, bool
 }
 
 // The position loop over [from, to); every accepted stream goes to
-// `onStream`. Returns the position where the scan would go on.
+// `onStream`. Returns the position where the scan would go on. The filters
+// and the fast path stand in for the built-in zlib only: with an external
+// zlib serving the run, that engine decides every candidate.
 template <typename TOnStream>
 int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                       const TScanOptions& options, z_stream* record, uint8_t* buffer,
-                      uint64_t maxOfferBytes, TBlockProgress* progress, TOnStream&& onStream) {
+                      uint64_t maxOfferBytes, bool fastPathAllowed, TBlockProgress* progress,
+                      TOnStream&& onStream) {
   const bool headerless = options.Headerless;
   const bool acceptIncomplete = options.AcceptIncomplete;
   to = std::min(to, PositionLimit(Size));
 
   const bool filtersMatchEngine = !EngineBinding.LibraryBound;
+  TFastInflater* const fast = filtersMatchEngine && fastPathAllowed ? &ThreadFastInflater() : nullptr;
 
   TRangeMeter meter(progress, from, to);
   meter.ThrowIfCancelled();
@@ -136,7 +147,8 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
 
     meter.StartTrial(pos);
-    const TTrialOutcome trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch());
+    const TTrialOutcome trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes,
+                                             meter.Watch(), fast);
     if (!trial.Accepted(acceptIncomplete) ||
         (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
       ++pos;
@@ -177,13 +189,13 @@ void CountFoundStream(TScanState& state, const TFoundStream& stream) {
   state.zout.fetch_add(static_cast<int64_t>(stream.OutBytes));
 }
 
-namespace detail {
+namespace {
 
-void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
-                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
-                             uint64_t maxOfferBytes) {
+void CountAndReport(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
+                    uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes, bool fastPathAllowed) {
   TBlockProgress progress(&state.Control, Size);
-  ScanPositions(Memory, Size, 0, PositionLimit(Size), state.Options, record, buffer, maxOfferBytes, &progress,
+  ScanPositions(Memory, Size, 0, PositionLimit(Size), state.Options, record, buffer, maxOfferBytes,
+                fastPathAllowed, &progress,
                 [&](const TFoundStream& stream) {
                   CountFoundStream(state, stream);
                   if (sink != nullptr) sink->StreamFound(stream);
@@ -191,10 +203,21 @@ void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t S
   progress.Finish();
 }
 
+}  // namespace
+
+namespace detail {
+
+void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
+                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
+                             uint64_t maxOfferBytes) {
+  // zlib alone, so that it sees how the rest is offered on every trial.
+  CountAndReport(state, Memory, Size, record, buffer, sink, maxOfferBytes, false);
+}
+
 int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                   const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
                   TBlockProgress* progress) {
-  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, progress,
+  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress,
                        [&](const TFoundStream& stream) { sink.StreamFound(stream); });
 }
 
@@ -202,7 +225,7 @@ int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
 
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                uint8_t* buffer, TStreamSink* sink) {
-  detail::ScanBlockWithOfferLimit(state, Memory, Size, record, buffer, sink, kMaxOfferBytes);
+  CountAndReport(state, Memory, Size, record, buffer, sink, kMaxOfferBytes, true);
 }
 
 }  // namespace quarn

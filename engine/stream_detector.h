@@ -80,9 +80,10 @@ int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                   const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
                   TBlockProgress* progress = nullptr);
 
-// ScanBlock with the rest of the file offered in pieces of at most
-// `maxOfferBytes` (ScanBlock uses the largest avail_in). Exists so that
-// tests can check piecewise offering on small inputs.
+// ScanBlock with zlib deciding every trial (no fast inflate path) and the
+// rest of the file offered in pieces of at most `maxOfferBytes` (ScanBlock
+// uses the largest avail_in). Exists so that tests can check piecewise
+// offering on small inputs, and compare the fast path with zlib alone.
 void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
                              z_stream* record, uint8_t* buffer, TStreamSink* sink,
                              uint64_t maxOfferBytes);

@@ -22,6 +22,8 @@
 
 namespace quarn {
 
+class TFastInflater;
+
 // The probe sees at most this many bytes from the candidate position on;
 // the position loop never tries a position with fewer left.
 inline constexpr int64_t kProbeInputBytes = 64;
@@ -87,10 +89,15 @@ int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record,
 // the calls see what one offer of the whole rest would give them.
 // `output`, when given, takes the inflated bytes and may end the trial
 // early; without it the bytes are only counted. `watch`, when given, is
-// called before every call after the probe. Raises nothing but what
-// `output` and `watch` raise.
+// called before every call after the probe. With `fast` and no `output`,
+// a probe that returns Z_OK is followed by the fast inflate path on the
+// whole rest: where it says complete, that is the outcome (the totals zlib
+// would give; the record is left mid-stream), else the zlib calls go on
+// from the probe as without it. The fast path calls `watch` each time its
+// output buffer fills (every 224 KiB of output or so). Raises nothing but
+// what `output` and `watch` raise.
 TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
                            TInflatedBytes* output = nullptr, uint64_t maxOfferBytes = kMaxOfferBytes,
-                           TTrialWatch* watch = nullptr);
+                           TTrialWatch* watch = nullptr, TFastInflater* fast = nullptr);
 
 }  // namespace quarn

@@ -304,6 +304,7 @@ struct TFastInflater::TState {
   unsigned overread = 0;   // zero bytes loaded past the end of the input
   uint8_t* out = nullptr;  // next output byte in `buffer`
   uint64_t outSlid = 0;    // output bytes that slid out of the buffer
+  TFastInflateWatch* watch = nullptr;
 
   TState() {
     uint8_t fixed[kMaxLitlenSymbols];
@@ -358,6 +359,7 @@ struct TFastInflater::TState {
 
   // Keeps the last 32 KiB (the window) and makes room behind them.
   void Slide() {
+    if (watch != nullptr) watch->Progress(static_cast<uint64_t>(inNext - inStart));
     const std::size_t used = static_cast<std::size_t>(out - buffer);
     std::memmove(buffer, out - kWindowBytes, kWindowBytes);
     outSlid += used - kWindowBytes;
@@ -365,6 +367,7 @@ struct TFastInflater::TState {
   }
   void CopyStored(const uint8_t* from, std::size_t count) {
     if (count >= kWindowBytes) {  // only the last 32 KiB can ever be referred to
+      if (watch != nullptr) watch->Progress(static_cast<uint64_t>(inNext - inStart));
       outSlid += static_cast<std::size_t>(out - buffer) + count - kWindowBytes;
       std::memcpy(buffer, from + count - kWindowBytes, kWindowBytes);
       out = buffer + kWindowBytes;
@@ -504,6 +507,7 @@ template <bool kNearEnd>
     }
     if (dst > outLimit) {
       out = dst;
+      inNext = next;
       Slide();
       dst = out;
     }
@@ -609,8 +613,9 @@ bool TFastInflater::TState::HuffmanBlock(const TEntry* litlenTable, const TEntry
 TFastInflater::TFastInflater() : state_(std::make_unique<TState>()) {}
 TFastInflater::~TFastInflater() = default;
 
-TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes) {
+TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TFastInflateWatch* watch) {
   TState& s = *state_;
+  s.watch = watch;
   s.inStart = s.inNext = in;
   s.inEnd = in + inBytes;
   s.bits = 0;

@@ -21,6 +21,15 @@ struct TFastInflateResult {
   uint64_t OutBytes = 0;  // when Complete: zlib's total_out at Z_STREAM_END
 };
 
+// Looks at a long decode: called each time the output buffer fills, with
+// the input bytes read so far. It may raise to stop the decode; the
+// decoder is then ready for the next stream.
+class TFastInflateWatch {
+ public:
+  virtual ~TFastInflateWatch() = default;
+  virtual void Progress(uint64_t inBytes) = 0;
+};
+
 // Output space of the decoder: the inflated bytes go here and are dropped;
 // the last 32 KiB slide to the front when it fills.
 inline constexpr std::size_t kFastInflateBufferBytes = std::size_t{256} << 10;
@@ -39,8 +48,9 @@ class TFastInflater {
   // `inBytes`-1] and never writes there. Complete, with the input bytes
   // consumed (up to and including the byte that holds the last bit of the
   // final block) and the bytes produced, only under the rule above;
-  // otherwise a result with Complete false.
-  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes);
+  // otherwise a result with Complete false. `watch`, when given, hears of
+  // the progress of a long decode.
+  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TFastInflateWatch* watch = nullptr);
 
   struct TState;
 
