@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
       {"zlib-fixed", 2, quarn::test::Zlib(text, 6, 15, Z_FIXED)},
       {"zlib-stored", 2, quarn::test::Zlib(TBytes(text.begin(), text.begin() + 300), 0, 15)},
       {"noise", 1, quarn::test::MakeNoise(600, 3)},
+      // Raw deflate from the first byte on, and one whose output passes the
+      // 32 KiB window within a few input bytes.
+      {"raw-at-start", 1, rawStream},
+      {"raw-beyond-window", 1, quarn::test::Raw(TBytes(200000, 'w'), 9)},
+      {"raw-huffman-only", 1, quarn::test::Raw(text, 6, Z_HUFFMAN_ONLY)},
   };
   for (const TSeed& seed : seeds) {
     const std::string path = std::string(argv[1]) + "/" + seed.name;

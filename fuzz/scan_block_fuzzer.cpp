@@ -6,7 +6,11 @@
 // size so that the sanitizers catch a read past its end. Besides the
 // counters and the list of streams, every candidate position that the
 // filters throw away is checked against zlib's probe directly: a filter
-// may only drop what the probe rejects. Any difference aborts.
+// may only drop what the probe rejects. Every trial is also decided both
+// ways, by zlib alone and by the fast inflate path with zlib behind it,
+// and the two must agree on accepted, complete, InBytes and OutBytes; the
+// block from its first byte on is decoded both ways too, candidate or
+// not. Any difference aborts.
 #include <zlib.h>
 
 #include <cstdio>
@@ -18,6 +22,7 @@
 #include "engine/stream_detector.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
+#include "inflate/fast_inflate.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/scan_comparison.h"
 
@@ -55,6 +60,60 @@ void CheckDroppedCandidates(const std::vector<uint8_t>& block, bool headerless) 
   inflateEnd(&record);
 }
 
+struct TTrial {
+  bool accepted = false;
+  bool complete = false;
+  uint64_t in = 0;
+  uint64_t out = 0;
+  bool operator==(const TTrial&) const = default;
+};
+
+// The rest of a trial whose probe returned Z_OK, in zlib alone, as the
+// detector offers it: the rest of the block, 64 KiB of output a call.
+TTrial FinishInZlib(z_stream& record, const uint8_t* rest, std::size_t restBytes, bool acceptIncomplete) {
+  static uint8_t out[65536];
+  record.next_in = const_cast<Bytef*>(rest);
+  record.avail_in = static_cast<uInt>(restBytes);
+  int code = Z_OK;
+  while (code == Z_OK) {
+    record.next_out = out;
+    record.avail_out = sizeof out;
+    code = inflate(&record, Z_SYNC_FLUSH);
+  }
+  const bool complete = code == Z_STREAM_END;
+  return {complete || (acceptIncomplete && (code == Z_BUF_ERROR || code == Z_DATA_ERROR)), complete,
+          record.total_in, record.total_out};
+}
+
+// The fast path's answer where it has one, else zlib's.
+TTrial WithFastPath(const quarn::TFastInflateResult& fast, const TTrial& zlib) {
+  return fast.Complete ? TTrial{true, true, fast.InBytes, fast.OutBytes} : zlib;
+}
+
+void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless, bool acceptIncomplete) {
+  const int64_t size = static_cast<int64_t>(block.size());
+  quarn::TFastInflater& fast = quarn::ThreadFastInflater();
+  z_stream record{};
+  inflateInit2(&record, -15);
+  for (int64_t pos = 0; pos < size - 63; ++pos) {
+    const uint8_t* p = block.data() + pos;
+    const bool header = pos >= 2 && quarn::detail::IsHeaderCandidate(p - 2);
+    if (!header && !(headerless && quarn::detail::IsDynamicBlockStart(p[0]))) continue;
+    if (!ProbePasses(record, p)) continue;
+    const std::size_t rest = static_cast<std::size_t>(size - pos) - record.total_in;
+    const TTrial zlib = FinishInZlib(record, p + record.total_in, rest, acceptIncomplete);
+    const TTrial both = WithFastPath(fast.Inflate(p, static_cast<uint64_t>(size - pos)), zlib);
+    if (!(both == zlib)) Fail("a trial decided with the fast path differs from zlib's", pos);
+  }
+  // The whole block as one raw deflate stream, whatever its first byte.
+  inflateReset(&record);
+  const TTrial zlib = FinishInZlib(record, block.data(), block.size(), false);
+  if (!(WithFastPath(fast.Inflate(block.data(), block.size()), zlib) == zlib)) {
+    Fail("the block as one stream: the fast path differs from zlib", 0);
+  }
+  inflateEnd(&record);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -80,5 +139,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!differences.empty()) Fail(differences);
 
   CheckDroppedCandidates(block, headerless);
+  CheckEveryTrialBothWays(block, headerless, acceptIncomplete);
   return 0;
 }
