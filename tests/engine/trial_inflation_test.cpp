@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "inflate/fast_inflate.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/zlib_fixtures.h"
@@ -133,6 +134,31 @@ TEST(TrialInflation, OutcomeAndBytesAgreeWithZlibForEveryWayATrialEnds) {
       EXPECT_EQ(taken.OutBytes, counted.OutBytes);
       EXPECT_TRUE(taker.kept == control) << "the taker got " << taker.kept.size() << " bytes";
     }
+  }
+}
+
+// With the fast inflate path in front, a trial ends exactly as zlib's
+// calls end it; a trial whose bytes are wanted is zlib's alone.
+TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
+  TFastInflater fast;
+  for (const TTrialCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const test::TGuardedBuffer block(c.block);
+    TInflateRecord record;
+    std::vector<uint8_t> buffer(kInflateBufferBytes);
+    const TTrialOutcome zlib = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data());
+    const TTrialOutcome both =
+        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &fast);
+    EXPECT_EQ(both.ProbePassed, zlib.ProbePassed);
+    EXPECT_EQ(both.LastCode, zlib.LastCode);
+    EXPECT_EQ(both.InBytes, zlib.InBytes);
+    EXPECT_EQ(both.OutBytes, zlib.OutBytes);
+
+    TKeepBytes taker;
+    const TTrialOutcome taken =
+        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), &taker, kMaxOfferBytes, &fast);
+    EXPECT_EQ(taken.LastCode, zlib.LastCode);
+    EXPECT_EQ(taker.kept.size(), zlib.ProbePassed ? zlib.OutBytes : 0) << "every byte still comes from zlib";
   }
 }
 
