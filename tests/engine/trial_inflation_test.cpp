@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include "inflate/fast_inflate.h"
@@ -148,7 +149,7 @@ TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
     std::vector<uint8_t> buffer(kInflateBufferBytes);
     const TTrialOutcome zlib = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data());
     const TTrialOutcome both =
-        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &fast);
+        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, nullptr, &fast);
     EXPECT_EQ(both.ProbePassed, zlib.ProbePassed);
     EXPECT_EQ(both.LastCode, zlib.LastCode);
     EXPECT_EQ(both.InBytes, zlib.InBytes);
@@ -156,10 +157,53 @@ TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
 
     TKeepBytes taker;
     const TTrialOutcome taken =
-        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), &taker, kMaxOfferBytes, &fast);
+        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), &taker, kMaxOfferBytes, nullptr, &fast);
     EXPECT_EQ(taken.LastCode, zlib.LastCode);
     EXPECT_EQ(taker.kept.size(), zlib.ProbePassed ? zlib.OutBytes : 0) << "every byte still comes from zlib";
   }
+}
+
+// Counts the calls and, from call `stopAt` on, raises as a stop request does.
+class TCountingWatch final : public TTrialWatch {
+ public:
+  explicit TCountingWatch(int stopAt = -1) : stopAt_(stopAt) {}
+  void BeforeInflate(uint64_t inBytes) override {
+    EXPECT_GE(inBytes, lastInBytes);
+    lastInBytes = inBytes;
+    if (++calls == stopAt_) throw std::runtime_error("stop");
+  }
+  int calls = 0;
+  uint64_t lastInBytes = 0;
+
+ private:
+  int stopAt_;
+};
+
+// A long trial in the fast path still hears its watch, as often as its
+// output buffer fills, and a stop raised there ends the trial; the next
+// trial on the same decoder is whole again.
+TEST(TrialInflation, FastPathCallsTheWatchAndStopsWhenItRaises) {
+  const TBytes text = test::MakeText(4 << 20, 8);
+  const TBytes raw = test::Raw(text);
+  TInflateRecord record;
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  TFastInflater fast;
+  const auto size = static_cast<int64_t>(raw.size());
+
+  TCountingWatch watch;
+  const TTrialOutcome outcome = InflateTrial(raw.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &watch, &fast);
+  EXPECT_TRUE(outcome.Complete());
+  EXPECT_EQ(outcome.OutBytes, text.size());
+  EXPECT_GE(watch.calls, static_cast<int>(text.size() / kFastInflateBufferBytes));
+
+  TCountingWatch stopping(3);
+  EXPECT_THROW(InflateTrial(raw.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &stopping, &fast),
+               std::runtime_error);
+  EXPECT_EQ(stopping.calls, 3);
+  const TTrialOutcome again = InflateTrial(raw.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, nullptr, &fast);
+  EXPECT_TRUE(again.Complete());
+  EXPECT_EQ(again.OutBytes, text.size());
+  EXPECT_EQ(again.InBytes, raw.size());
 }
 
 TEST(TrialInflation, ATakerThatHasEnoughEndsTheTrial) {
