@@ -85,6 +85,16 @@ void Button2Click(TScanWindow& window) {
   window.ClearLog();
   state->j = -1;
   window.SetStatus("Status: Scanning");
+
+  // From here on every way out empties FileList and gives the window back.
+  struct TScanEnd {
+    TScanWindow& window;
+    ~TScanEnd() {
+      FileList.clear();
+      window.ScanEnded();
+    }
+  } scanEnd{window};
+  window.ScanStarting(state->Control);
   window.ProcessWaitingEvents();  // paints the status line; may run a drop or a nested scan
 
   state->Options.ScanWholeDirectory = window.IsChecked(TScanCheckBox::ScanWholeDirectory);
@@ -92,18 +102,30 @@ void Button2Click(TScanWindow& window) {
   state->Options.Headerless = window.IsChecked(TScanCheckBox::Headerless);
   state->Options.AcceptIncomplete = window.IsChecked(TScanCheckBox::AcceptIncomplete);
 
-  ScanFileList(FileList, *state);
+  // The workers read their own copy: nothing the window does meanwhile can
+  // change the list under them.
+  const std::vector<std::string> files = FileList;
+  try {
+    TBackgroundScan scan([&] { ScanFileList(files, *state); });
+    try {
+      window.WaitForScan(scan);
+    } catch (...) {
+      state->Control.RequestCancel();  // the scan's thread is joined on the way out
+      throw;
+    }
+    scan.RethrowError();
+  } catch (const TScanCancelled&) {
+    return;  // stopped on request: no report, no error
+  }
 
   window.SetStatus("Status: Finished");
   const TScanReport report =
-      BuildScanReport(*state, state->Options.Headerless, static_cast<int64_t>(FileList.size()));
+      BuildScanReport(*state, state->Options.Headerless, static_cast<int64_t>(files.size()));
   window.SetStreamsText(report.PotentialStreams);
   for (const std::string& line : report.Lines) window.AppendLogLine(line);
   window.SetZlibbedInputText(report.ZlibbedInput);
   window.SetZlibbedOutputText(report.ZlibbedOutput);
   window.ProcessWaitingEvents();
-
-  FileList.clear();
 }
 
 }  // namespace quarn

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/aggregate_error.h"
+#include "engine/background_scan.h"
 #include "engine/scan_file.h"
 #include "engine/scan_state.h"
 #include "util/errors.h"
@@ -40,6 +41,18 @@ class TScanWindow {
   // Handles every queued input and paint event, then returns.
   virtual void ProcessWaitingEvents() = 0;
   virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+
+  // The scan is about to start, just before the event processing that
+  // paints "Status: Scanning": from here until ScanEnded the window takes
+  // no input, and `control` shows the scan's progress and takes a request
+  // to stop it.
+  virtual void ScanStarting(TScanControl& control) { (void)control; }
+  // Returns once `scan` has ended. A window handles its events meanwhile;
+  // without one there is nothing to do but wait.
+  virtual void WaitForScan(TBackgroundScan& scan) { scan.Wait(); }
+  // The scan has ended, on every path, after the last event processing of
+  // the handler: the window takes input again as before the scan.
+  virtual void ScanEnded() {}
 };
 
 // The process-wide list of input names. Written on the window's thread only
@@ -69,9 +82,13 @@ int ScanConcurrency(int32_t count);
 // use the workers that no file keeps busy.
 int ScanThreads();
 
-// One whole scan, as the Scan button runs it. Errors are not caught: a bad
-// directory raises TPathError before anything changes; failed files raise
-// one TAggregateError after the running files have finished.
+// One whole scan, as the Scan button runs it. The files are scanned on a
+// thread of their own while the window waits in WaitForScan. Errors are not
+// caught: a bad directory raises TPathError before anything changes; failed
+// files raise one TAggregateError after the running files have finished.
+// A scan stopped through the control handed to ScanStarting ends quietly,
+// without a report. Once files were scanned, FileList is emptied on every
+// path, so that the next Scan never retries a list the user cannot see.
 void Button2Click(TScanWindow& window);
 
 }  // namespace quarn

@@ -2,6 +2,7 @@
 // window operations the scan driver calls.
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,12 +14,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 #include "engine/directory_listing.h"
 #include "ui/error_display.h"
+#include "ui/scan_progress_text.h"
 
 namespace quarn::ui {
 namespace {
@@ -129,8 +134,32 @@ void TForm1::BuildControls() {
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
+  // In the free space under the status line, clear of every designed
+  // control: Label6 ends at 101, Memo1 starts at 115, Button2 at 450.
+  ScanProgress = Place<QProgressBar>(this, "ScanProgress", 320, 104, 124, 8);
+  ScanProgress->setRange(0, 1000);
+  ScanProgress->setTextVisible(false);
+  ScanProgress->setFocusPolicy(Qt::NoFocus);
+  ScanProgress->hide();
+
   connect(Button1, &QPushButton::clicked, this, [this] { RunHandler(FDialogs, [this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, [this] { RunHandler(FDialogs, [this] { Button2Click(); }); });
+  // Enter or Return on a focused button presses it, as the platform's own
+  // buttons do; neither button becomes the window's default for that.
+  Button1->installEventFilter(this);
+  Button2->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && (watched == Button1 || watched == Button2)) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      auto* button = static_cast<QPushButton*>(watched);
+      if (button->isEnabled()) button->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 // Not the visual order: "Recursive" before "Scan whole directory", the log
@@ -145,7 +174,15 @@ void TForm1::FormCreate() { setAcceptDrops(true); }
 
 void TForm1::FormClose() { setAcceptDrops(false); }
 
+// Closing during a scan stops it; the window closes once the scan handler
+// has unwound (Button2Click), so nothing of the scan outlives the window.
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (Scanning()) {
+    FCloseRequested = true;
+    FScanControl->RequestCancel();
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -158,7 +195,15 @@ void TForm1::Button1Click() {
   Memo1->clear();
 }
 
-void TForm1::Button2Click() { quarn::Button2Click(*this); }
+void TForm1::Button2Click() {
+  struct TCloseAfterScan {
+    TForm1& form;
+    ~TCloseAfterScan() {
+      if (form.FCloseRequested) QMetaObject::invokeMethod(&form, &QWidget::close, Qt::QueuedConnection);
+    }
+  } closeAfterScan{*this};
+  quarn::Button2Click(*this);
+}
 
 void TForm1::DropFiles(const std::vector<std::string>& names) {
   FileList.clear();
@@ -188,14 +233,25 @@ std::vector<std::string> DroppedFileNames(const QMimeData& data) {
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (Scanning()) return;  // refused: nothing is dropped during a scan
   if (event->mimeData() != nullptr && !DroppedFileNames(*event->mimeData()).empty()) {
     event->acceptProposedAction();
   }
 }
 
-void TForm1::dragMoveEvent(QDragMoveEvent* event) { event->acceptProposedAction(); }
+void TForm1::dragMoveEvent(QDragMoveEvent* event) {
+  if (Scanning()) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+}
 
 void TForm1::dropEvent(QDropEvent* event) {
+  if (Scanning()) {
+    event->ignore();
+    return;
+  }
   event->acceptProposedAction();
   if (event->mimeData() == nullptr) return;
   const std::vector<std::string> names = DroppedFileNames(*event->mimeData());
@@ -250,6 +306,52 @@ void TForm1::ProcessWaitingEvents() { QCoreApplication::processEvents(); }
 
 void TForm1::ShowMessageBox(const std::string& text, const std::string& caption) {
   FDialogs.ShowMessageBox(QString::fromStdString(text), QString::fromStdString(caption));
+}
+
+void TForm1::ScanStarting(TScanControl& control) {
+  FScanControl = &control;
+  FCloseRequested = false;
+  FTitle = windowTitle();
+  QWidget* const focused = QApplication::focusWidget();
+  FFocusBefore = focused != nullptr && isAncestorOf(focused) ? focused : nullptr;
+  FEnabledBefore.clear();
+  for (QWidget* widget : std::initializer_list<QWidget*>{Edit1, Button1, CheckBox1, CheckBox2, CheckBox4, Memo1,
+                                                         Button2, Edit2, Edit3, Edit4, CheckBox3}) {
+    FEnabledBefore.emplace_back(widget, widget->isEnabled());
+    widget->setEnabled(false);
+  }
+  setCursor(Qt::WaitCursor);
+  FScanClock.start();
+  ScanProgress->setValue(0);
+  ScanProgress->show();
+  ShowProgress();
+}
+
+void TForm1::WaitForScan(TBackgroundScan& scan) {
+  QTimer ticks;
+  connect(&ticks, &QTimer::timeout, this, [this] { ShowProgress(); });
+  ticks.start(kProgressIntervalMs);
+  // Each pass sleeps until an event comes, the tick at the latest.
+  while (!scan.Ended()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void TForm1::ScanEnded() {
+  for (const auto& [widget, enabled] : FEnabledBefore) widget->setEnabled(enabled);
+  FEnabledBefore.clear();
+  if (FFocusBefore != nullptr && FFocusBefore->isEnabled()) FFocusBefore->setFocus();
+  unsetCursor();
+  ScanProgress->hide();
+  setWindowTitle(FTitle);
+  FScanControl = nullptr;
+}
+
+void TForm1::ShowProgress() {
+  if (FScanControl == nullptr) return;
+  const TScanProgress progress = FScanControl->Progress();
+  ScanProgress->setValue(ProgressPermille(progress));
+  const QString text = ProgressText(progress, FScanClock.elapsed());
+  ScanProgress->setToolTip(text);
+  setWindowTitle(text + QStringLiteral(" - ") + FTitle);
 }
 
 }  // namespace quarn::ui

@@ -6,11 +6,21 @@
 // Dialogs and message boxes go through TDialogs, so tests drive every
 // handler without a person. Handlers that Qt calls run inside RunHandler:
 // an error that leaves one is shown by the error display and stops there.
+//
+// While a scan runs, the window's thread handles the window's events (paint,
+// timers, the window system) and shows the scan's progress: a thin bar in
+// the free space under the status line, and the share done, the files done
+// and the time left in the title. Every control is disabled meanwhile, so
+// clicks, keys and drops made during a scan have no effect; afterwards each
+// control is as it was. Closing the window stops the scan and then closes.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFont>
+#include <QPointer>
 #include <QWidget>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/scan_driver.h"
@@ -21,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QMimeData;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace quarn::ui {
@@ -53,6 +64,8 @@ class TForm1 : public QWidget, public TScanWindow {
   QLabel* Label4 = nullptr;          // "Total zlibbed input:"
   QLabel* Label5 = nullptr;          // "Total zlibbed output:"
   QLabel* Label6 = nullptr;          // the status line
+  // Not one of the designed controls: shown only while a scan runs.
+  QProgressBar* ScanProgress = nullptr;
 
   // The window accepts drops from now on (called once the window is built).
   void FormCreate();
@@ -78,6 +91,17 @@ class TForm1 : public QWidget, public TScanWindow {
   // at exactly two points of a scan; between them the window is frozen.
   void ProcessWaitingEvents() override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
+  // Disables the controls, shows the busy pointer and the progress.
+  void ScanStarting(TScanControl& control) override;
+  // Handles the window's events until the scan has ended, and updates the
+  // progress every kProgressIntervalMs.
+  void WaitForScan(TBackgroundScan& scan) override;
+  // Everything back as before the scan.
+  void ScanEnded() override;
+
+  bool Scanning() const { return FScanControl != nullptr; }
+
+  static constexpr int kProgressIntervalMs = 50;
 
  public Q_SLOTS:
   // "Browse...": one name from the file-open dialog, started in the current
@@ -89,6 +113,7 @@ class TForm1 : public QWidget, public TScanWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -97,8 +122,16 @@ class TForm1 : public QWidget, public TScanWindow {
   void BuildControls();
   void SetTabOrder();
   void AppendLog(const QString& line);
+  void ShowProgress();
 
   TDialogs& FDialogs;
+  // The scan that runs now, if any, and what the window was like before it.
+  TScanControl* FScanControl = nullptr;
+  bool FCloseRequested = false;
+  QElapsedTimer FScanClock;
+  QString FTitle;
+  std::vector<std::pair<QWidget*, bool>> FEnabledBefore;
+  QPointer<QWidget> FFocusBefore;
 };
 
 // The local files named by dropped data (file URLs, as any file manager

@@ -54,6 +54,28 @@ class TFakeWindow : public TScanWindow {
   void ShowMessageBox(const std::string& text, const std::string& caption) override {
     messageBoxes.push_back(text + "|" + caption);
   }
+
+  // The scan's start, wait and end, as event points seen by then (-1: not
+  // called), and the control handed over.
+  int startedAfterPoints = -1, waitedAfterPoints = -1, endedAfterPoints = -1, ends = 0;
+  TScanControl* control = nullptr;
+  bool stopAtStart = false;  // request the stop as soon as the scan starts
+  // Runs while the scan runs, before the wait for its end.
+  std::function<void(TBackgroundScan&)> onWait;
+  void ScanStarting(TScanControl& scanControl) override {
+    startedAfterPoints = eventPoints;
+    control = &scanControl;
+    if (stopAtStart) scanControl.RequestCancel();
+  }
+  void WaitForScan(TBackgroundScan& scan) override {
+    waitedAfterPoints = eventPoints;
+    if (onWait) onWait(scan);
+    scan.Wait();
+  }
+  void ScanEnded() override {
+    endedAfterPoints = eventPoints;
+    ++ends;
+  }
 };
 
 }  // namespace quarn::test

@@ -127,7 +127,7 @@ TEST_F(ScanDriver, SeveralDroppedItemsAreNotListedAndADirectoryAmongThemFails) {
   }
 }
 
-TEST_F(ScanDriver, FailedScanLeavesLogEmptyStatusScanningAndTheOldSummaries) {
+TEST_F(ScanDriver, FailedScanLeavesLogEmptyStatusScanningTheOldSummariesAndNoList) {
   TFakeWindow w;
   w.Drop({dir_ / "a.bin", dir_ / "gone.bin"});
   EXPECT_THROW(Button2Click(w), TAggregateError);
@@ -136,11 +136,14 @@ TEST_F(ScanDriver, FailedScanLeavesLogEmptyStatusScanningAndTheOldSummaries) {
   EXPECT_EQ(w.edit2, "old2");
   EXPECT_EQ(w.edit3, "old3");
   EXPECT_EQ(w.edit4, "old4");
-  EXPECT_EQ(FileList, (TLines{dir_ / "a.bin", dir_ / "gone.bin"}));
-  // The next Scan with an empty Edit1 scans the same list again.
+  // The list is emptied as after a good scan: with Edit1 and the log empty
+  // the next Scan has nothing selected, rather than retrying names that
+  // the window no longer shows.
+  EXPECT_TRUE(FileList.empty());
   Write("gone.bin");
   Button2Click(w);
-  EXPECT_EQ(Line(w, 0), "Files scanned: 2");
+  EXPECT_EQ(w.messageBoxes, TLines{"No files were selected|"});
+  EXPECT_EQ(w.status, "Status: Scanning");
 }
 
 TEST_F(ScanDriver, DirectoryThatCannotBeListedFailsBeforeTheScanStarts) {
@@ -195,6 +198,91 @@ TEST(ScanConcurrency, TwiceTheProcessorsButNoMoreThanTheFiles) {
   EXPECT_EQ(ScanConcurrency(1), 1);
   EXPECT_EQ(ScanConcurrency(3), std::min(3, ScanThreads()));
   EXPECT_EQ(ScanConcurrency(std::numeric_limits<int32_t>::max()), ScanThreads());
+}
+
+// The window is told when a scan starts (before the event point that paints
+// "Status: Scanning") and when it ends (after the last event point), on
+// every path once files were to be scanned, and on none before that.
+TEST_F(ScanDriver, WindowIsToldWhenTheScanStartsAndEnds) {
+  struct TCase {
+    const char* name;
+    std::function<void(TFakeWindow&)> select;
+    int points;  // event points the handler reaches
+    bool started;
+  };
+  const TCase cases[] = {
+      {"good scan", [&](TFakeWindow& w) { w.edit1 = dir_ / "a.bin"; }, 2, true},
+      {"failed scan", [&](TFakeWindow& w) { w.Drop({dir_ / "gone.bin"}); }, 1, true},
+      {"nothing selected", [](TFakeWindow&) {}, 0, false},
+      {"bad directory",
+       [&](TFakeWindow& w) {
+         w.edit1 = dir_ / "no-such-dir/x";
+         w.scanWholeDirectory = true;
+       },
+       0, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileList.clear();
+    TFakeWindow w;
+    c.select(w);
+    try {
+      Button2Click(w);
+    } catch (const TQuarnError&) {
+    }
+    EXPECT_EQ(w.eventPoints, c.points);
+    EXPECT_EQ(w.startedAfterPoints, c.started ? 0 : -1);
+    EXPECT_EQ(w.waitedAfterPoints, c.started ? 1 : -1);
+    EXPECT_EQ(w.endedAfterPoints, c.started ? c.points : -1);
+    EXPECT_EQ(w.ends, c.started ? 1 : 0);
+  }
+}
+
+// A stop requested through the window's control ends the handler quietly:
+// no report, not even the error of a missing file, the old summaries, an
+// empty FileList.
+TEST_F(ScanDriver, StoppedScanEndsWithoutReportOrError) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "b.bin", dir_ / "gone.bin"});
+  w.stopAtStart = true;
+  EXPECT_NO_THROW(Button2Click(w));
+  EXPECT_EQ(w.status, "Status: Scanning");
+  EXPECT_TRUE(w.log.empty());
+  EXPECT_EQ(w.edit2, "old2");
+  EXPECT_TRUE(w.messageBoxes.empty());
+  EXPECT_TRUE(FileList.empty());
+  EXPECT_EQ(w.ends, 1);
+  EXPECT_EQ(w.eventPoints, 1);
+}
+
+// The workers scan the list as it was when the scan started, whatever
+// happens to FileList while the window waits.
+TEST_F(ScanDriver, ListChangedWhileTheScanRunsDoesNotReachTheWorkers) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "b.bin"});
+  w.onWait = [&](TBackgroundScan&) { FileList = {dir_ / "gone.bin", "x", "y"}; };
+  Button2Click(w);
+  EXPECT_EQ(Line(w, 0), "Files scanned: 2");
+  EXPECT_EQ(w.edit2, "2");
+  EXPECT_TRUE(FileList.empty());
+}
+
+// The progress that the window reads through the control ends at the
+// totals of the files scanned.
+TEST_F(ScanDriver, ControlHandedToTheWindowShowsTheScansProgress) {
+  TFakeWindow w;
+  w.Drop({dir_ / "a.bin", dir_ / "b.bin"});
+  TScanProgress atEnd;
+  w.onWait = [&](TBackgroundScan& scan) {
+    scan.Wait();
+    atEnd = w.control->Progress();
+  };
+  Button2Click(w);
+  const auto bytes = static_cast<int64_t>(std::filesystem::file_size(dir_ / "a.bin") * 2);
+  EXPECT_EQ(atEnd.FilesTotal, 2);
+  EXPECT_EQ(atEnd.FilesDone, 2);
+  EXPECT_EQ(atEnd.BytesTotal, bytes);
+  EXPECT_EQ(atEnd.BytesScanned, bytes);
 }
 
 }  // namespace
