@@ -30,9 +30,8 @@ std::string InnermostCauseText(const std::exception& error) {
 }  // namespace
 
 QString ApplicationTitle(const QString& executablePath) {
-  const QString stem = QFileInfo(executablePath).fileName().section(QLatin1Char('.'), 0, 0).toLower();
-  if (stem.isEmpty()) return stem;
-  return stem.left(1).toUpper() + stem.mid(1);
+  const QString stem = QFileInfo(executablePath).fileName().section(QLatin1Char('.'), 0, 0);
+  return stem.left(1) + stem.mid(1).toLower();
 }
 
 QString ApplicationTitle() { return ApplicationTitle(QCoreApplication::applicationFilePath()); }

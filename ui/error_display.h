@@ -16,7 +16,9 @@
 namespace quarn::ui {
 
 // The executable's file name up to its first full stop, in lower case but
-// for its first character: "/usr/bin/quarn" gives "Quarn".
+// for its first character, which stays as it is: "/usr/bin/quarn" gives
+// "quarn", "/opt/QUARN.bin" gives "Quarn". The caption of the error box,
+// of the start-up failure box and of the missing-theme box.
 QString ApplicationTitle(const QString& executablePath);
 // The same for the running program.
 QString ApplicationTitle();

@@ -42,11 +42,11 @@ class TDialogsTest : public QObject {
     QTest::addColumn<int>("button");
     QTest::addColumn<QString>("title");  // as the platform gets it
     QTest::newRow("plain, empty caption") << false << "No files were selected" << "" << int(QMessageBox::Ok) << " ";
-    QTest::newRow("plain, caption") << false << "Note" << "Quarn" << int(QMessageBox::Ok) << "Quarn";
-    QTest::newRow("error with OK") << true << "The specified path was not found." << "Quarn"
-                                   << int(QMessageBox::Ok) << "Quarn";
-    QTest::newRow("error with Close") << true << "Style 'x' not found" << "Quarn" << int(QMessageBox::Close)
-                                      << "Quarn";
+    QTest::newRow("plain, caption") << false << "Note" << "quarn" << int(QMessageBox::Ok) << "quarn";
+    QTest::newRow("error with OK") << true << "The specified path was not found." << "quarn"
+                                   << int(QMessageBox::Ok) << "quarn";
+    QTest::newRow("error with Close") << true << "Style 'x' not found" << "quarn" << int(QMessageBox::Close)
+                                      << "quarn";
   }
   void messageBoxes() {
     QFETCH(bool, error);

@@ -1,5 +1,5 @@
 // The error display: its caption (the executable's name up to the first full
-// stop, capitalised), its text (own text, innermost non-empty cause, or the
+// stop, in lower case but for its first character), its text (own text, innermost non-empty cause, or the
 // whole text of a failed scan's combined error) with the closing full stop
 // rule, and the application's net that keeps errors from crossing Qt's
 // event loop while letting the loop go on.
@@ -73,13 +73,14 @@ class TErrorDisplayTest : public QObject {
   void applicationTitle_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("title");
-    QTest::newRow("plain name") << "/usr/bin/quarn" << "Quarn";
-    QTest::newRow("upper case") << "/opt/QUARN" << "Quarn";
-    QTest::newRow("mixed case, suffix") << "/x/qUaRn.bin" << "Quarn";
-    QTest::newRow("first full stop ends it") << "/x/my.tool.exe" << "My";
-    QTest::newRow("full stop in the folder only") << "/x.y/scanner" << "Scanner";
+    QTest::newRow("the program") << "/usr/bin/quarn" << "quarn";
+    QTest::newRow("upper case: the first stays") << "/opt/QUARN" << "Quarn";
+    QTest::newRow("mixed case, suffix") << "/x/qUaRn.bin" << "quarn";
+    QTest::newRow("first full stop ends it") << "/x/My.Tool.exe" << "My";
+    QTest::newRow("full stop in the folder only") << "/x.y/SCANNER" << "Scanner";
     QTest::newRow("name starts with a full stop") << "/x/.hidden" << "";
-    QTest::newRow("non-ASCII first letter") << "/x/écran.bin" << "Écran";
+    QTest::newRow("non-ASCII letters") << "/x/ÉCRAN.bin" << "Écran";
+    QTest::newRow("non-ASCII first letter kept") << "/x/éCRAN" << "écran";
   }
   void applicationTitle() {
     QFETCH(QString, path);
