@@ -58,6 +58,21 @@ class TTruncateOnFirstStream : public TScanListener {
   std::once_flag once_;
 };
 
+// The run fails once the scan is over, and the file's size is not added.
+TEST_F(ScanFileTest, FileCutShortDuringItsScanAddsNothingToI) {
+  const std::string path = dir_ / "shrinks.bin";
+  test::TLayout layout;
+  layout.Zeros(100);
+  layout.Append(test::Zlib(test::MakeText(20000)));
+  layout.Append(test::MakeNoise(1 << 20, 4));
+  test::WriteFile(path, layout.Bytes());
+  TScanState state;
+  TTruncateOnFirstStream listener(path);
+  EXPECT_THROW(ScanFile({path}, state, 0, &listener), TQuarnError);
+  EXPECT_EQ(state.i.load(), 0);
+  EXPECT_EQ(state.j.load(), 0);
+}
+
 TEST_F(ScanFileTest, FileCutShortDuringItsScanFailsWithItsName) {
   const std::string path = dir_ / "shrinks.bin";
   test::TLayout layout;

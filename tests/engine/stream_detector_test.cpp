@@ -221,6 +221,44 @@ TEST(StreamDetector, TwoStreamsBackToBack) {
   EXPECT_EQ(r.zout, static_cast<int64_t>(textA.size() + textB.size()));
 }
 
+// The scan goes on right after a stream's deflate data, not after its
+// trailer: a stream whose trailer is missing, followed at once by another
+// stream, must not hide the second. Once with a zlib stream next (its
+// header at the first byte after the deflate data), once with raw deflate
+// data there (Headerless).
+TEST(StreamDetector, StreamRightAfterTheDeflateDataOfAnother) {
+  const TBytes textA = test::MakeText(30000, 18);
+  const TBytes textB = test::MakeText(20000, 19);
+  TBytes cutA = test::Zlib(textA);
+  cutA.resize(cutA.size() - 4);  // no Adler-32 trailer
+  const TBytes zlibB = test::Zlib(textB, 6, 11);
+  const TBytes rawB = test::Raw(textB);
+  ASSERT_TRUE(StartsDynamic(rawB));
+  struct TCase {
+    const char* name;
+    const TBytes& next;
+    bool headerless;
+    bool nextHasHeader;
+  };
+  for (const TCase& c : {TCase{"zlib stream next", zlibB, false, true}, TCase{"raw stream next", rawB, true, false}}) {
+    SCOPED_TRACE(c.name);
+    TLayout layout;
+    layout.Zeros(7);
+    const std::size_t atA = layout.Append(cutA);
+    const std::size_t atB = layout.Append(c.next);
+    layout.Zeros(64);
+    const TScanResult r = Scan(layout.Bytes(), c.headerless, false);
+    ASSERT_EQ(r.streams.size(), 2u);
+    EXPECT_EQ(r.streams[0].OffsetBytes, static_cast<int64_t>(atA + 2));
+    EXPECT_EQ(r.streams[0].InBytes, cutA.size() - 2);
+    EXPECT_EQ(r.streams[1].OffsetBytes, static_cast<int64_t>(atB + (c.nextHasHeader ? 2 : 0)));
+    EXPECT_EQ(r.streams[1].HasHeader, c.nextHasHeader);
+    EXPECT_EQ(r.streams[1].OutBytes, textB.size());
+    EXPECT_EQ(r.zout, static_cast<int64_t>(textA.size() + textB.size()));
+    ExpectSameAsReference(layout.Bytes(), c.headerless, false);
+  }
+}
+
 TEST(StreamDetector, RawDeflateNeedsHeaderlessAndADynamicFirstBlock) {
   const TBytes text = test::MakeText(40000, 10);
   const TBytes dynamic = test::Raw(text);
