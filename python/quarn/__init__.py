@@ -72,7 +72,7 @@ def scan(
     (``result.streams_found``).
 
     The files are scanned in parallel on the engine's own threads, with the
-    GIL released. Returns a ScanResult with the fields of ``quarn-scan
+    GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
     --json``; ``result.report_lines()`` gives the report the window shows.
 
     Raises FileNotFoundError for a file that is not there, QuarnError for a
