@@ -27,7 +27,8 @@ class TDialogs {
   virtual void ShowMessageBox(const QString& text, const QString& caption) = 0;
 
   // An error: stop icon, `text`, `caption` as the title and one button
-  // (OK for an error that left a handler, Close for a missing theme).
+  // (OK for an error that left a handler, Close for a missing theme). The
+  // text can be selected and copied, and a long name in it wraps.
   virtual void ShowErrorBox(const QString& text, const QString& caption,
                             QMessageBox::StandardButton button) = 0;
 };

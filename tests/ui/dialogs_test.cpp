@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextLayout>
 #include <QTimer>
 #include <functional>
 
@@ -74,6 +77,51 @@ class TDialogsTest : public QObject {
             dialogs.ShowMessageBox(text, caption);
           }
         });
+  }
+
+  // An error box's text can be selected and copied, and a name too long
+  // for one line wraps inside the box instead of being cut off.
+  void errorTextWrapsAndIsSelectable() {
+    const QString name = QStringLiteral("/data/") + QString(300, QLatin1Char('x')) + QStringLiteral("/image.bin");
+    const QString text = QStringLiteral("One or more errors occurred\n1 exception(s):\n#0 Exception: File \"") + name +
+                         QStringLiteral("\" does not exists.");
+    quarn::ui::TQtDialogs dialogs;
+    // Read while the box is up, checked once it is closed.
+    bool found = false, visible = false, selectable = false, fitsWidth = false, fitsHeight = false, inside = false;
+    QString boxText, shownText;
+    int nameLines = 0;
+    qsizetype selected = 0;
+    Answer(
+        [&](QWidget* modal) {
+          auto* box = qobject_cast<QMessageBox*>(modal);
+          QVERIFY(box != nullptr);
+          boxText = box->text();
+          if (auto* shown = box->findChild<QTextEdit*>(QStringLiteral("ErrorText"))) {
+            found = true;
+            visible = shown->isVisible();
+            shownText = shown->toPlainText();
+            selectable = (shown->textInteractionFlags() & Qt::TextSelectableByMouse) &&
+                         (shown->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+            fitsWidth = shown->document()->idealWidth() <= shown->viewport()->width();
+            fitsHeight = shown->document()->size().height() <= shown->viewport()->height() + 1;
+            inside = box->rect().contains(QRect(shown->mapTo(box, QPoint(0, 0)), shown->size()));
+            nameLines = shown->document()->findBlockByNumber(2).layout()->lineCount();
+            shown->selectAll();
+            selected = shown->textCursor().selectedText().size();
+          }
+          box->button(QMessageBox::Ok)->click();
+        },
+        [&] { dialogs.ShowErrorBox(text, QStringLiteral("Quarn"), QMessageBox::Ok); });
+    QCOMPARE(boxText, text);
+    QVERIFY(found);
+    QVERIFY(visible);
+    QCOMPARE(shownText, text);
+    QVERIFY(selectable);
+    QVERIFY(fitsWidth);
+    QVERIFY(fitsHeight);
+    QVERIFY(inside);
+    QVERIFY2(nameLines > 1, qPrintable(QString::number(nameLines)));
+    QCOMPARE(selected, text.size());
   }
 
   void openFileName_data() {
