@@ -88,10 +88,11 @@ inline unsigned Value(TEntry e) { return e >> 16; }
 constexpr unsigned kLitlenTableBits = 11;
 constexpr unsigned kDistTableBits = 8;
 constexpr unsigned kCodeLengthTableBits = 7;
-// Room for the main table and every subtable of any code that passes the
-// checks; BuildTable still refuses to write past it.
-constexpr unsigned kLitlenCapacity = 4096;
-constexpr unsigned kDistCapacity = 1024;
+// Room for the main table and a subtable for every code longer than its
+// index bits, each as large as the longest code needs: more than any code
+// can use, so TableOverflow never refuses a code that zlib takes.
+constexpr unsigned kLitlenCapacity = (1u << kLitlenTableBits) + 286 * (1u << (kMaxCodeBits - kLitlenTableBits));
+constexpr unsigned kDistCapacity = (1u << kDistTableBits) + 30 * (1u << (kMaxCodeBits - kDistTableBits));
 
 constexpr unsigned kMaxLitlenSymbols = 288;  // 286 and 287 only in fixed-code blocks
 constexpr unsigned kMaxDistSymbols = 32;     // 30 and 31 only in fixed-code blocks
@@ -179,7 +180,7 @@ inline bool TotalsBeyondZlibCounters(uint64_t inBytes, uint64_t outBytes) {
   constexpr uint64_t kMax = std::numeric_limits<uLong>::max();
   return inBytes > kMax || outBytes > kMax;
 }
-// Our own: a table that would not fit its room (no complete code does).
+// Our own: a table that would not fit its room (see kLitlenCapacity).
 constexpr bool TableOverflow(unsigned used, unsigned capacity) { return used > capacity; }
 
 // ---------------------------------------------------------------------------
