@@ -381,6 +381,41 @@ TEST(StreamDetector, SameResultsWhenAnExternalEngineServes) {
   EngineBinding = saved;
 }
 
+// An engine that inflates as zlib does in a trial's probe and fails every
+// call after it: only an engine that decides each trial itself finds
+// nothing with it.
+int gCallsSinceReset = 0;
+int ResetAndCount(z_stream* record) {
+  gCallsSinceReset = 0;
+  return inflateReset(record);
+}
+int FailAfterTheProbe(z_stream* record, int flush) {
+  return ++gCallsSinceReset == 1 ? inflate(record, flush) : Z_DATA_ERROR;
+}
+
+// The fast inflate path stands in for the built-in zlib only: with an
+// external engine serving the run, that engine decides every trial.
+TEST(StreamDetector, ExternalEngineDecidesTrialsWithoutTheFastPath) {
+  TLayout layout;
+  layout.Zeros(10);
+  layout.Append(test::Zlib(test::MakeText(100000, 3)));
+  layout.Zeros(10);
+  ASSERT_EQ(Scan(layout.Bytes(), false, false).Z, 1) << "the built-in engine finds the stream";
+
+  const TEngineBinding saved = EngineBinding;
+  EngineBinding.LibraryBound = true;
+  EngineBinding.UseLibraryA = true;
+  EngineBinding.zlibVersion = &zlibVersion;
+  EngineBinding.EntriesA.inflateInit2_ = &inflateInit2_;
+  EngineBinding.EntriesA.inflate = &FailAfterTheProbe;
+  EngineBinding.EntriesA.inflateReset = &ResetAndCount;
+  EngineBinding.EntriesA.inflateEnd = &inflateEnd;
+  const TScanResult r = Scan(layout.Bytes(), false, false);
+  EngineBinding = saved;
+  EXPECT_EQ(r.Z, 0);
+  EXPECT_EQ(r.zout, 0);
+}
+
 TEST(StreamDetector, RestOfBlockOfferedInPiecesGivesTheSameResult) {
   const TBytes block = MixedBlock(31, 20000);
   for (uint64_t piece : {1ull, 13ull, 4096ull, 70000ull}) {
