@@ -322,6 +322,7 @@ void TForm1::ScanStarting(TScanControl& control) {
   }
   setCursor(Qt::WaitCursor);
   FScanClock.start();
+  FTimeLeft = {};
   ScanProgress->setValue(0);
   ScanProgress->show();
   ShowProgress();
@@ -349,7 +350,8 @@ void TForm1::ShowProgress() {
   if (FScanControl == nullptr) return;
   const TScanProgress progress = FScanControl->Progress();
   ScanProgress->setValue(ProgressPermille(progress));
-  const QString text = ProgressText(progress, FScanClock.elapsed());
+  FTimeLeft.Add(FScanClock.elapsed(), progress.BytesScanned);
+  const QString text = ProgressText(progress, FTimeLeft.SecondsLeft(progress.BytesTotal));
   ScanProgress->setToolTip(text);
   setWindowTitle(text + QStringLiteral(" - ") + FTitle);
 }

@@ -25,6 +25,7 @@
 
 #include "engine/scan_driver.h"
 #include "ui/dialogs.h"
+#include "ui/scan_progress_text.h"
 
 class QCheckBox;
 class QLabel;
@@ -129,6 +130,7 @@ class TForm1 : public QWidget, public TScanWindow {
   TScanControl* FScanControl = nullptr;
   bool FCloseRequested = false;
   QElapsedTimer FScanClock;
+  TTimeLeftEstimate FTimeLeft;
   QString FTitle;
   std::vector<std::pair<QWidget*, bool>> FEnabledBefore;
   QPointer<QWidget> FFocusBefore;

@@ -1,5 +1,5 @@
 // The progress texts. Bytes decide the share because one large file can be
-// most of a scan; the time left assumes the pace so far goes on.
+// most of a scan; the time left assumes the recent pace goes on.
 #include "ui/scan_progress_text.h"
 
 #include <algorithm>
@@ -16,12 +16,28 @@ int ProgressPermille(const TScanProgress& progress) {
   return 0;
 }
 
-int64_t SecondsLeft(const TScanProgress& progress, int64_t elapsedMs) {
-  if (elapsedMs < kEstimateAfterMs || progress.BytesTotal <= 0) return -1;
-  const double share = std::min(1.0, static_cast<double>(progress.BytesScanned) /
-                                         static_cast<double>(progress.BytesTotal));
-  if (share < 0.01) return -1;
-  const double leftMs = static_cast<double>(elapsedMs) * (1.0 - share) / share;
+void TTimeLeftEstimate::Add(int64_t elapsedMs, int64_t bytesScanned) {
+  // The newest sample moves with every tick; the older ones stay spaced out.
+  const std::size_t count = samples_.size();
+  if (count >= 2 && elapsedMs - samples_[count - 2].first < kSampleSpacingMs) {
+    samples_.back() = {elapsedMs, bytesScanned};
+  } else {
+    samples_.emplace_back(elapsedMs, bytesScanned);
+  }
+  // The window's start only moves forward, so older samples are never needed again.
+  const int64_t windowStartMs = elapsedMs - std::max(kPaceWindowMs, elapsedMs / 3);
+  while (samples_.size() > 2 && samples_[1].first <= windowStartMs) samples_.pop_front();
+}
+
+int64_t TTimeLeftEstimate::SecondsLeft(int64_t bytesTotal) const {
+  if (samples_.size() < 2 || bytesTotal <= 0) return -1;
+  const auto [firstMs, firstBytes] = samples_.front();
+  const auto [lastMs, lastBytes] = samples_.back();
+  if (lastMs < kEstimateAfterMs || lastBytes < (bytesTotal + 99) / 100) return -1;
+  if (lastBytes >= bytesTotal) return 0;
+  if (lastMs <= firstMs || lastBytes <= firstBytes) return -1;
+  const double bytesPerMs = static_cast<double>(lastBytes - firstBytes) / static_cast<double>(lastMs - firstMs);
+  const double leftMs = static_cast<double>(bytesTotal - lastBytes) / bytesPerMs;
   return static_cast<int64_t>(std::ceil(leftMs / 1000.0));
 }
 
@@ -33,12 +49,11 @@ QString DurationText(int64_t seconds) {
   return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes, 2, 10, QLatin1Char('0')).arg(tail);
 }
 
-QString ProgressText(const TScanProgress& progress, int64_t elapsedMs) {
+QString ProgressText(const TScanProgress& progress, int64_t secondsLeft) {
   QString text = QStringLiteral("%1%").arg(ProgressPermille(progress) / 10);
   if (progress.FilesTotal == 0) return text;  // the files are still being counted
   text += QStringLiteral(" - %1 of %2 files").arg(progress.FilesDone).arg(progress.FilesTotal);
-  const int64_t left = SecondsLeft(progress, elapsedMs);
-  if (left >= 0) text += QStringLiteral(" - %1 left").arg(DurationText(left));
+  if (secondsLeft >= 0) text += QStringLiteral(" - %1 left").arg(DurationText(secondsLeft));
   return text;
 }
 

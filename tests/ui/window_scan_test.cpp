@@ -318,7 +318,35 @@ class TWindowScanTest : public QObject {
     progress.BytesTotal = total;
     progress.FilesDone = filesDone;
     progress.FilesTotal = files;
-    QCOMPARE(quarn::ui::ProgressText(progress, elapsedMs), text);
+    quarn::ui::TTimeLeftEstimate timeLeft;
+    timeLeft.Add(0, 0);
+    timeLeft.Add(elapsedMs, scanned);
+    QCOMPARE(quarn::ui::ProgressText(progress, timeLeft.SecondsLeft(total)), text);
+  }
+
+  // The time left follows the recent pace: after 20 s at one pace and 10 s
+  // at twice that pace, the estimate is that of the faster pace alone; and
+  // after a stall, the time left grows.
+  void timeLeftFollowsThePace() {
+    quarn::ui::TTimeLeftEstimate timeLeft;
+    const int64_t total = 100'000'000;
+    int64_t bytes = 0;
+    for (int64_t ms = 0; ms <= 30000; ms += 50) {
+      timeLeft.Add(ms, bytes);
+      bytes += ms < 20000 ? 50'000 : 100'000;  // 1000, then 2000 bytes a millisecond
+    }
+    bytes -= 100'000;  // the last sample added
+    // 30 s by the recent pace, 45 s by the average since the start; the
+    // samples are a fifth of a second apart, so the window may reach a
+    // little into the slower time.
+    const int64_t expected = (total - bytes + 2000 * 1000 - 1) / (2000 * 1000);
+    QCOMPARE(expected, int64_t{30});
+    const int64_t estimate = timeLeft.SecondsLeft(total);
+    QVERIFY2(estimate >= expected && estimate <= expected + 1, qPrintable(QString::number(estimate)));
+    for (int64_t ms = 30050; ms <= 45000; ms += 50) timeLeft.Add(ms, bytes);  // stalled
+    QCOMPARE(timeLeft.SecondsLeft(total), int64_t{-1});
+    timeLeft.Add(45050, bytes + 1000);
+    QVERIFY(timeLeft.SecondsLeft(total) > 10 * expected);
   }
 
   void durationTexts() {
