@@ -13,11 +13,14 @@
 namespace quarn {
 namespace {
 
-TRangeScan ScanChunk(const uint8_t* memory, int64_t size, int64_t from, int64_t to, const TScanOptions& options,
-                     z_stream* record, uint8_t* buffer, TBlockProgress& progress) {
+// The streams that the positions [from, to) find on their own path, kept
+// for the stitch.
+TRangeScan CollectStreamsInRange(const uint8_t* memory, int64_t size, int64_t from, int64_t to,
+                                 const TScanOptions& options, z_stream* record, uint8_t* buffer,
+                                 TBlockProgress& progress) {
   TCollectSink sink;
   TRangeScan scan;
-  scan.EndPosition = detail::ScanRange(memory, size, from, to, options, record, buffer, sink, &progress);
+  scan.EndPosition = FindStreamsInRange(memory, size, from, to, options, record, buffer, sink, &progress);
   scan.Streams = std::move(sink.Streams);
   return scan;
 }
@@ -64,8 +67,8 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
           try {
             TInflateRecord chunkRecord;
             const std::unique_ptr<uint8_t[]> chunkBuffer(new uint8_t[kInflateBufferBytes]);
-            job.results[k] = ScanChunk(Memory, Size, job.starts[k], chunkEnd(k), options, chunkRecord.Get(),
-                                       chunkBuffer.get(), progress);
+            job.results[k] = CollectStreamsInRange(Memory, Size, job.starts[k], chunkEnd(k), options,
+                                                   chunkRecord.Get(), chunkBuffer.get(), progress);
           } catch (...) {
             const std::lock_guard<std::mutex> hold(job.errorLock);
             job.error = std::current_exception();
@@ -78,7 +81,7 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
         throw;
       }
     }
-    job.results[0] = ScanChunk(Memory, Size, 0, chunkEnd(0), options, record, buffer, progress);
+    job.results[0] = CollectStreamsInRange(Memory, Size, 0, chunkEnd(0), options, record, buffer, progress);
   } catch (...) {
     callerError = std::current_exception();
   }
@@ -90,7 +93,7 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
 
   const TStitchResult stitched =
       StitchChunks(job.starts, job.results, limit, [&](int64_t from, int64_t to) {
-        return ScanChunk(Memory, Size, from, to, options, record, buffer, progress);
+        return CollectStreamsInRange(Memory, Size, from, to, options, record, buffer, progress);
       });
   for (const TFoundStream& stream : stitched.Streams) {
     CountFoundStream(state, stream);

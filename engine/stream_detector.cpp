@@ -207,21 +207,20 @@ void CountAndReport(TScanState& state, const uint8_t* Memory, int64_t Size, z_st
 
 namespace detail {
 
-void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
-                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
-                             uint64_t maxOfferBytes) {
+void ScanBlockWithZlibAlone(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
+                            uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes) {
   // zlib alone, so that it sees how the rest is offered on every trial.
   CountAndReport(state, Memory, Size, record, buffer, sink, maxOfferBytes, false);
 }
 
-int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
-                  TBlockProgress* progress) {
+}  // namespace detail
+
+int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                           const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
+                           TBlockProgress* progress) {
   return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress,
                        [&](const TFoundStream& stream) { sink.StreamFound(stream); });
 }
-
-}  // namespace detail
 
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                uint8_t* buffer, TStreamSink* sink) {

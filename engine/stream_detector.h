@@ -68,25 +68,25 @@ void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream*
 // `w` and one `l` entry for a header stream, else hless; then zin and zout.
 void CountFoundStream(TScanState& state, const TFoundStream& stream);
 
-namespace detail {
-// Scans only the positions [from, to) (trials still read up to the end of
-// the block) and hands each accepted stream to `sink` without counting it.
+// Finds the streams whose first deflate byte lies in the positions
+// [from, to) (trials still read up to the end of the block) and hands each
+// to `sink` in order, counting nothing: the caller decides which of them
+// count (a chunked scan keeps only those on the whole block's path).
 // Returns the first position at or after `to` where the scan would go on:
-// `to` itself, or the end of a stream that runs past it. Lets a large
-// block be scanned in chunks by several threads. With `progress`, reports
-// the positions it goes past (the whole range by its end) and raises
-// TScanCancelled when the stop is requested there.
-int64_t ScanRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                  const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
-                  TBlockProgress* progress = nullptr);
+// `to` itself, or the end of a stream that runs past it. With `progress`,
+// reports the positions it goes past (the whole range by its end) and
+// raises TScanCancelled when the stop is requested there.
+int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                           const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
+                           TBlockProgress* progress = nullptr);
 
+namespace detail {
 // ScanBlock with zlib deciding every trial (no fast inflate path) and the
 // rest of the file offered in pieces of at most `maxOfferBytes` (ScanBlock
 // uses the largest avail_in). Exists so that tests can check piecewise
 // offering on small inputs, and compare the fast path with zlib alone.
-void ScanBlockWithOfferLimit(TScanState& state, const uint8_t* Memory, int64_t Size,
-                             z_stream* record, uint8_t* buffer, TStreamSink* sink,
-                             uint64_t maxOfferBytes);
+void ScanBlockWithZlibAlone(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
+                            uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes);
 }  // namespace detail
 
 }  // namespace quarn

@@ -153,7 +153,7 @@ TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, 
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
     TBlockSink sink(result.Scan.Streams);
     result.Scan.EndPosition =
-        detail::ScanRange(file.Memory(), file.Size(), from, to, options, record.Get(), buffer.get(), sink);
+        FindStreamsInRange(file.Memory(), file.Size(), from, to, options, record.Get(), buffer.get(), sink);
   }
   if (file.ChangedWhileMapped()) {
     throw TQuarnError("File \"" + path + "\" changed while it was being scanned.");
@@ -188,7 +188,7 @@ std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_
   TBlockSink sink(found);
   TInflateRecord record;
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
-  detail::ScanRange(memory, size, offset, offset + 1, options, record.Get(), buffer.get(), sink);
+  FindStreamsInRange(memory, size, offset, offset + 1, options, record.Get(), buffer.get(), sink);
   if (found.empty()) return std::nullopt;
   return found.front();
 }

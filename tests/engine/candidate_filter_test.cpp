@@ -501,7 +501,7 @@ TEST(CandidateFilter, NextCandidateFindsTheFirstPositionTheScalarTestsKeep) {
   }
 }
 
-// Range ends that cut a 64-position step: ScanRange against the reference
+// Range ends that cut a 64-position step: FindStreamsInRange against the reference
 // loop's own range scan.
 TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
   const TBytes text = test::MakeText(3000, 42);
@@ -523,7 +523,7 @@ TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
         TScanOptions options;
         options.Headerless = headerless;
         options.AcceptIncomplete = true;
-        const int64_t end = detail::ScanRange(block.Data(), size, from, to, options, &record, buffer.data(), sink);
+        const int64_t end = FindStreamsInRange(block.Data(), size, from, to, options, &record, buffer.data(), sink);
         const test::TReferenceResult want =
             test::ReferenceScanRange(bytes.data(), size, from, to, headerless, true);
         EXPECT_EQ(end, want.endPosition);

@@ -29,7 +29,7 @@ inline TScanResult Scan(const TBytes& bytes, bool headerless, bool acceptIncompl
   if (maxOfferBytes == 0) {
     ScanBlock(state, block.Data(), block.Size(), record.Get(), buffer.data(), &sink);
   } else {
-    detail::ScanBlockWithOfferLimit(state, block.Data(), block.Size(), record.Get(), buffer.data(), &sink,
+    detail::ScanBlockWithZlibAlone(state, block.Data(), block.Size(), record.Get(), buffer.data(), &sink,
                                     maxOfferBytes);
   }
   return ResultOf(state, std::move(sink.Streams));
