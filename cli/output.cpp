@@ -1,3 +1,5 @@
+// quarn-scan's standard output: every write checked, and a reader that has
+// gone away (EPIPE) turned into TOutputClosed instead of a failure.
 #include "cli/output.h"
 
 #include <cerrno>

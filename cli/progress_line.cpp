@@ -1,3 +1,6 @@
+// The progress line: a thread that redraws one line on stderr five times a
+// second from counters the scan's workers bump, started only when stderr
+// is a terminal, and cleared before the report is printed.
 #include "cli/progress_line.h"
 
 #include <chrono>

@@ -1,3 +1,8 @@
+// The stitch: one walk along the true path of the scan, chunk by chunk,
+// taking each chunk's own streams from the first position where the true
+// path meets the chunk's path, and rescanning (on the caller's thread)
+// only where the true path enters a chunk inside a stream that the chunk
+// alone accepted.
 #include "engine/chunk_stitch.h"
 
 #include <algorithm>

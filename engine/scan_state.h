@@ -4,8 +4,8 @@
 // parallel, its counters and the next-file index `j` change only through
 // atomic read-modify-write operations (sequentially consistent, no lock);
 // they are read only after every run has ended. `Control` is the one part
-// that other threads read, and may ask to stop, while the scan runs. The short field names are
-// the ones the whole program uses for these totals.
+// that other threads read, and may ask to stop, while the scan runs. The
+// short field names are the ones the whole program uses for these totals.
 #pragma once
 
 #include <array>
@@ -47,6 +47,9 @@ struct TScanState {
   std::atomic<int64_t> Z{0};      // accepted streams with a zlib header
   std::array<std::atomic<int64_t>, 4> l{};  // header streams per FLEVEL 0..3
   TWindowCounters w;                        // header streams per window size 2^9..2^15
+  // The window whose Scan started the scan. Nothing reads it: the driver and
+  // the report get the window as an argument. Kept so that the record holds
+  // what every part of the program knows it by.
   TScanWindow* Self = nullptr;
   std::atomic<int32_t> j{-1};  // index into FileList of the file taken most recently
   TScanOptions Options;

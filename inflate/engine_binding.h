@@ -60,7 +60,10 @@ struct TEngineBinding {
 // Process-wide; written only by the start-up probe.
 extern TEngineBinding EngineBinding;
 
-// The version text handed to the built-in engine's inflateInit2_.
+// The version text handed to the built-in engine's inflateInit2_: the zlib
+// interface the program is written against. zlib compares only its first
+// character with its own version, so any zlib 1.x accepts it; the filters'
+// tie to one release is checked apart from this (candidate_filter.cpp).
 inline constexpr const char kBuiltInVersionText[] = "1.2.11";
 
 // Starts `record` (zero-filled by the caller) for inflate with `windowBits`
