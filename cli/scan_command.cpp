@@ -13,6 +13,7 @@
 #include "engine/directory_listing.h"
 #include "engine/scan_driver.h"
 #include "engine/scan_report.h"
+#include "util/platform/file_system.h"
 
 namespace quarn::cli {
 namespace {
@@ -48,16 +49,32 @@ class TCollector final : public TScanListener {
   std::vector<TListedStream> streams_;
 };
 
+// What listings left out goes to standard error: one line for all the
+// devices, sockets and pipes, one line for each loop not entered.
+void ReportListingNotes(const TListingNotes& notes) {
+  if (!notes.SpecialsSkipped.empty()) {
+    std::fprintf(stderr, "quarn-scan: left out %zu entries that are not regular files (character devices, sockets, pipes), the first \"%s\"\n",
+                 notes.SpecialsSkipped.size(), notes.SpecialsSkipped.front().c_str());
+  }
+  for (const std::string& loop : notes.LoopsSkipped) {
+    std::fprintf(stderr, "quarn-scan: not entering \"%s\": it leads back to a folder above it\n", loop.c_str());
+  }
+}
+
 std::vector<std::string> BuildFileListFromPaths(const TCommandLine& options) {
   std::vector<std::string> files;
+  TListingNotes notes;
   for (const std::string& path : options.Paths) {
-    if (IsExistingDirectory(path)) {
-      const std::vector<std::string> listed = ListDirectoryFiles(path, options.Recursive);
+    if (path == "-") {
+      files.push_back(platform::StandardInputName());
+    } else if (IsExistingDirectory(path)) {
+      const std::vector<std::string> listed = ListDirectoryFiles(path, options.Recursive, &notes);
       files.insert(files.end(), listed.begin(), listed.end());
     } else {
       files.push_back(path);  // a missing name fails in its run, as in the window
     }
   }
+  ReportListingNotes(notes);
   return files;
 }
 

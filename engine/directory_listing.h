@@ -15,17 +15,33 @@ std::string DirectoryPart(const std::string& path);
 // True when `path` leads to an existing directory (links followed).
 bool IsExistingDirectory(const std::string& path);
 
-// The names of the non-directory entries of `directory`, each the directory
-// text joined with the entry's name, in the order the file system lists
-// them; with `recursive`, each subdirectory's names stand where that
-// subdirectory was met (depth first). Hidden files are listed. A link to a
-// file is listed like the file; a link to a directory is neither listed nor
-// entered, so link loops cannot make a listing endless. Subdirectories that
-// cannot be read add nothing. The empty text lists the current directory.
-// Raises TPathError, checking in this order:
-//   longer than the platform allows: "The specified path is too long"
-//   blanks only, or a NUL byte:       "Invalid characters in path"
-//   not an existing directory:        "The specified path was not found"
-std::vector<std::string> ListDirectoryFiles(const std::string& directory, bool recursive);
+// What a listing left out, for the caller to tell the user.
+struct TListingNotes {
+  // Folders not entered because they lead back to a folder above them on
+  // the way down (a link loop); each as a joined name.
+  std::vector<std::string> LoopsSkipped;
+  // Character devices, sockets and pipes: not files with content at rest
+  // (a pipe read from a listing could wait forever).
+  std::vector<std::string> SpecialsSkipped;
+};
+
+// The names of the file entries of `directory`, each the directory text
+// joined with the entry's name, in the order the file system lists them;
+// with `recursive`, each subdirectory's names stand where that
+// subdirectory was met (depth first). Hidden files, links to files,
+// dangling links (their scan says what is wrong) and block devices are
+// listed. Links to directories are entered like directories; a directory
+// that is already on the way down from `directory` is not entered again
+// (loops), and is put in `notes`. Depth and the length of the joined names
+// set no limit: directories are opened relative to their parents. The empty
+// text lists the current directory.
+// Raises TPathError, naming the path:
+//   blanks only, or a NUL byte:     Invalid characters in path: "x"
+//   no such directory:              The specified path was not found: "x"
+//   a part of the name too long:    The specified path is too long: "x"
+//   a directory (the given one or one met on the way down) that cannot be
+//   opened or read:                 Folder "x" cannot be listed: <system reason>
+std::vector<std::string> ListDirectoryFiles(const std::string& directory, bool recursive,
+                                            TListingNotes* notes = nullptr);
 
 }  // namespace quarn

@@ -32,7 +32,16 @@ void BuildFileList(TScanWindow& window) {
         }
       }
     } else if (!edit1.empty()) {
-      FileList = ListDirectoryFiles(DirectoryPart(edit1), recursive);
+      // An empty directory part means the current directory, but only for
+      // a name that is there: a bare name that names nothing is an error.
+      const std::string directory = DirectoryPart(edit1);
+      if (directory.empty()) {
+        const platform::TFileStatus status = platform::StatusOf(edit1);
+        if (status.Kind == platform::TFileKind::Missing && platform::IsNoSuchName(status.ErrorNumber)) {
+          throw TPathError("File \"" + edit1 + "\" does not exists.");
+        }
+      }
+      FileList = ListDirectoryFiles(directory, recursive);
     }
   }
   if (!edit1.empty() && !wholeDirectory) FileList = {edit1};

@@ -1,8 +1,6 @@
 // TMappedFile over the platform layer's whole-file mapping.
 #include "util/mapped_file.h"
 
-#include <cerrno>
-
 #include "util/errors.h"
 #include "util/platform/file_system.h"
 
@@ -10,30 +8,52 @@ namespace quarn {
 
 bool FileExistsLong(const std::string& path) {
   const platform::TFileKind kind = platform::StatusOf(path).Kind;
-  return kind == platform::TFileKind::Regular || kind == platform::TFileKind::Special;
+  return kind != platform::TFileKind::Missing && kind != platform::TFileKind::Directory;
 }
 
 int64_t GetFileSize64(const std::string& path) { return platform::StatusOf(path).SizeBytes; }
 
+namespace {
+
+[[noreturn]] void RaiseMissing(const std::string& name) {
+  throw TQuarnError("File \"" + name + "\" does not exists.");
+}
+
+// A name that exists but cannot be reached says why, in the system's words.
+[[noreturn]] void RaiseUnreachable(const std::string& name, const char* what, int errorNumber) {
+  throw TQuarnError("File \"" + name + "\" " + what + ": " + platform::SystemErrorText(errorNumber) + ".");
+}
+
+}  // namespace
+
 TMappedFile::TMappedFile(const std::string& aFilename) : FFileName(aFilename) {
   const platform::TFileStatus status = platform::StatusOf(aFilename);
-  if (status.Kind == platform::TFileKind::Missing || status.Kind == platform::TFileKind::Directory) {
-    throw TQuarnError("File \"" + aFilename + "\" does not exists.");
+  switch (status.Kind) {
+    case platform::TFileKind::Missing:
+      if (platform::IsNoSuchName(status.ErrorNumber)) RaiseMissing(aFilename);
+      RaiseUnreachable(aFilename, "cannot be opened", status.ErrorNumber);
+    case platform::TFileKind::Directory:
+      RaiseMissing(aFilename);
+    case platform::TFileKind::Unreadable:
+      throw TQuarnError("File \"" + aFilename + "\" is not a regular file.");
+    default:
+      break;
   }
-  if (status.Kind == platform::TFileKind::Special) return;  // never opened: reads as empty
 
   platform::TMapResult result = platform::MapWholeFile(aFilename);
   switch (result.Failure) {
     case platform::TMapFailure::None:
       break;
     case platform::TMapFailure::Open:
-      if (result.ErrorNumber == ENOENT) throw TQuarnError("File \"" + aFilename + "\" does not exists.");
-      throw TQuarnError("File \"" + aFilename + "\" cannot be opened: " +
-                        platform::SystemErrorText(result.ErrorNumber) + ".");
+      if (platform::IsNoSuchName(result.ErrorNumber)) RaiseMissing(aFilename);
+      RaiseUnreachable(aFilename, "cannot be opened", result.ErrorNumber);
+    case platform::TMapFailure::NotRegular:
+      throw TQuarnError("File \"" + aFilename + "\" is not a regular file.");
+    case platform::TMapFailure::Read:
+      RaiseUnreachable(aFilename, "cannot be read", result.ErrorNumber);
     case platform::TMapFailure::Status:
     case platform::TMapFailure::Map:
-      throw TQuarnError("File \"" + aFilename + "\" cannot be mapped: " +
-                        platform::SystemErrorText(result.ErrorNumber) + ".");
+      RaiseUnreachable(aFilename, "cannot be mapped", result.ErrorNumber);
   }
   FMapping = result.Mapping;
   FContent = FMapping.Content;

@@ -14,19 +14,24 @@
 
 namespace quarn {
 
-// True when `path` names an existing file that is not a directory (a link
-// is followed).
+// True when `path` names something that exists and is not a directory (a
+// link is followed).
 bool FileExistsLong(const std::string& path);
 
 // The size in bytes of the file `path` names; 0 when its status cannot be
-// read or it is not a regular file.
+// read or it is not a regular file (a pipe's or a device's size is known
+// only once it is opened).
 int64_t GetFileSize64(const std::string& path);
 
-// One input file mapped read-only as a whole. Construction either gives a
-// fully usable object or raises TQuarnError naming the file:
-//   missing or a directory:   File "x" does not exists.
-//   cannot be opened/mapped:  File "x" cannot be opened: <system reason>.
-// A FIFO, socket or device is never opened; it reads as an empty file.
+// One input file mapped read-only as a whole. Names of any length work.
+// Pipes, and files that report no size or do not map (/proc, /sys), are
+// read to their end instead; a block device is mapped with the device's
+// size. Construction either gives a fully usable object or raises
+// TQuarnError naming the file:
+//   no such name, or a directory:    File "x" does not exists.
+//   exists but cannot be reached:    File "x" cannot be opened: <system reason>.
+//   character device or socket:      File "x" is not a regular file.
+//   reading or mapping failed:       File "x" cannot be read: <reason>. / cannot be mapped: <reason>.
 // Invariant: Size() == 0 exactly when Memory() is null.
 class TMappedFile {
  public:

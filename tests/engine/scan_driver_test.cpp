@@ -156,12 +156,37 @@ TEST_F(ScanDriver, DirectoryThatCannotBeListedFailsBeforeTheScanStarts) {
     Button2Click(w);
     FAIL() << "expected a path error";
   } catch (const TPathError& e) {
-    EXPECT_STREQ(e.what(), "The specified path was not found");
+    EXPECT_EQ(e.what(), "The specified path was not found: \"" + dir_ / "no-such-dir" + "\"");
   }
   EXPECT_EQ(w.status, "Status: Not initialized");
   EXPECT_EQ(w.log, (TLines{"a", "b"}));
   EXPECT_EQ(FileList, TLines{"kept"});
   EXPECT_EQ(w.eventPoints, 0);
+}
+
+// With "Scan whole directory", a bare name means the current directory, but
+// only when it names something there: a name that names nothing is an
+// error, not a scan of wherever the program was started.
+TEST_F(ScanDriver, BareNameListsTheCurrentDirectoryOnlyWhenItExists) {
+  const std::string saved = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path());
+  TFakeWindow w;
+  w.scanWholeDirectory = true;
+  w.edit1 = "doesnotexist.bin";
+  std::string error = "no error";
+  try {
+    Button2Click(w);
+  } catch (const TPathError& e) {
+    error = e.what();
+  }
+  EXPECT_EQ(error, "File \"doesnotexist.bin\" does not exists.");
+  EXPECT_EQ(w.status, "Status: Not initialized");
+
+  w.edit1 = "a.bin";
+  Button2Click(w);
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(Line(w, 0), "Files scanned: 2");  // a.bin and b.bin, not sub/ nor empty/
+  EXPECT_EQ(w.status, "Status: Finished");
 }
 
 TEST_F(ScanDriver, EventsHandledAtTheFirstPointShapeTheScan) {

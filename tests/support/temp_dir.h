@@ -18,8 +18,10 @@ namespace quarn::test {
 
 class TTempDir {
  public:
-  TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quarn-test-XXXXXX").string();
+  TTempDir() : TTempDir(std::filesystem::temp_directory_path().string()) {}
+  // Under `base` instead of the temporary directory.
+  explicit TTempDir(const std::string& base) {
+    std::string pattern = base + "/quarn-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
@@ -42,6 +44,14 @@ class TTempDir {
  private:
   std::string path_;
 };
+
+// A directory in memory (tmpfs) when the system has one, for fixtures of
+// many small directories that a disk makes slow to build.
+inline std::string MemoryBackedTempBase() {
+  std::error_code ignored;
+  if (::access("/dev/shm", W_OK) == 0 && std::filesystem::is_directory("/dev/shm", ignored)) return "/dev/shm";
+  return std::filesystem::temp_directory_path().string();
+}
 
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

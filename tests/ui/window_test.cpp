@@ -495,7 +495,7 @@ class TWindowTest : public QObject {
   }
 
   // An error before any file is scanned (a directory that cannot be listed)
-  // is shown with its own text and the full stop, and changes nothing.
+  // is shown with its own text, naming the directory, and changes nothing.
   void pathErrorBeforeTheScan() {
     TFakeDialogs dialogs;
     TForm1 form(dialogs);
@@ -504,7 +504,8 @@ class TWindowTest : public QObject {
     form.CheckBox2->setChecked(true);
     form.Button2->click();
     QCOMPARE(dialogs.boxes.size(), std::size_t{1});
-    QCOMPARE(dialogs.boxes[0].text, QStringLiteral("The specified path was not found."));
+    QCOMPARE(dialogs.boxes[0].text,
+             QString::fromStdString("The specified path was not found: \"" + temp / "no-such-directory" + "\""));
     QCOMPARE(form.Label6->text(), QStringLiteral("Status: Not initialized"));
   }
 };

@@ -1,5 +1,7 @@
 // Mapped input files: what a missing, empty, special, unreadable or
-// truncated file gives, and that a mapped file shows its exact bytes.
+// truncated file gives, and that a mapped file shows its exact bytes; what
+// cannot be mapped (pipes, /proc, /sys) is read whole; block devices are
+// mapped with their own size; names longer than the path limit work.
 #include "util/mapped_file.h"
 
 #include <fcntl.h>
@@ -7,8 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "tests/support/deep_tree.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 #include "util/errors.h"
@@ -75,6 +85,130 @@ TEST(MappedFile, FifoReadsAsEmptyWithoutBlocking) {
   EXPECT_EQ(file.Size(), 0);
   EXPECT_EQ(file.Memory(), nullptr);
   EXPECT_TRUE(FileExistsLong(dir / "pipe"));
+}
+
+test::TBytes ContentOf(const TMappedFile& file) {
+  return file.Size() == 0 ? test::TBytes{} : test::TBytes(file.Memory(), file.Memory() + file.Size());
+}
+
+// A pipe has no size: it is read to its end, whoever writes into it and
+// however slowly.
+TEST(MappedFile, PipesAreReadToTheirEnd) {
+  const test::TBytes bytes = test::MakeNoise(300000, 4);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < bytes.size(); at += 7000) {
+      const std::size_t n = std::min<std::size_t>(7000, bytes.size() - at);
+      if (::write(fds[1], bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
+    }
+    ::close(fds[1]);
+  });
+  {
+    const TMappedFile file("/proc/self/fd/" + std::to_string(fds[0]));
+    EXPECT_EQ(ContentOf(file), bytes);
+  }
+  writer.join();
+  ::close(fds[0]);
+
+  test::TTempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::thread fifoWriter([&] {
+    std::ofstream out(dir / "fifo", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), 1000);
+  });
+  test::TBytes seen;
+  while (seen.empty()) seen = ContentOf(TMappedFile(dir / "fifo"));  // empty until the writer has opened it
+  fifoWriter.join();
+  EXPECT_EQ(seen, test::TBytes(bytes.begin(), bytes.begin() + 1000));
+}
+
+// Files whose size reads 0 (/proc) or that do not map (/sys) are read.
+TEST(MappedFile, FilesThatReportNoSizeOrDoNotMapAreRead) {
+  for (const std::string path : {"/proc/self/maps", "/proc/self/status", "/sys/devices/system/cpu/online"}) {
+    if (::access(path.c_str(), R_OK) != 0) continue;
+    const TMappedFile file(path);
+    std::ifstream in(path, std::ios::binary);
+    const test::TBytes expected{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GT(file.Size(), 0) << path;
+    if (path == "/proc/self/maps") {
+      // The mappings change between the two reads: compare the first line.
+      const test::TBytes content = ContentOf(file);
+      EXPECT_EQ(test::TBytes(content.begin(), std::find(content.begin(), content.end(), '\n')),
+                test::TBytes(expected.begin(), std::find(expected.begin(), expected.end(), '\n')));
+    } else if (path != "/proc/self/status") {
+      EXPECT_EQ(ContentOf(file), expected) << path;
+    }
+  }
+}
+
+// Character devices and sockets have no content to scan.
+TEST(MappedFile, CharacterDevicesAndSocketsAreNotRegularFiles) {
+  test::TTempDir dir;
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir / "socket";
+  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  for (const std::string& path : {std::string("/dev/null"), std::string("/dev/zero"), socketPath}) {
+    EXPECT_EQ(ErrorOf(path), "Exception: File \"" + path + "\" is not a regular file.");
+  }
+  ::close(sock);
+}
+
+// A block device (a loop device over a file here) is mapped whole, with the
+// size from the device: stat gives it 0.
+TEST(MappedFile, BlockDevicesAreMappedWithTheDevicesSize) {
+  test::TTempDir dir;
+  const test::TBytes bytes = test::MakeNoise(1 << 20, 9);
+  test::WriteFile(dir / "disk.img", bytes);
+  const test::TProgramResult attached =
+      test::RunProgram("/sbin/losetup", {"--find", "--show", "--read-only", dir / "disk.img"});
+  if (attached.status != 0) GTEST_SKIP() << "no loop device here: " << attached.err;
+  const std::string device = attached.out.substr(0, attached.out.find('\n'));
+  test::TBytes seen;
+  {
+    const TMappedFile file(device);
+    seen = ContentOf(file);
+  }
+  test::RunProgram("/sbin/losetup", {"--detach", device});
+  EXPECT_EQ(seen, bytes);
+}
+
+// Names past the path limit open through their directories; one part
+// longer than a name may be says so.
+TEST(MappedFile, NamesLongerThanThePathLimit) {
+  test::TTempDir dir(test::MemoryBackedTempBase());
+  const test::TBytes bytes = test::MakeNoise(5000, 3);
+  const test::TDeepTree tree(dir.Path(), 2100, {2100}, bytes);
+  ASSERT_GT(tree.Files().back().size(), 4096u);
+  {
+    const TMappedFile file(tree.Files().back());
+    EXPECT_EQ(ContentOf(file), bytes);
+  }
+  EXPECT_TRUE(FileExistsLong(tree.Files().back()));
+  EXPECT_EQ(GetFileSize64(tree.Files().back()), 5000);
+
+  const std::string overLong = dir / std::string(300, 'n');
+  EXPECT_EQ(ErrorOf(overLong), "Exception: File \"" + overLong + "\" cannot be opened: File name too long.");
+}
+
+// A file that is there but out of reach says why; only a name that truly
+// does not exist gets the missing-file text.
+TEST(MappedFile, PermissionDeniedIsNotAbsence) {
+  test::TTempDir dir;
+  ::chmod(dir.Path().c_str(), 0755);
+  ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
+  test::WriteFile(dir / "locked/b.bin", test::TBytes(100, 1));
+  ::chmod((dir / "locked").c_str(), 0000);
+  const auto seen = test::RunAsOrdinaryUser([&] {
+    return ErrorOf(dir / "locked/b.bin") + "\n" + ErrorOf(dir / "missing.bin");
+  });
+  ::chmod((dir / "locked").c_str(), 0755);
+  if (!seen) GTEST_SKIP() << "cannot run as an ordinary user here";
+  EXPECT_EQ(*seen, "Exception: File \"" + dir / "locked/b.bin" + "\" cannot be opened: Permission denied.\n" +
+                       "Exception: File \"" + dir / "missing.bin" + "\" does not exists.");
 }
 
 TEST(MappedFile, UnreadableFileNamesTheReason) {

@@ -1,5 +1,11 @@
 // Read-only mapping of a whole file, for the platform layer.
 //
+// What cannot be mapped is read: a pipe (standard input, process
+// substitution), and files whose size reads 0 or whose file system does not
+// map (/proc, /sys) are read to their end into memory of our own, so that
+// their whole content is scanned. A block device is mapped with the size
+// the device itself gives.
+//
 // A mapped file can shrink under us: another program truncates it while we
 // read. On POSIX the next touch of a page past the new end raises SIGBUS,
 // which would kill the process. Every mapping made here is registered with
@@ -15,12 +21,20 @@ namespace quarn::platform {
 
 struct TFileMapping {
   int Handle = -1;                  // open descriptor, -1 when none
-  const uint8_t* Content = nullptr;  // null for an empty or special file
+  const uint8_t* Content = nullptr;  // null for an empty file
   int64_t SizeBytes = 0;            // from the opened file itself
   int GuardSlot = -1;               // registration with the SIGBUS guard
+  bool ReadIntoMemory = false;      // Content is our own copy, not a view
 };
 
-enum class TMapFailure { None, Open, Status, Map };
+enum class TMapFailure {
+  None,
+  Open,        // the name could not be opened
+  Status,      // the opened file's status could not be read
+  NotRegular,  // a directory, character device or socket
+  Map,         // the view could not be made
+  Read,        // reading what cannot be mapped failed
+};
 
 struct TMapResult {
   TFileMapping Mapping;
@@ -28,9 +42,9 @@ struct TMapResult {
   int ErrorNumber = 0;  // errno of the failed step
 };
 
-// Opens `path` read-only and maps it whole. A FIFO, socket or device is
-// never opened for reading: it gives an empty mapping. Nothing stays open
-// when a step fails.
+// Opens `path` (of any length) read-only and maps or reads it whole.
+// Nothing stays open when a step fails. A character device or socket is
+// refused before it is opened (NotRegular): opening one can have effects.
 TMapResult MapWholeFile(const std::string& path);
 
 // Releases the view, then the descriptor.

@@ -15,8 +15,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 
+#include "util/platform/long_path_posix.h"
 #include "util/platform/memory_map.h"
 
 namespace quarn::platform {
@@ -93,43 +95,104 @@ void UnregisterRange(int slot) {
 
 }  // namespace
 
+namespace {
+
+bool IsReadable(mode_t mode) { return S_ISREG(mode) || S_ISFIFO(mode) || S_ISBLK(mode); }
+
+// Reads `fd` to its end into memory of our own. False with errno set.
+bool ReadToEnd(int fd, TFileMapping& mapping) {
+  std::size_t capacity = 0;
+  std::size_t used = 0;
+  uint8_t* data = nullptr;
+  while (true) {
+    if (used == capacity) {
+      capacity = capacity == 0 ? std::size_t{1} << 16 : capacity * 2;
+      auto* grown = static_cast<uint8_t*>(std::realloc(data, capacity));
+      if (grown == nullptr) {
+        std::free(data);
+        errno = ENOMEM;
+        return false;
+      }
+      data = grown;
+    }
+    const ssize_t got = ::read(fd, data + used, capacity - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int saved = errno;
+      std::free(data);
+      errno = saved;
+      return false;
+    }
+    if (got == 0) break;
+    used += static_cast<std::size_t>(got);
+  }
+  if (used == 0) {
+    std::free(data);
+    return true;  // empty after all
+  }
+  mapping.Content = data;
+  mapping.SizeBytes = static_cast<int64_t>(used);
+  mapping.ReadIntoMemory = true;
+  return true;
+}
+
+}  // namespace
+
 TMapResult MapWholeFile(const std::string& path) {
   TMapResult result;
-  // O_NONBLOCK: should the name have become a FIFO since it was checked,
-  // opening it must not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    result.Failure = TMapFailure::Open;
-    result.ErrorNumber = errno;
+  auto fail = [&result](TMapFailure failure, int errorNumber) {
+    ReleaseMapping(result.Mapping);
+    result.Failure = failure;
+    result.ErrorNumber = errorNumber;
     return result;
-  }
+  };
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    result.Failure = TMapFailure::Status;
-    result.ErrorNumber = errno;
-    ::close(fd);
-    return result;
-  }
-  result.Mapping.Handle = fd;
-  if (!S_ISREG(st.st_mode) || st.st_size == 0) return result;  // empty: nothing to map
+  if (StatusAnyLength(path, st, true) != 0) return fail(TMapFailure::Open, errno);
+  if (!IsReadable(st.st_mode)) return fail(TMapFailure::NotRegular, 0);
 
-  void* view = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-  if (view == MAP_FAILED) {
-    result.Failure = TMapFailure::Map;
-    result.ErrorNumber = errno;
-    ::close(fd);
-    result.Mapping = {};
+  // O_NONBLOCK: opening a FIFO must not wait for a writer. It is cleared
+  // once the file is open, so that reading a pipe waits for its data.
+  const int fd = OpenAnyLength(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return fail(TMapFailure::Open, errno);
+  result.Mapping.Handle = fd;
+  if (::fstat(fd, &st) != 0) return fail(TMapFailure::Status, errno);
+  if (!IsReadable(st.st_mode)) return fail(TMapFailure::NotRegular, 0);  // changed since the first look
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+  int64_t sizeBytes = static_cast<int64_t>(st.st_size);
+  if (S_ISBLK(st.st_mode)) {
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0) return fail(TMapFailure::Status, errno);
+    sizeBytes = static_cast<int64_t>(end);
+    if (sizeBytes == 0) return result;  // no medium, or an empty loop device
+  } else if (S_ISFIFO(st.st_mode) || sizeBytes == 0) {
+    // A pipe has no size; /proc files report 0 and still have content.
+    if (!ReadToEnd(fd, result.Mapping)) return fail(TMapFailure::Read, errno);
     return result;
   }
-  ::madvise(view, static_cast<size_t>(st.st_size), MADV_SEQUENTIAL);
+
+  void* view = ::mmap(nullptr, static_cast<size_t>(sizeBytes), PROT_READ, MAP_SHARED, fd, 0);
+  if (view == MAP_FAILED) {
+    const int mapError = errno;
+    // Some file systems do not map (/sys gives ENODEV): read those instead.
+    if (S_ISREG(st.st_mode) && (mapError == ENODEV || mapError == EINVAL || mapError == EACCES)) {
+      if (!ReadToEnd(fd, result.Mapping)) return fail(TMapFailure::Read, errno);
+      return result;
+    }
+    return fail(TMapFailure::Map, mapError);
+  }
+  ::madvise(view, static_cast<size_t>(sizeBytes), MADV_SEQUENTIAL);
   result.Mapping.Content = static_cast<const uint8_t*>(view);
-  result.Mapping.SizeBytes = static_cast<int64_t>(st.st_size);
+  result.Mapping.SizeBytes = sizeBytes;
   result.Mapping.GuardSlot = RegisterRange(result.Mapping.Content, result.Mapping.SizeBytes);
   return result;
 }
 
 void ReleaseMapping(TFileMapping& mapping) {
-  if (mapping.Content != nullptr) {
+  if (mapping.ReadIntoMemory) {
+    std::free(const_cast<uint8_t*>(mapping.Content));
+  } else if (mapping.Content != nullptr) {
     UnregisterRange(mapping.GuardSlot);
     ::munmap(const_cast<uint8_t*>(mapping.Content), static_cast<size_t>(mapping.SizeBytes));
   }

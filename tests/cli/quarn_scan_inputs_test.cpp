@@ -1,0 +1,159 @@
+// quarn-scan on inputs that are not plain files in a plain folder: pipes
+// and standard input, /proc files, devices, sockets, linked folders and
+// their loops, trees deeper than the path limit, and folders and files that
+// an ordinary user may not read. Each must tell the truth: every byte
+// counted, or an error that names the path and the reason.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/deep_tree.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+const std::string kScan = QUARN_SCAN_PATH;
+
+test::TProgramResult Shell(const std::string& script) { return test::RunProgram("/bin/bash", {"-c", script}); }
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+class QuarnScanInputs : public testing::Test {
+ protected:
+  void SetUp() override {
+    text_ = test::MakeText(30000, 3);
+    test::TLayout layout;
+    layout.Zeros(40);
+    layout.Append(test::Zlib(text_));
+    layout.Zeros(40);
+    bytes_ = layout.Bytes();
+    test::WriteFile(dir_ / "one.bin", bytes_);
+  }
+  test::TTempDir dir_;
+  test::TBytes text_, bytes_;
+};
+
+// The same stream through a pipe, standard input, process substitution and
+// /dev/stdin: one stream and every byte, as for the file itself.
+TEST_F(QuarnScanInputs, PipesAndStandardInputAreScannedWhole) {
+  const std::string file = Quote(dir_ / "one.bin");
+  const std::string scan = Quote(kScan);
+  const std::string scripts[] = {
+      scan + " --json " + file,
+      "cat " + file + " | " + scan + " --json -",
+      "cat " + file + " | " + scan + " --json /dev/stdin",
+      scan + " --json <(cat " + file + ")",
+      scan + " --json - < " + file,
+  };
+  for (const std::string& script : scripts) {
+    const test::TProgramResult r = Shell(script);
+    ASSERT_EQ(r.status, 0) << script << "\n" << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["input_bytes"], bytes_.size()) << script;
+    EXPECT_EQ(j["header_streams"], 1) << script;
+    EXPECT_EQ(j["inflated_bytes"], text_.size()) << script;
+  }
+}
+
+TEST_F(QuarnScanInputs, ProcFilesAreScannedWithTheirContent) {
+  const test::TProgramResult r = test::RunProgram(kScan, {"--json", "/proc/self/maps"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(nlohmann::json::parse(r.out)["input_bytes"].get<int64_t>(), 100);
+}
+
+// Named on the command line, a character device or a socket is an error;
+// in a listed folder it is left out, with one notice for all of them.
+TEST_F(QuarnScanInputs, DevicesAndSocketsAreNotRegularFiles) {
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir_ / "socket";
+  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+
+  for (const std::string& path : {std::string("/dev/null"), socketPath}) {
+    const test::TProgramResult r = test::RunProgram(kScan, {path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File \"" + path + "\" is not a regular file."), std::string::npos) << r.err;
+  }
+  const test::TProgramResult listed = test::RunProgram(kScan, {dir_.Path()});
+  ::close(sock);
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("Files scanned: 1\n"), std::string::npos) << listed.out;
+  EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), '\n'), 1) << listed.err;
+  EXPECT_NE(listed.err.find("left out 2 entries that are not regular files"), std::string::npos) << listed.err;
+}
+
+// A linked folder is scanned; a link that leads back up is skipped with a
+// notice, and everything else is still counted.
+TEST_F(QuarnScanInputs, LinkedFoldersAreEnteredAndLoopsSkippedWithANotice) {
+  std::filesystem::create_directories(dir_ / "top/real");
+  test::WriteFile(dir_ / "top/real/in.bin", bytes_);
+  std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "top/linked");
+  std::filesystem::create_directory(dir_ / "elsewhere");
+  test::WriteFile(dir_ / "elsewhere/there.bin", bytes_);
+  std::filesystem::create_symlink(dir_ / "top", dir_ / "top/real/up");
+  const test::TProgramResult r = test::RunProgram(kScan, {"--recursive", "--json", dir_ / "top"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["files_scanned"], 2);
+  EXPECT_EQ(j["header_streams"], 2);
+  EXPECT_EQ(r.err, "quarn-scan: not entering \"" + dir_ / "top/real/up" + "\": it leads back to a folder above it\n");
+}
+
+// Every file of a tree deeper than the path limit is scanned.
+TEST_F(QuarnScanInputs, TreesDeeperThanThePathLimitAreScannedWhole) {
+  test::TTempDir memory(test::MemoryBackedTempBase());
+  std::set<int> levels;
+  for (int level = 100; level <= 2000; level += 100) levels.insert(level);
+  levels.insert(1);
+  const test::TDeepTree tree(memory.Path(), 2000, levels, bytes_);
+  const test::TProgramResult r = test::RunProgram(kScan, {"--recursive", "--json", memory.Path()});
+  ASSERT_EQ(r.status, 0) << r.err.substr(0, 500);
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["files_scanned"], 21);
+  EXPECT_EQ(j["header_streams"], 21);
+}
+
+// As an ordinary user: a folder that may not be read, at the top or below,
+// is an error naming it; a file in a folder that may not be searched says
+// that permission was denied, not that it does not exist.
+TEST_F(QuarnScanInputs, WhatAnOrdinaryUserMayNotReadIsAnErrorWithTheReason) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  ::chmod(dir_.Path().c_str(), 0755);
+  std::filesystem::create_directories(dir_ / "tree/locked");
+  test::WriteFile(dir_ / "tree/locked/b.bin", bytes_);
+  ::chmod((dir_ / "tree/locked").c_str(), 0000);
+  auto asNobody = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", kScan});
+    return test::RunProgram("/usr/bin/setpriv", args);
+  };
+  struct TCase {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const TCase cases[] = {
+      {{dir_ / "tree/locked"}, "Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied.\n"},
+      {{"--recursive", dir_ / "tree"}, "Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied.\n"},
+      {{dir_ / "tree/locked/b.bin"}, "File \"" + dir_ / "tree/locked/b.bin" + "\" cannot be opened: Permission denied.\n"},
+  };
+  for (const TCase& c : cases) {
+    const test::TProgramResult r = asNobody(c.args);
+    if (r.status == 127 || r.err.find("setpriv") != std::string::npos) GTEST_SKIP() << r.err;
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), c.error.size())), c.error);
+    EXPECT_EQ(r.out.find("Files scanned"), std::string::npos) << r.out;
+  }
+  ::chmod((dir_ / "tree/locked").c_str(), 0755);
+}
+
+}  // namespace
+}  // namespace quarn
