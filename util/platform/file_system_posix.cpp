@@ -152,13 +152,13 @@ bool TDirectory::ReadEntries(std::vector<TDirectoryEntry>& entries, int& errorNu
     item.Name = name;
     unsigned char type = entry->d_type;
     struct stat st {};
-    if (type == DT_UNKNOWN && ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0) type = IFTODT(st.st_mode);
+    if (type == DT_UNKNOWN && ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0) type = static_cast<unsigned char>(IFTODT(st.st_mode));
     if (type != DT_LNK) {
       item.Kind = KindOfType(type);
     } else if (::fstatat(parent, name, &st, 0) != 0) {
       item.Kind = TEntryKind::Unresolved;
     } else {
-      item.Kind = KindOfType(IFTODT(st.st_mode));
+      item.Kind = KindOfType(static_cast<unsigned char>(IFTODT(st.st_mode)));
       if (item.Kind == TEntryKind::Directory) item.Kind = TEntryKind::LinkToDirectory;
     }
     entries.push_back(std::move(item));
