@@ -32,6 +32,7 @@ class TCollector final : public TScanListener {
     const std::lock_guard<std::mutex> hold(lock_);
     streams_.push_back({fileIndex, stream});
   }
+  bool WantsStreams() const override { return keepStreams_; }
   void FileDone(int32_t, int64_t sizeBytes) override { progress_.FileDone(sizeBytes); }
 
   // In file-list order, then by offset.

@@ -1,8 +1,8 @@
-// The stitch: one walk along the true path of the scan, chunk by chunk,
-// taking each chunk's own streams from the first position where the true
-// path meets the chunk's path, and rescanning (on the caller's thread)
-// only where the true path enters a chunk inside a stream that the chunk
-// alone accepted.
+// The stitch: the true path followed into one chunk, taking the chunk's
+// own streams from the first position where the two paths meet, and
+// scanning on the true path only where it enters inside a stream that the
+// chunk alone accepted, past what the chunk kept, or past where the
+// chunk's scan stopped.
 #include "engine/chunk_stitch.h"
 
 #include <algorithm>
@@ -24,31 +24,79 @@ const TFoundStream* StreamAround(const std::vector<TFoundStream>& streams, int64
 
 }  // namespace
 
+void TStreamTotals::Add(const TFoundStream& stream) {
+  if (stream.HasHeader) {
+    ++w[static_cast<std::size_t>(stream.CINFO + 8 - TWindowCounters::kFirst)];
+    ++l[stream.FLEVEL];
+    ++Z;
+  } else {
+    ++hless;
+  }
+  zin += static_cast<int64_t>(stream.InBytes);
+  zout += static_cast<int64_t>(stream.OutBytes);
+}
+
+void TStreamTotals::AddTo(TScanState& state) const {
+  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
+    if (w[static_cast<std::size_t>(k - TWindowCounters::kFirst)] != 0) {
+      state.w[k].fetch_add(w[static_cast<std::size_t>(k - TWindowCounters::kFirst)]);
+    }
+  }
+  for (std::size_t f = 0; f < l.size(); ++f) {
+    if (l[f] != 0) state.l[f].fetch_add(l[f]);
+  }
+  if (Z != 0) state.Z.fetch_add(Z);
+  if (hless != 0) state.hless.fetch_add(hless);
+  state.zin.fetch_add(zin);
+  state.zout.fetch_add(zout);
+}
+
+int64_t StitchChunk(const TChunkPath& path, int64_t entry, int64_t end, const TStitchSteps& steps,
+                    int64_t* rescans) {
+  int64_t position = entry;  // where the true path stands
+  while (position < end) {
+    // Past where the chunk's path stopped, or where only its totals were
+    // kept: the true path is scanned from here on.
+    if (position >= path.Frontier || (!path.KeptAll && position > path.KeptUntil)) {
+      if (position < path.Frontier && rescans != nullptr) ++*rescans;
+      return steps.ScanTrue(position, end);
+    }
+    const TFoundStream* around = StreamAround(path.Kept, position);
+    if (around == nullptr) {
+      // The paths meet here: the chunk's streams from `position` on are the true ones.
+      auto from = std::lower_bound(path.Kept.begin(), path.Kept.end(), position,
+                                   [](const TFoundStream& s, int64_t p) { return s.OffsetBytes < p; });
+      for (; from != path.Kept.end(); ++from) steps.Deliver(*from);
+      if (!path.KeptAll) steps.DeliverTotals(path.Rest);
+      return path.Frontier < end ? steps.ScanTrue(path.Frontier, end) : path.Frontier;
+    }
+    // Inside a stream that only the chunk's path accepted: no meeting
+    // point can lie before that stream's end, so scan up to there.
+    if (rescans != nullptr) ++*rescans;
+    const int64_t to = std::min(around->OffsetBytes + static_cast<int64_t>(around->InBytes), end);
+    position = steps.ScanTrue(position, to);
+  }
+  return position;
+}
+
 TStitchResult StitchChunks(const std::vector<int64_t>& chunkStarts, const std::vector<TRangeScan>& chunks,
                            int64_t positionLimit, const TRangeScanner& rescan) {
   TStitchResult result;
-  int64_t position = chunkStarts.empty() ? 0 : chunkStarts.front();  // where the whole-file scan stands
+  TStitchSteps steps;
+  steps.Deliver = [&](const TFoundStream& stream) { result.Streams.push_back(stream); };
+  steps.DeliverTotals = [](const TStreamTotals&) {};  // whole scans keep every stream
+  steps.ScanTrue = [&](int64_t from, int64_t to) {
+    TRangeScan scanned = rescan(from, to);
+    result.Streams.insert(result.Streams.end(), scanned.Streams.begin(), scanned.Streams.end());
+    return scanned.EndPosition;
+  };
+  int64_t position = chunkStarts.empty() ? 0 : chunkStarts.front();
   for (std::size_t k = 0; k < chunks.size(); ++k) {
     const int64_t chunkEnd = k + 1 < chunkStarts.size() ? chunkStarts[k + 1] : positionLimit;
-    const TRangeScan& chunk = chunks[k];
-    while (position < chunkEnd) {
-      const TFoundStream* around = StreamAround(chunk.Streams, position);
-      if (around == nullptr) {
-        // The paths meet here: the chunk's streams from `position` on are the true ones.
-        auto from = std::lower_bound(chunk.Streams.begin(), chunk.Streams.end(), position,
-                                     [](const TFoundStream& s, int64_t p) { return s.OffsetBytes < p; });
-        result.Streams.insert(result.Streams.end(), from, chunk.Streams.end());
-        position = chunk.EndPosition;
-        break;
-      }
-      // Inside a stream that only the chunk's path accepted: no meeting
-      // point can lie before that stream's end, so scan up to there.
-      ++result.Rescans;
-      const int64_t to = std::min(around->OffsetBytes + static_cast<int64_t>(around->InBytes), chunkEnd);
-      TRangeScan joined = rescan(position, to);
-      result.Streams.insert(result.Streams.end(), joined.Streams.begin(), joined.Streams.end());
-      position = joined.EndPosition;
-    }
+    TChunkPath path;
+    path.Kept = chunks[k].Streams;
+    path.Frontier = chunks[k].EndPosition;
+    position = StitchChunk(path, position, chunkEnd, steps, &result.Rescans);
   }
   return result;
 }

@@ -37,9 +37,11 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
   {
     TInflateRecord record;
     std::unique_ptr<TFileSink> sink;
-    if (listener != nullptr) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
+    if (listener != nullptr && listener->WantsStreams()) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
     if (helpers != nullptr) {
-      ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get(), *helpers);
+      ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get(), *helpers,
+                        kScanChunkBytes, kKeptStreamsPerChunk,
+                        [&file](int64_t from, int64_t to) { file.ReleasePages(from, to); });
     } else {
       ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
     }

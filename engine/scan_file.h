@@ -20,9 +20,14 @@ class TScanListener {
  public:
   virtual ~TScanListener() = default;
   // A stream accepted in files[fileIndex]; `file` is mapped for the call.
+  // A file's streams come in offset order, one call at a time, as they are
+  // found (not gathered first); calls for different files may interleave.
   virtual void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
     (void)fileIndex, (void)file, (void)stream;
   }
+  // False when StreamFound is not wanted: the scan then keeps nothing of
+  // the single streams and runs the chunks of a large file all at once.
+  virtual bool WantsStreams() const { return true; }
   // The run of files[fileIndex] ended and its size was counted.
   virtual void FileDone(int32_t fileIndex, int64_t sizeBytes) { (void)fileIndex, (void)sizeBytes; }
 };

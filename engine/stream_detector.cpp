@@ -112,15 +112,56 @@ int64_t NextPlainCandidate(const uint8_t* memory, int64_t pos, int64_t end, bool
   return pos;  // `end`, or `pos` itself when it was already past `end`
 }
 
-// The position loop over [from, to); every accepted stream goes to
-// `onStream`. Returns the position where the scan would go on. The filters
-// and the fast path stand in for the built-in zlib only: with an external
-// zlib serving the run, that engine decides every candidate.
+// The control of a scan that nothing steers: every stream goes to
+// `onStream`, every trial runs to its end.
 template <typename TOnStream>
-int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                      const TScanOptions& options, z_stream* record, uint8_t* buffer,
-                      uint64_t maxOfferBytes, bool fastPathAllowed, TBlockProgress* progress,
-                      TOnStream&& onStream) {
+struct TPlainControl {
+  static constexpr bool kSteered = false;
+  TOnStream& onStream;
+  bool StreamFound(const TFoundStream& stream) {
+    onStream(stream);
+    return true;
+  }
+};
+
+struct TSteeredControl {
+  static constexpr bool kSteered = true;
+  detail::TRangeControl& control;
+  bool StreamFound(const TFoundStream& stream) { return control.StreamFound(stream); }
+};
+
+// Raised inside a trial that its steering control put off; the position
+// loop catches it and stops at the trial's candidate.
+struct TTrialPutOff {};
+
+// The watch of a steered trial: reports progress as the meter does, then
+// asks the control whether the trial may go on.
+class TSteeringWatch final : public TTrialWatch {
+ public:
+  TSteeringWatch(TTrialWatch* meter, detail::TRangeControl& control, int64_t start)
+      : meter_(meter), control_(control), start_(start) {}
+  void BeforeInflate(uint64_t inBytes) override {
+    if (meter_ != nullptr) meter_->BeforeInflate(inBytes);
+    if (!control_.TrialMayGoOn(start_, start_ + static_cast<int64_t>(inBytes))) throw TTrialPutOff{};
+  }
+
+ private:
+  TTrialWatch* meter_;
+  detail::TRangeControl& control_;
+  int64_t start_;
+};
+
+// The position loop over [from, to); every accepted stream goes to
+// `control`, which may stop the loop after it; a steering control may also
+// stop a trial part way. Returns where the scan would go on, or where it
+// was stopped. The filters and the fast path stand in for the built-in
+// zlib only: with an external zlib serving the run, that engine decides
+// every candidate.
+template <typename TControl>
+detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                                const TScanOptions& options, z_stream* record, uint8_t* buffer,
+                                uint64_t maxOfferBytes, bool fastPathAllowed, TBlockProgress* progress,
+                                TControl& control) {
   const bool headerless = options.Headerless;
   const bool acceptIncomplete = options.AcceptIncomplete;
   to = std::min(to, PositionLimit(Size));
@@ -147,8 +188,19 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
     const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
 
     meter.StartTrial(pos);
-    const TTrialOutcome trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes,
-                                             meter.Watch(), fast);
+    TTrialOutcome trial;
+    if constexpr (TControl::kSteered) {
+      TSteeringWatch watch(meter.Watch(), control.control, pos);
+      try {
+        trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, &watch, fast);
+      } catch (const TTrialPutOff&) {
+        control.control.TrialEnded();
+        return {pos, true};
+      }
+      control.control.TrialEnded();
+    } else {
+      trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch(), fast);
+    }
     if (!trial.Accepted(acceptIncomplete) ||
         (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
       ++pos;
@@ -165,14 +217,14 @@ int64_t ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t
       stream.CINFO = static_cast<uint8_t>(Memory[pos - 2] >> 4);
       stream.FLEVEL = static_cast<uint8_t>(Memory[pos - 1] >> 6);
     }
-    onStream(stream);
 
     // A trial that consumed nothing cannot be accepted, but never stand still.
     pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
     meter.Reached(pos);
+    if (!control.StreamFound(stream)) return {std::max(pos, from), true};
   }
   meter.Reached(to);
-  return std::max(pos, from);
+  return {std::max(pos, from), false};
 }
 
 }  // namespace
@@ -194,12 +246,13 @@ namespace {
 void CountAndReport(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                     uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes, bool fastPathAllowed) {
   TBlockProgress progress(&state.Control, Size);
+  auto count = [&](const TFoundStream& stream) {
+    CountFoundStream(state, stream);
+    if (sink != nullptr) sink->StreamFound(stream);
+  };
+  TPlainControl<decltype(count)> control{count};
   ScanPositions(Memory, Size, 0, PositionLimit(Size), state.Options, record, buffer, maxOfferBytes,
-                fastPathAllowed, &progress,
-                [&](const TFoundStream& stream) {
-                  CountFoundStream(state, stream);
-                  if (sink != nullptr) sink->StreamFound(stream);
-                });
+                fastPathAllowed, &progress, control);
   progress.Finish();
 }
 
@@ -213,13 +266,22 @@ void ScanBlockWithZlibAlone(TScanState& state, const uint8_t* Memory, int64_t Si
   CountAndReport(state, Memory, Size, record, buffer, sink, maxOfferBytes, false);
 }
 
+TRangeEnd ScanRangeUnder(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                         const TScanOptions& options, z_stream* record, uint8_t* buffer, TRangeControl& control,
+                         TBlockProgress* progress) {
+  TSteeredControl steered{control};
+  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress, steered);
+}
+
 }  // namespace detail
 
 int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                            const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
                            TBlockProgress* progress) {
-  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress,
-                       [&](const TFoundStream& stream) { sink.StreamFound(stream); });
+  auto hand = [&](const TFoundStream& stream) { sink.StreamFound(stream); };
+  TPlainControl<decltype(hand)> control{hand};
+  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress, control)
+      .Position;
 }
 
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,

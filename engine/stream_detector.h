@@ -29,8 +29,9 @@ struct TFoundStream {
   bool Complete = false;    // reached the end of the deflate stream
 };
 
-// Receives each accepted stream in file order. Called on the scanning
-// thread; an implementation shared by several runs must lock itself.
+// Receives each accepted stream in file order, one call at a time (a
+// chunked scan may make the calls from different threads, one after the
+// other). An implementation shared by several runs must lock itself.
 class TStreamSink {
  public:
   virtual ~TStreamSink() = default;
@@ -81,6 +82,37 @@ int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, in
                            TBlockProgress* progress = nullptr);
 
 namespace detail {
+// Steers a range scan from outside (the chunked scan): hears each accepted
+// stream and may stop the scan after it, and is asked between the inflate
+// calls of every long trial (as the trial's watch is) whether it may go on.
+class TRangeControl {
+ public:
+  virtual ~TRangeControl() = default;
+  // False stops the scan right after `stream`.
+  virtual bool StreamFound(const TFoundStream& stream) = 0;
+  // The trial of the candidate at `start` has consumed the input up to
+  // `reach` (a block position). False abandons it undecided and stops the
+  // scan at `start`.
+  virtual bool TrialMayGoOn(int64_t start, int64_t reach) = 0;
+  // Called after every trial, whatever its outcome.
+  virtual void TrialEnded() {}
+};
+
+// Where a steered range scan ended: at `to` or past it as
+// FindStreamsInRange says,
+// or, when the control stopped it, at the first position it did not
+// decide (after the stream it stopped at, or at the abandoned trial's
+// candidate).
+struct TRangeEnd {
+  int64_t Position = 0;
+  bool Stopped = false;
+};
+
+// FindStreamsInRange under a control (and with `progress` as it takes it).
+TRangeEnd ScanRangeUnder(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
+                         const TScanOptions& options, z_stream* record, uint8_t* buffer, TRangeControl& control,
+                         TBlockProgress* progress = nullptr);
+
 // ScanBlock with zlib deciding every trial (no fast inflate path) and the
 // rest of the file offered in pieces of at most `maxOfferBytes` (ScanBlock
 // uses the largest avail_in). Exists so that tests can check piecewise

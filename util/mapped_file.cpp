@@ -62,6 +62,10 @@ TMappedFile::TMappedFile(const std::string& aFilename) : FFileName(aFilename) {
 
 TMappedFile::~TMappedFile() { platform::ReleaseMapping(FMapping); }
 
+void TMappedFile::ReleasePages(int64_t fromBytes, int64_t toBytes) const {
+  platform::ReleaseMappedPages(FMapping, fromBytes, toBytes);
+}
+
 bool TMappedFile::ChangedWhileMapped() const { return platform::MappingLostPages(FMapping); }
 
 }  // namespace quarn

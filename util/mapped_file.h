@@ -44,6 +44,11 @@ class TMappedFile {
   int64_t Size() const { return FSize; }
   const std::string& FileName() const { return FFileName; }
 
+  // The scan is done with the bytes [fromBytes, toBytes): their pages may
+  // leave memory (they are read again from the file if needed). Keeps the
+  // memory of a long scan from growing with the file. Thread-safe.
+  void ReleasePages(int64_t fromBytes, int64_t toBytes) const;
+
   // True when the file was cut short while mapped: the lost pages read as
   // zeros, so whatever was read from them is not the file's content.
   bool ChangedWhileMapped() const;

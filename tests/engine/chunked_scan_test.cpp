@@ -22,9 +22,11 @@ namespace {
 using test::TBytes;
 
 // Runs ScanBlockInChunks as a file run does: one iteration of a loop whose
-// other three threads only help.
-void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool headerless, bool accept) {
-  SCOPED_TRACE(testing::Message() << "chunk=" << chunkBytes << " headerless=" << headerless << " accept=" << accept);
+// other three threads only help. Without a sink only the totals are known.
+void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool headerless, bool accept,
+                                  bool withSink = true, std::size_t keptStreams = kKeptStreamsPerChunk) {
+  SCOPED_TRACE(testing::Message() << "chunk=" << chunkBytes << " headerless=" << headerless << " accept=" << accept
+                                  << " sink=" << withSink << " kept=" << keptStreams);
   TScanState state;
   state.Options.Headerless = headerless;
   state.Options.AcceptIncomplete = accept;
@@ -36,13 +38,15 @@ void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool 
         TInflateRecord record;
         std::vector<uint8_t> buffer(kInflateBufferBytes);
         ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
-                          &sink, helpers, chunkBytes);
+                          withSink ? &sink : nullptr, helpers, chunkBytes, keptStreams);
       },
       &helpers, 4);
 
   const test::TReferenceResult want =
       test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, accept);
-  EXPECT_EQ(test::Differences(test::ResultOf(state, sink.Streams), want), "");
+  // Without a sink only the counters can be compared.
+  const std::vector<TFoundStream> streams = withSink ? sink.Streams : want.streams;
+  EXPECT_EQ(test::Differences(test::ResultOf(state, streams), want), "");
 }
 
 TBytes MixedBlock(uint32_t seed) {
@@ -67,6 +71,58 @@ TEST(ChunkedScan, EqualsTheWholeBlockScanForAnyChunkSize) {
   for (int64_t chunkBytes : {int64_t{64}, int64_t{333}, int64_t{4096}, int64_t{50000}, int64_t{1} << 30}) {
     for (bool headerless : {false, true}) {
       for (bool accept : {false, true}) ExpectChunkedEqualsReference(block, chunkBytes, headerless, accept);
+    }
+  }
+}
+
+// However few streams a chunk may keep one by one: with a sink the chunk
+// stops there and the true path scans on from where it stopped; without
+// one it keeps totals, and where the true path enters past its kept
+// streams the chunk is scanned again.
+TEST(ChunkedScan, EqualsTheWholeBlockScanWhateverTheChunksKeep) {
+  test::TLayout layout;
+  const TBytes small = test::Zlib(test::MakeText(300, 2));
+  for (int n = 0; n < 400; ++n) {  // many small streams, several to a chunk
+    layout.Append(small);
+    layout.Append(test::MakeNoise(static_cast<std::size_t>(n % 37), static_cast<uint32_t>(n)));
+  }
+  layout.Append(MixedBlock(11));
+  const TBytes bytes = layout.Bytes();
+  for (int64_t chunkBytes : {int64_t{700}, int64_t{5000}, int64_t{40000}}) {
+    for (std::size_t kept : {std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
+      for (bool withSink : {false, true}) {
+        ExpectChunkedEqualsReference(bytes, chunkBytes, true, true, withSink, kept);
+        ExpectChunkedEqualsReference(bytes, chunkBytes, false, false, withSink, kept);
+      }
+    }
+  }
+}
+
+// A long stream that runs over many chunks: the chunks ahead find their
+// own streams at its flush points, put off the trials that run past their
+// ends, and stop while the true path is inside the long stream.
+TEST(ChunkedScan, EqualsTheWholeBlockScanAcrossALongFlushedStream) {
+  const TBytes text = test::MakeText(400000, 8);
+  z_stream z{};
+  ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  TBytes out(deflateBound(&z, static_cast<uLong>(text.size())) + 4096);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  for (std::size_t at = 0; at < text.size(); at += 20000) {  // a full flush every 20,000 bytes
+    z.next_in = const_cast<Bytef*>(text.data() + at);
+    z.avail_in = static_cast<uInt>(std::min<std::size_t>(20000, text.size() - at));
+    ASSERT_EQ(deflate(&z, at + 20000 >= text.size() ? Z_FINISH : Z_FULL_FLUSH), at + 20000 >= text.size() ? Z_STREAM_END : Z_OK);
+  }
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  test::TLayout layout;
+  layout.Zeros(100);
+  layout.Append(out);
+  layout.Zeros(100);
+  for (int64_t chunkBytes : {int64_t{3000}, int64_t{20000}}) {
+    for (bool accept : {false, true}) {
+      ExpectChunkedEqualsReference(layout.Bytes(), chunkBytes, true, accept);
+      ExpectChunkedEqualsReference(layout.Bytes(), chunkBytes, true, accept, false, 3);
     }
   }
 }

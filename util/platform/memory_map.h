@@ -50,6 +50,13 @@ TMapResult MapWholeFile(const std::string& path);
 // Releases the view, then the descriptor.
 void ReleaseMapping(TFileMapping& mapping);
 
+// Tells the system that the bytes [fromBytes, toBytes) of the mapping will
+// not be read again soon: their whole pages leave the process's memory and
+// come back from the file should they be read after all, so the content
+// seen never changes. Does nothing to a copy read into memory. Safe while
+// other threads read the mapping.
+void ReleaseMappedPages(const TFileMapping& mapping, int64_t fromBytes, int64_t toBytes);
+
 // True once a page of the mapping was lost to a truncation since it was made.
 bool MappingLostPages(const TFileMapping& mapping);
 

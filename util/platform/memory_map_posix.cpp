@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -198,6 +199,17 @@ void ReleaseMapping(TFileMapping& mapping) {
   }
   if (mapping.Handle >= 0) ::close(mapping.Handle);
   mapping = {};
+}
+
+void ReleaseMappedPages(const TFileMapping& mapping, int64_t fromBytes, int64_t toBytes) {
+  if (mapping.ReadIntoMemory || mapping.Content == nullptr) return;  // dropping those pages would lose them
+  const auto base = reinterpret_cast<uintptr_t>(mapping.Content);
+  const uintptr_t from = (base + static_cast<uintptr_t>(std::max<int64_t>(fromBytes, 0)) + gPageBytes - 1) & ~(gPageBytes - 1);
+  const uintptr_t to = (base + static_cast<uintptr_t>(std::min(toBytes, mapping.SizeBytes))) & ~(gPageBytes - 1);
+  if (to <= from) return;
+  // On a shared file mapping MADV_DONTNEED only unmaps: the file's pages stay
+  // in the page cache and a later read maps them again.
+  ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
 bool MappingLostPages(const TFileMapping& mapping) {
