@@ -207,7 +207,9 @@ TEST(ScanControl, StopInsideAChunkEndsEveryChunkAndRaisesOnce) {
       EXPECT_TRUE(IsCancelledMember(error)) << error.what();
     }
   }
-  EXPECT_EQ(state.Z.load(), 0) << "chunks are counted only after the stitch";
+  // Streams are counted as the true path meets them, so a stopped scan has
+  // partial totals (which nobody shows); it must have stopped before the end.
+  EXPECT_LT(state.Z.load(), 6) << "the stop came before the last stream";
 }
 
 TEST(ScanControl, ChunkedScanReportsExactlyTheBlockSize) {
