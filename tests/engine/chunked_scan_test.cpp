@@ -142,6 +142,34 @@ TEST(ChunkedScan, ChunkBorderInsideAStreamThatTheChunkMisreads) {
   for (int64_t chunkBytes : {1000, 150000, 299000}) ExpectChunkedEqualsReference(layout.Bytes(), chunkBytes, true, true);
 }
 
+// A stored zlib stream whose payload holds many small streams: a chunk
+// that starts inside it finds them, but the true path jumps over them.
+// Whether the chunk stopped when the true path's trial ran past its own
+// chunk, or finished first with only totals beyond a few streams (then the
+// path enters past what it kept), the counts are the reference's.
+TEST(ChunkedScan, TruePathEntersPastWhatAChunkKept) {
+  TBytes payload(2000, 0);
+  const TBytes small = test::Zlib(test::MakeText(5000, 3));  // long enough for a dynamic block
+  ASSERT_EQ((small[2] >> 1) & 3, 2);
+  for (int n = 0; n < 40; ++n) {
+    payload.insert(payload.end(), small.begin(), small.end());
+    payload.insert(payload.end(), 30, 0);
+  }
+  test::TLayout layout;
+  layout.Zeros(10);
+  layout.Append(test::Zlib(payload, 0));
+  layout.Append(small);
+  layout.Zeros(100);
+  for (int64_t chunkBytes : {int64_t{5000}, int64_t{20000}}) {
+    for (std::size_t kept : {std::size_t{1}, std::size_t{3}}) {
+      for (bool withSink : {false, true}) {
+        ExpectChunkedEqualsReference(layout.Bytes(), chunkBytes, false, false, withSink, kept);
+        ExpectChunkedEqualsReference(layout.Bytes(), chunkBytes, true, true, withSink, kept);
+      }
+    }
+  }
+}
+
 // Through the whole driver: a file of more than two default chunks, with
 // streams laid across and right on the chunk borders.
 TEST(ChunkedScan, LargeFileThroughTheDriver) {
