@@ -1,32 +1,100 @@
-// Command-line parsing with CLI11; nothing here scans or prints.
+// Command-line parsing with CLI11; nothing here scans or prints. Numbers
+// are taken as text and checked here, so that "-1" or a value too large
+// for its type is refused instead of wrapping round.
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 
 namespace quarn::cli {
+namespace {
+
+const char kUsage[] =
+    "Usage: quarn-scan [-r] [-l] [--json | --json-lines] [--headerless] [--accept-incomplete]\n"
+    "                  [-x DIR [--min-size N] [--force]] [-j N] [-q] [--fail-fast] PATH...\n"
+    "Run 'quarn-scan --help' for more.\n";
+
+const char kFooter[] =
+    "Output:\n"
+    "  The report lines go to stdout; progress and errors go to stderr. With --list,\n"
+    "  one tab-separated row per stream comes first:\n"
+    "    file offset kind window_bits flevel compressed_bytes inflated_bytes\n"
+    "  In the file column a tab is written as \\t, a newline as \\n, a backslash as \\\\,\n"
+    "  and other control characters and bytes that are not UTF-8 as \\xHH.\n"
+    "  JSON names that are not UTF-8 are lossy in \"file\"; \"file_bytes\" holds them in base64.\n"
+    "\n"
+    "Exit status:\n"
+    "  0 every file was scanned, 1 a file could not be scanned or a stream not written\n"
+    "  (the others were), 2 bad usage, 130 interrupted (Ctrl-C).\n";
+
+// A whole number of bytes from 0 to 2^64-1, digits only.
+std::string CheckByteCount(const std::string& text) {
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || stop != end) {
+    return "must be a whole number of bytes from 0 to 18446744073709551615, not \"" + text + "\"";
+  }
+  return {};
+}
+
+std::string CheckThreads(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || stop != end || value < 1 || value > kMaxThreads) {
+    return "must be a number of threads from 1 to " + std::to_string(kMaxThreads) + ", not \"" + text + "\"";
+  }
+  return {};
+}
+
+std::string CheckNotEmpty(const std::string& text) {
+  return text.empty() ? std::string("must name a directory, not be empty") : std::string();
+}
+
+}  // namespace
 
 TParseResult ParseCommandLine(int argc, const char* const* argv, const std::string& versionText) {
   TParseResult result;
   TCommandLine& o = result.Options;
+  std::string minSize = "0";
+  std::string threads;
+  bool json = false;
+  bool jsonLines = false;
+
   CLI::App app{"Finds zlib streams and raw deflate data inside files.", "quarn-scan"};
+  app.footer(kFooter);
   app.add_flag("--headerless", o.Headerless, "Also try every position as raw deflate data");
   app.add_flag("--accept-incomplete", o.AcceptIncomplete,
                "Count streams cut off by the end of a file or by bad data");
-  app.add_flag("--recursive", o.Recursive, "List the subdirectories of a directory too");
-  app.add_flag("--json", o.Json, "Write the totals as one JSON object");
-  app.add_flag("--list", o.List, "List every stream found before the totals");
-  CLI::Option* extract = app.add_option("--extract", o.ExtractDirectory,
+  app.add_flag("-r,--recursive", o.Recursive, "List the subdirectories of a directory too");
+  app.add_flag("-l,--list", o.List, "List every stream found, as each file's streams are known");
+  CLI::Option* jsonOption = app.add_flag("--json", json, "Write the results as one JSON object");
+  app.add_flag("--json-lines", jsonLines,
+               "Write one JSON object per line: each stream, each file, then the totals")
+      ->excludes(jsonOption);
+  CLI::Option* extract = app.add_option("-x,--extract", o.ExtractDirectory,
                                         "Write every stream found, inflated, to its own file in DIR")
-                             ->type_name("DIR");
-  app.add_option("--min-size", o.MinSizeBytes, "Extract only streams that inflate to at least N bytes")
+                             ->type_name("DIR")
+                             ->check(CheckNotEmpty);
+  app.add_option("--min-size", minSize, "Extract only streams that inflate to at least N bytes")
       ->type_name("N")
+      ->check(CheckByteCount)
       ->needs(extract);
-  app.add_flag("--force", o.Force, "Replace files that already exist in DIR")->needs(extract);
+  app.add_flag("--force", o.Force, "Replace files that were in DIR before the run")->needs(extract);
+  app.add_option("-j,--threads", threads, "Scan with N worker threads (default: the processors available)")
+      ->type_name("N")
+      ->check(CheckThreads);
+  app.add_flag("-q,--quiet", o.Quiet, "Show no progress line");
+  app.add_flag("--fail-fast", o.FailFast, "Stop at the first file that cannot be scanned, without a report");
   app.set_version_flag("--version", versionText);
   app.add_option("PATH", o.Paths, "Files and directories to scan")->required();
 
   try {
     app.parse(argc, argv);
+    o.MinSizeBytes = std::stoull(minSize);
+    o.Threads = threads.empty() ? 0 : std::stoi(threads);
+    o.Shape = json ? TOutputShape::Json : jsonLines ? TOutputShape::JsonLines : TOutputShape::Text;
   } catch (const CLI::CallForHelp&) {
     result.Outcome = TParseOutcome::Exit;
     result.Output = app.help();
@@ -36,10 +104,7 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
   } catch (const CLI::ParseError& e) {
     result.Outcome = TParseOutcome::Exit;
     result.ExitStatus = 2;
-    result.Output = std::string("quarn-scan: ") + e.what() + "\n" +
-                    "Usage: quarn-scan [--headerless] [--accept-incomplete] [--recursive] [--json] [--list]\n"
-                    "                  [--extract DIR [--min-size N] [--force]] PATH...\n"
-                    "Run 'quarn-scan --help' for more.\n";
+    result.Output = std::string("quarn-scan: ") + e.what() + "\n" + kUsage;
   }
   return result;
 }

@@ -7,15 +7,20 @@
 
 namespace quarn::cli {
 
+enum class TOutputShape { Text, Json, JsonLines };
+
 struct TCommandLine {
   bool Headerless = false;
   bool AcceptIncomplete = false;
   bool Recursive = false;
-  bool Json = false;
+  TOutputShape Shape = TOutputShape::Text;
   bool List = false;
   std::string ExtractDirectory;  // empty: no extraction
   uint64_t MinSizeBytes = 0;
   bool Force = false;
+  int Threads = 0;               // 0: as many as the processors the program may use
+  bool Quiet = false;            // no progress line
+  bool FailFast = false;         // the first failed file ends the run
   std::vector<std::string> Paths;
 };
 
@@ -28,7 +33,12 @@ struct TParseResult {
   TCommandLine Options;
 };
 
-// Parses argv with CLI11. `versionText` is what --version prints.
+// Parses argv with CLI11. `versionText` is what --version prints. Bad
+// usage (an unknown option, a missing or bad value) gives Exit with status
+// 2 and a message that names the option.
 TParseResult ParseCommandLine(int argc, const char* const* argv, const std::string& versionText);
+
+// The most worker threads -j accepts.
+inline constexpr int kMaxThreads = 1024;
 
 }  // namespace quarn::cli

@@ -4,6 +4,7 @@
 #include "cli/progress_line.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "util/platform/terminal.h"
@@ -17,9 +18,21 @@ double Mebibytes(int64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 
 
 }  // namespace
 
-TProgressLine::TProgressLine(int64_t totalFiles, int64_t totalBytes)
+std::string FormatTimeLeft(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0 || seconds > 1e8) return "-";
+  const auto whole = static_cast<long long>(std::ceil(seconds));
+  char text[48];
+  if (whole >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+  }
+  return text;
+}
+
+TProgressLine::TProgressLine(int64_t totalFiles, int64_t totalBytes, bool shown)
     : totalFiles_(totalFiles), totalBytes_(totalBytes) {
-  if (platform::StandardErrorIsTerminal()) thread_ = std::thread([this] { Run(); });
+  if (shown && platform::StandardErrorIsTerminal()) thread_ = std::thread([this] { Run(); });
 }
 
 TProgressLine::~TProgressLine() { Stop(); }
@@ -33,22 +46,32 @@ void TProgressLine::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+void TProgressLine::Message(const std::string& line) {
+  const std::lock_guard<std::mutex> hold(lock_);
+  if (shown_) std::fputs("\r\033[K", stderr);
+  std::fputs((line + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
 void TProgressLine::Run() {
   const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> hold(lock_);
   while (!wake_.wait_for(hold, kInterval, [this] { return stopping_; })) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const int64_t bytes = bytesDone_.load(std::memory_order_relaxed);
-    std::fprintf(stderr, "\r\033[K%lld/%lld files, %.1f/%.1f MiB, %.1f MiB/s",
+    const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+    const double left = rate > 0 ? static_cast<double>(totalBytes_ - bytes) / rate : -1.0;
+    std::fprintf(stderr, "\r\033[K%lld/%lld files, %.1f/%.1f MiB, %.1f MiB/s, %s left",
                  static_cast<long long>(filesDone_.load(std::memory_order_relaxed)),
                  static_cast<long long>(totalFiles_), Mebibytes(bytes), Mebibytes(totalBytes_),
-                 seconds > 0 ? Mebibytes(bytes) / seconds : 0.0);
+                 rate / (1024.0 * 1024.0), FormatTimeLeft(left).c_str());
     std::fflush(stderr);
     shown_ = true;
   }
   if (shown_) {
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
+    shown_ = false;
   }
 }
 

@@ -1,5 +1,7 @@
 // quarn-scan: the command-line scanner. Parses, runs, reports; exit status
-// 0 on success, 1 when the scan failed, 2 for bad usage.
+// 0 when every file was scanned, 1 when something failed (the rest was
+// scanned and reported), 2 for bad usage, and death by the signal (130
+// for Ctrl-C) when interrupted.
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -10,6 +12,7 @@
 #include "cli/scan_command.h"
 #include "inflate/engine_library.h"
 #include "util/errors.h"
+#include "util/platform/interrupt_signal.h"
 
 int main(int argc, char** argv) {
   using namespace quarn;
@@ -31,8 +34,9 @@ int main(int argc, char** argv) {
     return parsed.ExitStatus;
   }
   try {
-    cli::RunScanCommand(parsed.Options);
-    return 0;
+    const cli::TScanCommandResult result = cli::RunScanCommand(parsed.Options);
+    if (result.InterruptSignal != 0) platform::EndBySignal(result.InterruptSignal);
+    return result.SomethingFailed ? 1 : 0;
   } catch (const cli::TOutputClosed&) {
     return 0;
   } catch (const std::exception& e) {

@@ -1,46 +1,76 @@
-// Writes found streams out as files: each accepted stream is inflated again
-// from its source and written whole to its own file in a directory.
+// Writes found streams out as files, while the scan runs: each accepted
+// stream is inflated again from the very mapping the scan read, so a file
+// renamed, replaced or cut short under the scan can never give another
+// file's data.
 //
-// Names say where a stream came from: the source file's name, the offset of
-// the first deflate byte in hex, and the kind ("firmware.bin@0x1a2b3c.zlib").
-// Nothing is ever overwritten without `Force`, and no half-written file is
-// left behind: each file is written under a temporary name and renamed.
+// Names say where a stream came from: the source file's cleaned name (its
+// stem), the offset of the first deflate byte in hex, and the kind
+// ("firmware.bin@0x1a2b3c.zlib"). Every entry of the file list gets its own
+// stem, unique after cleaning across the whole run, so no two streams of a
+// run ever share a name and a file written by the run is never replaced.
+// A file is linked under its name only when it is whole and matches what
+// the scan counted: an interrupted or failed extraction leaves nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/stream_detector.h"
+#include "util/mapped_file.h"
 
 namespace quarn::cli {
-
-struct TStreamToExtract {
-  std::string SourcePath;
-  TFoundStream Stream;
-};
 
 struct TExtractOptions {
   std::string Directory;
   uint64_t MinSizeBytes = 0;  // streams that inflate to fewer bytes are not written
-  bool Force = false;         // replace files that already exist
+  bool Force = false;         // replace files that were in the directory before the run
 };
 
-struct TExtractSummary {
-  int64_t StreamsWritten = 0;
-  int64_t BytesWritten = 0;
+// The cleaned base name of a source: bytes that are not printable ASCII, a
+// '/' or '\' become '_', a leading '.' gets a '_' before it (a name can
+// neither leave the directory nor be hidden), and the result is cut to 200
+// bytes, leaving room for the suffixes within the 255 bytes of a name.
+std::string CleanedBaseName(const std::string& sourcePath);
+
+// One stem per entry of `files`, in list order: the cleaned base name, or,
+// when an earlier entry already has that stem, the first free of
+// "name~2", "name~3", ... Stable from run to run for the same list.
+std::vector<std::string> PlanStems(const std::vector<std::string>& files);
+
+// "stem@0x1a2b3c.zlib" (".raw" without a header). Since neither the hex
+// offset nor the kind holds an '@', distinct stems give distinct names.
+std::string ExtractedFileName(const std::string& stem, int64_t offsetBytes, bool hasHeader);
+
+class TStreamExtractor {
+ public:
+  // Makes the directory when missing. Raises TQuarnError naming it when it
+  // cannot be made or is not a directory.
+  TStreamExtractor(const std::vector<std::string>& files, TExtractOptions options);
+
+  // Writes `stream`, found in `file` (entry `fileIndex` of the list), when
+  // it inflates to at least MinSizeBytes. Inflates it exactly as the scan's
+  // trial did and checks that the same numbers of bytes were consumed and
+  // produced, with the same ending. Raises TQuarnError, and writes nothing,
+  // when they differ or the file was cut short ("File "x" changed while
+  // ..."), when the name exists already without Force ("File "y" already
+  // exists; use --force to replace it."), or on a write failure ("Cannot
+  // write "y": reason"). Safe to call from several threads at once.
+  void Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream);
+
+  // The path of the file that `stream` of entry `fileIndex` is written to.
+  std::string PathFor(int32_t fileIndex, const TFoundStream& stream) const;
+
+  // What is on disk: streams and bytes linked under their names.
+  int64_t StreamsWritten() const { return streamsWritten_.load(); }
+  int64_t BytesWritten() const { return bytesWritten_.load(); }
+
+ private:
+  const TExtractOptions options_;
+  const std::vector<std::string> stems_;
+  std::atomic<int64_t> streamsWritten_{0};
+  std::atomic<int64_t> bytesWritten_{0};
 };
-
-// The name a stream's file gets, before any suffix that keeps two sources
-// of the same name apart. Bytes that are not printable ASCII, a '/', and a
-// leading '.' are replaced by '_', so a name can neither leave the
-// directory nor be hidden.
-std::string ExtractedFileName(const std::string& sourcePath, int64_t offsetBytes, bool hasHeader);
-
-// Writes every stream of at least MinSizeBytes to the directory (made when
-// missing). Checks every name before writing anything: a file in the way
-// stops the run with an error unless Force. Raises TQuarnError naming the
-// path for any failure (no space, no permission, a source that changed).
-TExtractSummary ExtractStreams(const std::vector<TStreamToExtract>& streams, const TExtractOptions& options);
 
 }  // namespace quarn::cli

@@ -33,25 +33,29 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];
 
-  const TMappedFile file(fileName);
-  {
-    TInflateRecord record;
-    std::unique_ptr<TFileSink> sink;
-    if (listener != nullptr && listener->WantsStreams()) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
-    if (helpers != nullptr) {
-      ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get(), *helpers,
-                        kScanChunkBytes, kKeptStreamsPerChunk,
-                        [&file](int64_t from, int64_t to) { file.ReleasePages(from, to); });
-    } else {
-      ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
+  try {
+    const TMappedFile file(fileName);
+    {
+      TInflateRecord record;
+      std::unique_ptr<TFileSink> sink;
+      if (listener != nullptr && listener->WantsStreams()) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
+      if (helpers != nullptr) {
+        ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get(), *helpers,
+                          kScanChunkBytes, kKeptStreamsPerChunk,
+                          [&file](int64_t from, int64_t to) { file.ReleasePages(from, to); });
+      } else {
+        ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
+      }
     }
+    if (file.ChangedWhileMapped()) {
+      throw TQuarnError("File \"" + fileName + "\" changed while it was being scanned.");
+    }
+    state.i.fetch_add(file.Size());
+    state.Control.AddFileDone();
+    if (listener != nullptr) listener->FileDone(fileIndex, file.Size());
+  } catch (...) {
+    if (listener == nullptr || !listener->FileFailed(fileIndex, std::current_exception())) throw;
   }
-  if (file.ChangedWhileMapped()) {
-    throw TQuarnError("File \"" + fileName + "\" changed while it was being scanned.");
-  }
-  state.i.fetch_add(file.Size());
-  state.Control.AddFileDone();
-  if (listener != nullptr) listener->FileDone(fileIndex, file.Size());
 }
 
 }  // namespace quarn

@@ -1,10 +1,14 @@
-// Files written through a temporary name: nothing is visible under the
-// final name before the move, nothing is left behind after a failure, and
-// an existing file is never replaced unless asked.
+// Files written without a name: nothing is visible in the directory before
+// the move, nothing is left behind after a failure or when the process is
+// killed, and an existing file is never replaced unless asked.
 #include "util/platform/temporary_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <filesystem>
@@ -75,11 +79,28 @@ TEST(TemporaryFile, UnwrittenFileLeavesNothingAndAMissingDirectoryFails) {
     platform::TTemporaryFile file;
     ASSERT_EQ(file.Create(dir.Path()), 0);
     WriteText(file, "never moved");
-    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    EXPECT_EQ(EntriesIn(dir.Path()), 0u) << "no name until it is whole";
   }
   EXPECT_EQ(EntriesIn(dir.Path()), 0u);
   platform::TTemporaryFile file;
   EXPECT_EQ(file.Create(dir / "missing"), ENOENT);
+}
+
+// A writer killed before the move leaves nothing at all.
+TEST(TemporaryFile, AKilledWriterLeavesNothing) {
+  test::TTempDir dir;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    platform::TTemporaryFile file;
+    if (file.Create(dir.Path()) != 0) ::_exit(2);
+    const std::string text(1 << 20, 'x');
+    if (file.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) != 0) ::_exit(3);
+    ::kill(::getpid(), SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(EntriesIn(dir.Path()), 0u);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Files the program writes: each is made under a fresh temporary name in
-// its target directory, written, flushed to the disk and only then renamed
-// to its final name, so that no reader ever sees half a file and a failed
-// write leaves nothing behind. Results are 0 or the system's error number
-// (SystemErrorText gives its text). One implementation per platform:
-// temporary_file_posix.cpp here (mkstemp, write, fsync, renameat2).
+// Files the program writes: each is made without a name in its target
+// directory, written, flushed to the disk and only then linked under its
+// final name, so that no reader ever sees half a file and a failed or
+// interrupted write leaves nothing behind, even when the process is killed.
+// Where the file system cannot make unnamed files, a hidden temporary name
+// stands in, removed again unless the file was moved into place. Results
+// are 0 or the system's error number (SystemErrorText gives its text). One
+// implementation per platform: temporary_file_posix.cpp here.
 #pragma once
 
 #include <cstddef>
@@ -20,19 +22,20 @@ class TTemporaryFile {
   TTemporaryFile(const TTemporaryFile&) = delete;
   TTemporaryFile& operator=(const TTemporaryFile&) = delete;
 
-  // Makes a new, empty file with a fresh name in `directory`, readable by
-  // everyone and writable by its owner (0644), open for writing.
+  // Makes a new, empty file in `directory`, readable by everyone and
+  // writable by its owner (0644), open for writing.
   int Create(const std::string& directory);
   // Writes all of `data`, `bytes` long, after what was written before.
   int Write(const uint8_t* data, std::size_t bytes);
-  // Flushes the file to the disk, closes it and renames it to `finalPath`.
-  // Without `replace` an existing `finalPath` is kept and the result is
-  // EEXIST. After a failure the file is closed and removed by the
-  // destructor.
+  // Flushes the file to the disk, closes it and gives it the name
+  // `finalPath` (in the directory it was made in). Without `replace` an
+  // existing `finalPath` is kept and the result is EEXIST; with it, the old
+  // file is replaced in one step, never missing. After a failure the file
+  // is gone.
   int MoveTo(const std::string& finalPath, bool replace);
 
  private:
-  std::string path_;
+  std::string path_;  // the stand-in name, when the file has one
   int fd_ = -1;
   bool moved_ = false;
 };

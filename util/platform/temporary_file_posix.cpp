@@ -1,6 +1,10 @@
-// Temporary files on Linux: mkstemp and fchmod to make them, write and
-// fsync to fill them, renameat2 with RENAME_NOREPLACE to put them in place
-// without ever replacing a file that appeared meanwhile.
+// Temporary files on Linux: open(O_TMPFILE) makes a file with no name, and
+// linkat through /proc/self/fd (which, unlike AT_EMPTY_PATH, needs no
+// privilege) names it once it is whole; a process killed before that
+// leaves nothing. To replace a name, the file is linked under a fresh
+// hidden name and renamed over the old one. Where O_TMPFILE is missing
+// (some file systems), mkstemp makes a hidden name that renameat2 moves
+// into place, RENAME_NOREPLACE unless replacing.
 #include "util/platform/temporary_file.h"
 
 #include <fcntl.h>
@@ -11,6 +15,33 @@
 #include <cerrno>
 
 namespace quarn::platform {
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Links the unnamed file `fd` under a fresh hidden name in `directory`.
+int LinkUnderHiddenName(int fd, const std::string& directory, std::string& hidden) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0;; ++attempt) {
+    // mkstemp finds a free name; the empty file it makes is replaced by the link.
+    std::string name = directory + "/.quarn-extract-XXXXXX";
+    const int placeholder = ::mkstemp(name.data());
+    if (placeholder < 0) return errno;
+    ::close(placeholder);
+    ::unlink(name.c_str());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      hidden = std::move(name);
+      return 0;
+    }
+    if (errno != EEXIST || attempt == 100) return errno;
+  }
+}
+
+}  // namespace
 
 TTemporaryFile::~TTemporaryFile() {
   if (fd_ >= 0) ::close(fd_);
@@ -18,6 +49,13 @@ TTemporaryFile::~TTemporaryFile() {
 }
 
 int TTemporaryFile::Create(const std::string& directory) {
+  fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd_ >= 0) {
+    ::fchmod(fd_, 0644);  // whatever the umask left, as the named files get
+    return 0;
+  }
+  // EISDIR or EOPNOTSUPP: the kernel or this file system has no unnamed files.
+  if (errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL) return errno;
   std::string path = directory + "/.quarn-extract-XXXXXX";
   fd_ = ::mkstemp(path.data());
   if (fd_ < 0) return errno;
@@ -47,7 +85,20 @@ int TTemporaryFile::MoveTo(const std::string& finalPath, bool replace) {
     ::close(fd);
     return error;
   }
-  if (::close(fd) != 0) return errno;
+  if (path_.empty() && replace) {
+    // Named first under a hidden name, so that the rename replaces in one step.
+    const int error = LinkUnderHiddenName(fd, DirectoryOf(finalPath), path_);
+    ::close(fd);
+    if (error != 0) return error;
+  } else if (path_.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int error = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, finalPath.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    ::close(fd);
+    if (error == 0) moved_ = true;
+    return error;
+  } else if (::close(fd) != 0) {
+    return errno;
+  }
   const unsigned flags = replace ? 0u : static_cast<unsigned>(RENAME_NOREPLACE);
   if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath.c_str(), flags) != 0) return errno;
   moved_ = true;

@@ -1,0 +1,160 @@
+// The reorder buffer. One lock guards the slots and every write to the
+// format, so rows of different files never interleave; the extraction of a
+// stream, the slow part, runs before the lock is taken.
+#include "cli/ordered_report.h"
+
+#include <new>
+
+#include "cli/name_text.h"
+#include "cli/output.h"
+#include "util/errors.h"
+
+namespace quarn::cli {
+
+std::string FailureReason(const std::exception_ptr& error, const std::string& name) {
+  std::string text;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    text = "Out of memory";
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+    text = "Unknown error";
+  }
+  const std::string prefix = "File \"" + name + "\" ";
+  if (text == prefix + "does not exists.") return "No such file or directory";
+  if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+TOrderedReport::TOrderedReport(const std::vector<std::string>& files, TReportFormat& format,
+                               TStreamExtractor* extractor, TProgressLine* progress, std::function<void(const std::string&)> message,
+                               bool keepGoing, std::size_t maxHeldStreams)
+    : files_(files),
+      format_(format),
+      extractor_(extractor),
+      progress_(progress),
+      message_(std::move(message)),
+      keepGoing_(keepGoing),
+      maxHeldStreams_(maxHeldStreams) {}
+
+void TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
+  if (extractor_ != nullptr && !stopping_.load()) extractor_->Extract(fileIndex, file, stream);
+
+  std::unique_lock<std::mutex> hold(lock_);
+  TSlot& slot = slots_[fileIndex];  // map nodes stay put while others come and go
+  ++slot.Streams;
+  TTally& t = slot.Tally;
+  if (stream.HasHeader) {
+    ++t.Header;
+    ++t.Windows[stream.CINFO + 8 - TWindowCounters::kFirst];
+    ++t.Levels[stream.FLEVEL & 3];
+  } else {
+    ++t.Headerless;
+  }
+  t.InBytes += static_cast<int64_t>(stream.InBytes);
+  t.OutBytes += static_cast<int64_t>(stream.OutBytes);
+
+  room_.wait(hold, [&] { return fileIndex == head_ || held_ < maxHeldStreams_ || stopping_.load(); });
+  if (fileIndex == head_) {
+    Emit(fileIndex, stream);
+  } else if (!stopping_.load()) {
+    slot.Held.push_back(stream);
+    ++held_;
+  }
+}
+
+void TOrderedReport::FileDone(int32_t fileIndex, int64_t sizeBytes) {
+  if (progress_ != nullptr) progress_->FileDone(sizeBytes);
+  const std::lock_guard<std::mutex> hold(lock_);
+  TSlot& slot = slots_[fileIndex];
+  slot.State = TFileState::Done;
+  slot.SizeBytes = sizeBytes;
+  Advance();
+}
+
+bool TOrderedReport::FileFailed(int32_t fileIndex, const std::exception_ptr& error) {
+  if (progress_ != nullptr) progress_->FileDone(0);
+  const std::lock_guard<std::mutex> hold(lock_);
+  TSlot& slot = slots_[fileIndex];
+  slot.State = TFileState::Failed;
+  slot.Error = FailureReason(error, files_[static_cast<std::size_t>(fileIndex)]);
+  Advance();
+  return keepGoing_;
+}
+
+void TOrderedReport::RequestStop() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  room_.notify_all();
+}
+
+std::exception_ptr TOrderedReport::OutputError() const {
+  const std::lock_guard<std::mutex> hold(lock_);
+  return outputError_;
+}
+
+void TOrderedReport::Guarded(const std::function<void()>& write) {
+  if (outputError_) return;
+  try {
+    write();
+  } catch (...) {
+    // Nothing more can be written: stop the scan rather than go on unseen.
+    outputError_ = std::current_exception();
+    stopping_ = true;
+    room_.notify_all();
+  }
+}
+
+void TOrderedReport::Emit(int32_t fileIndex, const TFoundStream& stream) {
+  Guarded([&] { format_.Stream(files_[static_cast<std::size_t>(fileIndex)], stream); });
+}
+
+void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
+  const std::string& name = files_[static_cast<std::size_t>(fileIndex)];
+  const bool failed = slot.State == TFileState::Failed;
+  if (failed) {
+    ++filesFailed_;
+    // With --fail-fast the run raises the error and main reports it once.
+    if (keepGoing_) message_("quarn-scan: " + EscapeName(name) + ": " + EscapeName(slot.Error));
+  } else {
+    ++filesScanned_;
+    const TTally& t = slot.Tally;
+    totals_.i += slot.SizeBytes;
+    totals_.Z += t.Header;
+    totals_.hless += t.Headerless;
+    totals_.zin += t.InBytes;
+    totals_.zout += t.OutBytes;
+    for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
+      totals_.w[k] += t.Windows[k - TWindowCounters::kFirst];
+    }
+    for (std::size_t f = 0; f < 4; ++f) totals_.l[f] += t.Levels[f];
+  }
+  Guarded([&] { format_.FileEnded({name, failed, slot.Error, slot.SizeBytes, slot.Streams}); });
+}
+
+void TOrderedReport::Advance() {
+  const auto count = static_cast<int32_t>(files_.size());
+  bool moved = false;
+  while (head_ < count) {
+    const auto found = slots_.find(head_);
+    if (found == slots_.end()) break;
+    TSlot& slot = found->second;
+    for (const TFoundStream& stream : slot.Held) Emit(head_, stream);
+    held_ -= slot.Held.size();
+    slot.Held.clear();
+    slot.Held.shrink_to_fit();
+    moved = true;
+    if (slot.State == TFileState::Running) break;
+    EndFile(head_, slot);
+    slots_.erase(found);
+    ++head_;
+  }
+  if (moved) room_.notify_all();
+}
+
+}  // namespace quarn::cli

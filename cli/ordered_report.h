@@ -1,0 +1,108 @@
+// The command line's listener: hears the scan's workers and writes what
+// they find in file-list order, as soon as it is known.
+//
+// Files are claimed in list order, so the first file whose run has not
+// ended (the head) is always being scanned. Its streams are written the
+// moment they are found; streams of later files wait in a small buffer
+// until every file before them has ended. When that buffer is full, a
+// worker that finds yet another stream of a later file waits for the head
+// to move on. The head's own worker never waits, so the scan cannot stall.
+//
+// A file that fails is reported in its turn as "quarn-scan: PATH: reason"
+// on stderr; the totals count only the files scanned whole.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/progress_line.h"
+#include "cli/report_format.h"
+#include "cli/stream_extractor.h"
+#include "engine/scan_file.h"
+
+namespace quarn::cli {
+
+class TOrderedReport final : public TScanListener {
+ public:
+  // `files` and everything passed in must outlive the report. `extractor`
+  // (optional) writes each stream during the scan, from the file's own
+  // mapping; `progress` (optional) hears of each file's end. `message` writes one line to stderr. With `keepGoing` false,
+  // a failed file is not handled here: its run raises the error, as
+  // --fail-fast wants.
+  TOrderedReport(const std::vector<std::string>& files, TReportFormat& format, TStreamExtractor* extractor,
+                 TProgressLine* progress, std::function<void(const std::string&)> message, bool keepGoing,
+                 std::size_t maxHeldStreams = 65536);
+
+  void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
+  void FileDone(int32_t fileIndex, int64_t sizeBytes) override;
+  bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override;
+
+  // Asks the scan to start no further file (an interrupt, or the output
+  // went away), and releases waiting workers: their rows are dropped.
+  void RequestStop();
+  bool StopRequested() const { return stopping_.load(); }
+  // The flag behind StopRequested, for a signal handler to set (workers
+  // that wait for room then go on once the head file ends).
+  std::atomic<bool>& StopFlag() { return stopping_; }
+  // The first failure to write stdout (TOutputClosed or TQuarnError).
+  std::exception_ptr OutputError() const;
+
+  // After the scan: the totals of the files scanned whole, and counts.
+  const TScanState& Totals() const { return totals_; }
+  int64_t FilesScanned() const { return filesScanned_; }
+  int64_t FilesFailed() const { return filesFailed_; }
+  int64_t FilesEnded() const { return head_; }  // entries that ended, in list order
+
+ private:
+  struct TTally {
+    int64_t Header = 0, Headerless = 0, InBytes = 0, OutBytes = 0;
+    int64_t Windows[TWindowCounters::kLast - TWindowCounters::kFirst + 1] = {};
+    int64_t Levels[4] = {};
+  };
+  enum class TFileState { Running, Done, Failed };
+  struct TSlot {
+    TFileState State = TFileState::Running;
+    std::vector<TFoundStream> Held;
+    TTally Tally;
+    int64_t Streams = 0;
+    int64_t SizeBytes = 0;
+    std::string Error;
+  };
+
+  void Emit(int32_t fileIndex, const TFoundStream& stream);  // lock held
+  void Guarded(const std::function<void()>& write);          // lock held
+  void Advance();                                            // lock held
+  void EndFile(int32_t fileIndex, TSlot& slot);              // lock held
+
+  const std::vector<std::string>& files_;
+  TReportFormat& format_;
+  TStreamExtractor* const extractor_;
+  TProgressLine* const progress_;
+  const std::function<void(const std::string&)> message_;
+  const bool keepGoing_;
+  const std::size_t maxHeldStreams_;
+
+  mutable std::mutex lock_;
+  std::condition_variable room_;
+  std::map<int32_t, TSlot> slots_;  // files at or after the head that were heard of
+  int32_t head_ = 0;
+  std::size_t held_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::exception_ptr outputError_;
+  TScanState totals_;
+  int64_t filesScanned_ = 0;
+  int64_t filesFailed_ = 0;
+};
+
+// Why a file failed, without its name: the error's text with a leading
+// `File "NAME" ` and the closing full stop taken off ("cannot be opened:
+// Permission denied"); a missing file gives "No such file or directory".
+std::string FailureReason(const std::exception_ptr& error, const std::string& name);
+
+}  // namespace quarn::cli

@@ -1,0 +1,166 @@
+// The output shapes. JSON is built per stream, per file or for the totals
+// with nlohmann::json and written at once; the whole document never exists
+// in memory.
+#include "cli/report_format.h"
+
+#include <nlohmann/json.hpp>
+
+#include "cli/name_text.h"
+#include "cli/output.h"
+#include "engine/scan_report.h"
+
+namespace quarn::cli {
+namespace {
+
+using TJson = nlohmann::ordered_json;
+
+std::string KindText(const TFoundStream& s) { return s.HasHeader ? "zlib" : "raw"; }
+
+// Names that are not UTF-8 come out with replacement characters in "file"
+// (by the dump) and exactly, in base64, in "file_bytes".
+void AddName(TJson& j, const char* key, const std::string& name) {
+  j[key] = name;
+  if (!IsUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
+}
+
+std::string Dump(const TJson& j, int indent = -1) {
+  return j.dump(indent, ' ', false, TJson::error_handler_t::replace);
+}
+
+TJson StreamObject(const std::string& file, const TFoundStream& s) {
+  TJson j;
+  AddName(j, "file", file);
+  j["offset"] = s.OffsetBytes;
+  j["kind"] = KindText(s);
+  j["window_bits"] = s.HasHeader ? TJson(s.CINFO + 8) : TJson(nullptr);
+  j["flevel"] = s.HasHeader ? TJson(s.FLEVEL) : TJson(nullptr);
+  j["compressed_bytes"] = s.InBytes;
+  j["inflated_bytes"] = s.OutBytes;
+  j["complete"] = s.Complete;
+  return j;
+}
+
+TJson TotalsObject(const TScanSummary& summary) {
+  const TScanState& state = summary.Totals;
+  TJson j;
+  j["files_scanned"] = summary.FilesScanned;
+  j["files_failed"] = summary.FilesFailed;
+  j["interrupted"] = summary.Interrupted;
+  j["input_bytes"] = state.i.load();
+  j["output_bytes"] = TotalOutputSize(state);
+  j["compressed_bytes"] = state.zin.load();
+  j["inflated_bytes"] = state.zout.load();
+  j["header_streams"] = state.Z.load();
+  j["headerless_streams"] = state.hless.load();
+  j["streams"] = state.Z + state.hless;
+  TJson windows = TJson::object();
+  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) windows[std::to_string(k)] = state.w[k].load();
+  j["window_bits"] = windows;
+  TJson levels = TJson::object();
+  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = state.l[static_cast<std::size_t>(f)].load();
+  j["flevel"] = levels;
+  return j;
+}
+
+class TTextFormat final : public TReportFormat {
+ public:
+  explicit TTextFormat(bool listStreams) : listStreams_(listStreams) {
+    if (listStreams_) WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\n");
+  }
+  void Stream(const std::string& file, const TFoundStream& s) override {
+    if (!listStreams_) return;
+    const std::string windowBits = s.HasHeader ? std::to_string(s.CINFO + 8) : "-";
+    const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
+    WriteOut(EscapeName(file) + "\t" + std::to_string(s.OffsetBytes) + "\t" + KindText(s) + "\t" + windowBits +
+             "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\n");
+  }
+  void Finish(const TScanSummary& summary) override {
+    // Partial totals are not a report: the command says on stderr how far it got.
+    if (summary.Interrupted) return;
+    const TScanReport report = BuildScanReport(summary.Totals, summary.Headerless, summary.FilesScanned);
+    std::string text;
+    for (const std::string& line : report.Lines) text += line + "\n";
+    text += "Total zlibbed input: " + report.ZlibbedInput + "\n";
+    text += "Total zlibbed output: " + report.ZlibbedOutput + "\n";
+    WriteOut(text);
+  }
+
+ private:
+  const bool listStreams_;
+};
+
+class TJsonFormat final : public TReportFormat {
+ public:
+  explicit TJsonFormat(bool listStreams) : listStreams_(listStreams) {
+    if (listStreams_) WriteOut("{\n  \"streams_found\": [");
+  }
+  void Stream(const std::string& file, const TFoundStream& s) override {
+    if (!listStreams_) return;
+    // Indented as a member of the array, as a whole-document dump would.
+    std::string element = Dump(StreamObject(file, s), 2);
+    std::string indented = first_ ? "\n    " : ",\n    ";
+    for (const char c : element) {
+      indented += c;
+      if (c == '\n') indented += "    ";
+    }
+    first_ = false;
+    WriteOut(indented);
+  }
+  void Finish(const TScanSummary& summary) override {
+    const std::string totals = Dump(TotalsObject(summary), 2);
+    if (!listStreams_) {
+      WriteOut(totals + "\n");
+      return;
+    }
+    // The totals object without its opening brace continues the document.
+    WriteOut(std::string(first_ ? "]" : "\n  ]") + ",\n" + totals.substr(2) + "\n");
+  }
+
+ private:
+  const bool listStreams_;
+  bool first_ = true;
+};
+
+class TJsonLinesFormat final : public TReportFormat {
+ public:
+  void Stream(const std::string& file, const TFoundStream& s) override {
+    TJson j;
+    j["type"] = "stream";
+    j.update(StreamObject(file, s));
+    WriteOut(Dump(j) + "\n");
+  }
+  void FileEnded(const TFileOutcome& outcome) override {
+    TJson j;
+    j["type"] = "file";
+    AddName(j, "file", outcome.Name);
+    if (outcome.Failed) {
+      j["error"] = outcome.Error;
+    } else {
+      j["size_bytes"] = outcome.SizeBytes;
+    }
+    j["streams"] = outcome.Streams;
+    WriteOut(Dump(j) + "\n");
+  }
+  void Finish(const TScanSummary& summary) override {
+    TJson j;
+    j["type"] = "totals";
+    j.update(TotalsObject(summary));
+    WriteOut(Dump(j) + "\n");
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams) {
+  switch (kind) {
+    case TReportKind::Json:
+      return std::make_unique<TJsonFormat>(listStreams);
+    case TReportKind::JsonLines:
+      return std::make_unique<TJsonLinesFormat>();
+    case TReportKind::Text:
+      break;
+  }
+  return std::make_unique<TTextFormat>(listStreams);
+}
+
+}  // namespace quarn::cli

@@ -1,0 +1,54 @@
+// The three shapes of quarn-scan's standard output, each written piece by
+// piece as the scan goes, so that nothing grows with the number of streams:
+//   text        --list rows (tab-separated, names escaped), then the
+//               report lines of the window and the two zlibbed totals;
+//   json        one object: "streams_found" (with --list) first, then the
+//               totals; the array is written element by element;
+//   json-lines  one object a line: each stream, each file, then the totals.
+// The formats only turn events into text; TOrderedReport decides when
+// they happen, in file-list order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/scan_state.h"
+#include "engine/stream_detector.h"
+
+namespace quarn::cli {
+
+// How one entry of the file list ended.
+struct TFileOutcome {
+  const std::string& Name;
+  bool Failed = false;
+  std::string Error;      // for a failed file: why, without the name
+  int64_t SizeBytes = 0;  // for a scanned file
+  int64_t Streams = 0;    // streams found in it (also those before a failure)
+};
+
+// The end of a scan. `Totals` covers the files that were scanned whole.
+struct TScanSummary {
+  const TScanState& Totals;
+  bool Headerless = false;
+  int64_t FilesListed = 0;   // entries of the file list
+  int64_t FilesScanned = 0;  // entries scanned whole
+  int64_t FilesFailed = 0;
+  bool Interrupted = false;  // stopped before every entry was scanned
+};
+
+class TReportFormat {
+ public:
+  virtual ~TReportFormat() = default;
+  virtual void Stream(const std::string& file, const TFoundStream& stream) = 0;
+  virtual void FileEnded(const TFileOutcome& outcome) { (void)outcome; }
+  virtual void Finish(const TScanSummary& summary) = 0;
+};
+
+enum class TReportKind { Text, Json, JsonLines };
+
+// `listStreams`: the text and json shapes show each stream only with it;
+// json-lines always does. Everything goes through WriteOut.
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams);
+
+}  // namespace quarn::cli
