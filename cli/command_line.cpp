@@ -88,10 +88,13 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
   app.add_flag("-q,--quiet", o.Quiet, "Show no progress line");
   app.add_flag("--fail-fast", o.FailFast, "Stop at the first file that cannot be scanned, without a report");
   app.set_version_flag("--version", versionText);
-  app.add_option("PATH", o.Paths, "Files and directories to scan")->required();
+  // Not required() here: CLI11 would then report a missing PATH before an
+  // unknown option, and "-Z" alone would say "PATH is required".
+  app.add_option("PATH", o.Paths, "Files and directories to scan (required)");
 
   try {
     app.parse(argc, argv);
+    if (o.Paths.empty()) throw CLI::RequiredError("PATH");
     o.MinSizeBytes = std::stoull(minSize);
     o.Threads = threads.empty() ? 0 : std::stoi(threads);
     o.Shape = json ? TOutputShape::Json : jsonLines ? TOutputShape::JsonLines : TOutputShape::Text;

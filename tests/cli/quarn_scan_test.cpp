@@ -4,8 +4,10 @@
 
 #include <nlohmann/json.hpp>
 #include <zlib.h>
+#include <csignal>
 #include <sstream>
 
+#include "cli/name_text.h"
 #include "engine/scan_driver.h"
 #include "tests/engine/fake_window.h"
 #include "tests/support/reference_scan.h"
@@ -73,7 +75,10 @@ TEST_F(QuarnScan, ReportLinesAreTheWindowsInEveryOptionCombination) {
       const test::TProgramResult r = Scan(args);
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.err, "");
-      EXPECT_EQ(SplitLines(r.out), window.log);
+      TLines expected = window.log;
+      expected.push_back("Total zlibbed input: " + window.edit3);
+      expected.push_back("Total zlibbed output: " + window.edit4);
+      EXPECT_EQ(SplitLines(r.out), expected);
     }
   }
 }
@@ -143,7 +148,8 @@ TEST_F(QuarnScan, ExitStatuses) {
       {{"--no-such-option", "x"}, 2, "quarn-scan: "},
       {{"--help"}, 0, ""},
       {{"--version"}, 0, ""},
-      {{missing}, 1,
+      {{missing}, 1, "quarn-scan: " + missing + ": No such file or directory\n"},
+      {{"--fail-fast", missing}, 1,
        "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" + missing + "\" does not exists.\n"},
       {{dir_ / "mixed.bin"}, 0, ""},
   };
@@ -151,8 +157,8 @@ TEST_F(QuarnScan, ExitStatuses) {
     const test::TProgramResult r = Scan(c.args);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
-    if (c.status == 1) {
-      EXPECT_EQ(r.out, "") << "a failed scan prints no report";
+    if (c.args.size() == 2 && c.args[0] == "--fail-fast") {
+      EXPECT_EQ(r.out, "") << "no report after a failure";
     }
   }
   EXPECT_EQ(Scan({"--version"}).out, std::string("quarn-scan 1.0.0.0\nengine: built-in zlib ") + zlibVersion() + "\n");
@@ -174,6 +180,104 @@ TEST_F(QuarnScan, NamesThatAreNotUtf8AreScanned) {
   EXPECT_EQ(j["header_streams"], 1);
   ASSERT_EQ(j["streams_found"].size(), 1u);
   EXPECT_NE(j["streams_found"][0]["file"].get<std::string>().find("odd-"), std::string::npos);
+  EXPECT_EQ(j["streams_found"][0]["file_bytes"], cli::Base64(odd));
+}
+
+// The files that fail are named on stderr; every other one is scanned and
+// counted, in any number of threads.
+TEST_F(QuarnScan, KeepsGoingPastFilesThatFail) {
+  const std::string missing = dir_ / "missing.bin";
+  for (const char* threads : {"1", "4"}) {
+    const test::TProgramResult r =
+        Scan({"--json", "-j", threads, missing, dir_ / "mixed.bin", dir_ / "no-dir/", dir_ / "sub/noise.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quarn-scan: " + missing + ": No such file or directory\nquarn-scan: " + dir_ / "no-dir/" +
+                         ": No such file or directory\n");
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["files_scanned"], 2);
+    EXPECT_EQ(j["files_failed"], 2);
+    EXPECT_EQ(j["input_bytes"], std::filesystem::file_size(dir_ / "mixed.bin") + 300000);
+    EXPECT_EQ(j["header_streams"], 1);
+  }
+}
+
+// Ctrl-C stops the scan: no further file is started, the status is that of
+// SIGINT (130 in a shell), and the partial totals are not printed as a
+// report. The program is held in a write to a full pipe while the signal
+// comes, so it cannot have finished before.
+TEST_F(QuarnScan, InterruptStopsCleanlyWithoutAReport) {
+  test::TLayout many;
+  for (uint32_t k = 0; k < 150; ++k) {
+    many.Append(test::Zlib(test::MakeText(3000, k), 9));
+    many.Zeros(8);
+  }
+  many.Zeros(64);
+  std::vector<std::string> args = {"-l", "-q", "-j", "1"};
+  for (int k = 0; k < 20; ++k) {
+    const std::string name = dir_ / ("many-" + std::to_string(k) + ".bin");
+    test::WriteFile(name, many.Bytes());
+    args.push_back(name);
+  }
+  int outPipe[2], errPipe[2];
+  ASSERT_EQ(::pipe(outPipe), 0);
+  ASSERT_EQ(::pipe(errPipe), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(outPipe[1], STDOUT_FILENO);
+    ::dup2(errPipe[1], STDERR_FILENO);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) ::close(fd);
+    std::vector<char*> argv = {const_cast<char*>(QUARN_SCAN_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(QUARN_SCAN_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  ::usleep(300 * 1000);  // the rows of a few files fill the pipe; then it waits
+  ::kill(child, SIGINT);
+  std::string out, err;
+  for (auto [fd, sink] : {std::pair{outPipe[0], &out}, std::pair{errPipe[0], &err}}) {
+    char chunk[4096];
+    ssize_t got;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) sink->append(chunk, static_cast<std::size_t>(got));
+    ::close(fd);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << err;
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(out.find("Files scanned"), std::string::npos) << "no report of a partial scan";
+  EXPECT_EQ(out.find("many-19.bin"), std::string::npos) << "the last file was never started";
+  ASSERT_EQ(err.rfind("quarn-scan: interrupted after ", 0), 0u) << err;
+  EXPECT_NE(err.find(" of 20 files\n"), std::string::npos) << err;
+}
+
+TEST(Base64, KnownValues) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xff\xfe", "//4="}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(cli::Base64(in), out) << in;
+}
+
+TEST(EscapeName, EveryByteComesBackAndNothingBreaksARow) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain.bin", "plain.bin"},
+      {"a\tb", "a\\tb"},
+      {"a\tb\nc\\d", "a\\tb\\nc\\\\d"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"\x1b[31m\x7f", "\\x1b[31m\\x7f"},
+      {"\xc2\x9b\xc2\xa0", "\\xc2\\x9b\xc2\xa0"},  // C1 control escaped, no-break space kept
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+      {"\xff\xc3", "\\xff\\xc3"},                    // not UTF-8, cut sequence
+      {"\xc0\xaf\xed\xa0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},  // overlong, surrogate
+  };
+  for (const auto& [name, escaped] : cases) {
+    EXPECT_EQ(cli::EscapeName(name), escaped);
+    EXPECT_EQ(cli::EscapeName(name).find_first_of("\t\n\r\x1b"), std::string::npos);
+  }
+  EXPECT_TRUE(cli::IsUtf8("\xc3\xa9\xf0\x9f\x98\x80"));
+  EXPECT_FALSE(cli::IsUtf8("\xed\xa0\x80"));
+  EXPECT_FALSE(cli::IsUtf8("\xf4\x90\x80\x80"));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// Extraction of found streams: the files hold exactly the inflated data,
-// names are unique and stay inside the directory, and nothing is
-// overwritten or left half-written.
+// Extraction of found streams: the files hold exactly the inflated data of
+// the file the scan read, names are unique after cleaning and stay inside
+// the directory, and nothing is replaced or left half-written, not even by
+// a run that is interrupted or killed.
 #include "cli/stream_extractor.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -15,6 +18,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 #include "util/errors.h"
+#include "util/mapped_file.h"
 
 namespace quarn {
 namespace {
@@ -32,6 +36,15 @@ std::vector<std::string> Names(const std::string& dir) {
   for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// One zlib stream between zeros.
+TBytes Padded(const TBytes& stream) {
+  test::TLayout layout;
+  layout.Zeros(20);
+  layout.Append(stream);
+  layout.Zeros(70);
+  return layout.Bytes();
 }
 
 class Extraction : public testing::Test {
@@ -100,23 +113,131 @@ TEST_F(Extraction, NeverOverwritesWithoutForce) {
   test::WriteFile(zlibFile, {'k', 'e', 'e', 'p'});
   fs::remove(rawFile);
 
+  // The clash fails the source file: it is named, the rest of the run goes on.
   const test::TProgramResult clash = Run({"--headerless", "--extract", out_});
   EXPECT_EQ(clash.status, 1);
-  EXPECT_EQ(clash.err, "File \"" + zlibFile + "\" already exists; use --force to replace it.\n");
+  EXPECT_EQ(clash.err, "quarn-scan: " + source_ + ": File \"" + zlibFile +
+                           "\" already exists; use --force to replace it\nWrote 0 streams, 0 bytes, to " + out_ + "\n");
   EXPECT_EQ(ReadAll(zlibFile), (TBytes{'k', 'e', 'e', 'p'}));
-  EXPECT_FALSE(fs::exists(rawFile)) << "nothing is written when a name clashes";
+  EXPECT_FALSE(fs::exists(rawFile)) << "the file's scan stopped at the clash";
 
   ASSERT_EQ(Run({"--headerless", "--extract", out_, "--force"}).status, 0);
   EXPECT_EQ(ReadAll(zlibFile), textA_);
+  EXPECT_EQ(ReadAll(rawFile), textB_);
+}
+
+// The source changes after the scan found a stream and before it is
+// written: cut short, replaced by another file under the same name, or
+// changed in place. The stream is taken from the scan's own mapping, and
+// anything that no longer matches what the scan counted is an error that
+// names the file, with nothing written.
+TEST_F(Extraction, SourceThatShrinksGivesAnErrorAndNoFile) {
+  const TMappedFile file(source_);
+  ASSERT_EQ(::truncate(source_.c_str(), rawAt_ + 100), 0);
+  cli::TStreamExtractor extractor({source_}, {out_, 0, false});
+  try {
+    extractor.Extract(0, file, TFoundStream{rawAt_, false, 0, 0, 0, textB_.size(), true});
+    ADD_FAILURE() << "no error";
+  } catch (const TQuarnError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("File \"" + source_ + "\" changed while it was being scanned", 0), 0u)
+        << e.what();
+  }
+  EXPECT_TRUE(Names(out_).empty()) << "no file, and no temporary left";
+  EXPECT_EQ(extractor.StreamsWritten(), 0);
+}
+
+TEST_F(Extraction, SourceReplacedUnderItsNameStillGivesTheScannedData) {
+  const TMappedFile file(source_);
+  const TBytes zlibA = test::Zlib(textA_, 9, 13);
+  TBytes evil = ReadAll(source_);
+  const TBytes evilText = test::MakeText(textA_.size(), 99);
+  const TBytes evilStream = test::Zlib(evilText, 9, 13);
+  std::copy(evilStream.begin(), evilStream.end(), evil.begin() + zlibAt_ - 2);
+  test::WriteFile(source_ + ".new", evil);
+  ASSERT_EQ(::rename((source_ + ".new").c_str(), source_.c_str()), 0);
+
+  cli::TStreamExtractor extractor({source_}, {out_, 0, false});
+  extractor.Extract(0, file, TFoundStream{zlibAt_, true, 5, 3, zlibA.size() - 6, textA_.size(), true});
+  EXPECT_EQ(ReadAll(out_ + "/firmware.bin@0x" + Hex(zlibAt_) + ".zlib"), textA_);
+}
+
+TEST_F(Extraction, SourceChangedInPlaceGivesAnErrorAndNoFile) {
+  const TMappedFile file(source_);
+  const TBytes zlibA = test::Zlib(textA_, 9, 13);
+  {
+    std::fstream patch(source_, std::ios::binary | std::ios::in | std::ios::out);
+    patch.seekp(zlibAt_ + 2000);
+    patch.write("\xff\xff\xff\xff\xff\xff\xff\xff", 8);
+  }
+  cli::TStreamExtractor extractor({source_}, {out_, 0, false});
+  try {
+    extractor.Extract(0, file, TFoundStream{zlibAt_, true, 5, 3, zlibA.size() - 6, textA_.size(), true});
+    ADD_FAILURE() << "no error";
+  } catch (const TQuarnError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"" + source_ + "\" changed while it was being scanned: the stream at offset " +
+                                         std::to_string(zlibAt_)),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_TRUE(Names(out_).empty());
+}
+
+// A run stopped by SIGINT or SIGTERM, or killed outright, leaves only
+// whole files: every file in the directory holds a whole stream, and no
+// temporary is left.
+TEST(ExtractionInterrupted, LeavesOnlyWholeFiles) {
+  test::TTempDir dir;
+  const TBytes big(48u << 20, 'q');  // inflates slowly enough to be caught mid-write
+  const TBytes stream = test::Zlib(big, 1);
+  std::vector<std::string> args = {"-q", "-j", "2", "-x", dir / "out"};
+  for (int k = 0; k < 4; ++k) {
+    const std::string name = dir / ("big" + std::to_string(k) + ".bin");
+    test::WriteFile(name, Padded(stream));
+    args.push_back(name);
+  }
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGKILL}) {
+    for (const int delayMs : {30, 150, 400}) {
+      SCOPED_TRACE(testing::Message() << "signal " << signalNumber << " after " << delayMs << " ms");
+      fs::remove_all(dir / "out");
+      const pid_t child = ::fork();
+      if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        std::vector<char*> argv = {const_cast<char*>(QUARN_SCAN_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(QUARN_SCAN_PATH, argv.data());
+        ::_exit(127);
+      }
+      ::usleep(static_cast<useconds_t>(delayMs) * 1000);
+      ::kill(child, signalNumber);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      if (WIFSIGNALED(status)) {
+        EXPECT_EQ(WTERMSIG(status), signalNumber);
+      } else {
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "finished before the signal";
+      }
+      if (!fs::exists(dir / "out")) continue;
+      for (const std::string& name : Names(dir / "out")) {
+        EXPECT_EQ(name.rfind(".quarn", 0), std::string::npos) << name;
+        EXPECT_EQ(fs::file_size(dir / "out/" + name), big.size()) << name;
+      }
+    }
+  }
 }
 
 TEST_F(Extraction, UnwritableDirectoryNamesThePathAndLeavesNothing) {
   fs::create_directory(out_);
   ::chmod(out_.c_str(), 0555);
   ::chmod(dir_.Path().c_str(), 0755);
+  ::chmod(source_.c_str(), 0644);
   const auto seen = test::RunAsOrdinaryUser([&] {
     try {
-      cli::ExtractStreams({{source_, TFoundStream{zlibAt_, true, 5, 3, 10, 10, true}}}, {out_, 0, false});
+      const TMappedFile file(source_);
+      cli::TStreamExtractor extractor({source_}, {out_, 0, false});
+      extractor.Extract(0, file, TFoundStream{zlibAt_, true, 5, 3, 10, 10, true});
     } catch (const TQuarnError& e) {
       return std::string(e.what());
     }
@@ -135,7 +256,9 @@ TEST_F(Extraction, FailedWriteLeavesNoHalfWrittenFile) {
     const rlimit limit{100000, 100000};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     try {
-      cli::ExtractStreams({{source_, TFoundStream{rawAt_, false, 0, 0, 0, textB_.size(), true}}}, {out_, 0, false});
+      const TMappedFile file(source_);
+      cli::TStreamExtractor extractor({source_}, {out_, 0, false});
+      extractor.Extract(0, file, TFoundStream{rawAt_, false, 0, 0, test::Raw(textB_).size(), textB_.size(), true});
     } catch (const TQuarnError& e) {
       const std::string expected = "Cannot write \"" + out_ + "/firmware.bin@0x" + Hex(rawAt_) + ".raw\": File too large";
       ::_exit(std::string(e.what()) == expected ? 0 : 2);
@@ -162,9 +285,29 @@ TEST(ExtractedFileName, StaysInsideTheDirectory) {
       {"/x/odd\xff\n\\name", "odd___name@0x1a2b3c.zlib"},
       {"/", "_@0x1a2b3c.zlib"},
   };
-  for (const TCase& c : cases) EXPECT_EQ(cli::ExtractedFileName(c.source, 0x1a2b3c, true), c.name) << c.source;
+  for (const TCase& c : cases) {
+    EXPECT_EQ(cli::ExtractedFileName(cli::CleanedBaseName(c.source), 0x1a2b3c, true), c.name) << c.source;
+  }
   EXPECT_EQ(cli::ExtractedFileName("a", 0, false), "a@0x0.raw");
-  EXPECT_LE(cli::ExtractedFileName(std::string(1000, 'n'), INT64_MAX, true).size(), 255u);
+  const std::vector<std::string> longNames(3, std::string(1000, 'n'));
+  for (const std::string& stem : cli::PlanStems(longNames)) {
+    EXPECT_LE(cli::ExtractedFileName(stem, INT64_MAX, true).size(), 255u);
+  }
+}
+
+// Stems are unique after cleaning and cutting, across the whole list, and
+// a "~N" never lands on a stem that a later source has of itself.
+TEST(ExtractedFileName, StemsAreUniqueAfterCleaning) {
+  const std::string longA = std::string(230, 'n') + "A";
+  const std::string longB = std::string(230, 'n') + "B";
+  const std::vector<std::string> files = {
+      "s/\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.bin", "s/\xd0\xb4\xd0\xb0\xd1\x82\xd0\xb0.bin",
+      "x_y.bin", "x\\y.bin", "a~2", "a", "one/a", "two/a", longA, longB, "same", "same"};
+  const std::vector<std::string> stems = cli::PlanStems(files);
+  const std::vector<std::string> expected = {"________.bin", "________.bin~2", "x_y.bin", "x_y.bin~2", "a~2", "a",
+                                             "a~3", "a~4", std::string(200, 'n'), std::string(200, 'n') + "~2",
+                                             "same", "same~2"};
+  EXPECT_EQ(stems, expected);
 }
 
 TEST(ExtractedFileName, SourcesOfTheSameNameStayApart) {
@@ -182,6 +325,41 @@ TEST(ExtractedFileName, SourcesOfTheSameNameStayApart) {
       test::RunProgram(QUARN_SCAN_PATH, {"--recursive", "--extract", dir / "out", dir / "one", dir / "two"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"a.bin@0xc.zlib", "a.bin~2@0xc.zlib"}));
+}
+
+// Sources whose names clean to one name, with and without --force: every
+// stream is on disk under its own name, whole, and the summary counts
+// exactly what is there.
+TEST(ExtractedFileName, NoStreamIsLostToANameClash) {
+  test::TTempDir dir;
+  const TBytes text = test::MakeText(5000);
+  test::TLayout layout;
+  layout.Zeros(10);
+  layout.Append(test::Zlib(text));
+  layout.Zeros(70);
+  std::vector<std::string> sources;
+  for (const std::string& name : std::vector<std::string>{"s/\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.bin", "s/\xd0\xb4\xd0\xb0\xd1\x82\xd0\xb0.bin",
+                                 "x_y.bin", "x\\y.bin", "one/a.bin", "two/a.bin",
+                                 std::string(230, 'n') + "A", std::string(230, 'n') + "B"}) {
+    fs::create_directories(fs::path(dir / name).parent_path());
+    test::WriteFile(dir / name, layout.Bytes());
+    sources.push_back(dir / name);
+  }
+  sources.push_back(sources.front());  // one file named twice
+  for (const bool force : {false, true}) {
+    SCOPED_TRACE(force ? "--force" : "no --force");
+    std::vector<std::string> args = {"-j", "3", "--extract", dir / "out"};
+    if (force) args.push_back("--force");
+    fs::remove_all(dir / "out");
+    args.insert(args.end(), sources.begin(), sources.end());
+    const test::TProgramResult r = test::RunProgram(QUARN_SCAN_PATH, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> written = Names(dir / "out");
+    EXPECT_EQ(written.size(), sources.size());
+    for (const std::string& name : written) EXPECT_EQ(ReadAll(dir / "out/" + name), text) << name;
+    EXPECT_EQ(r.err, "Wrote " + std::to_string(sources.size()) + " streams, " +
+                         std::to_string(sources.size() * text.size()) + " bytes, to " + dir / "out" + "\n");
+  }
 }
 
 }  // namespace

@@ -20,8 +20,10 @@ struct TProgramResult {
 
 // `closeStdout`: the program's stdout is a pipe whose reader is already
 // gone, as when its output is piped into a program that has ended.
+// `workingDirectory`: where the program runs (this process's own when
+// empty).
 inline TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                 bool closeStdout = false) {
+                                 bool closeStdout = false, const std::string& workingDirectory = "") {
   int outPipe[2], errPipe[2];
   if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return {};
   const pid_t child = ::fork();
@@ -32,6 +34,7 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
     ::close(outPipe[1]);
     ::close(errPipe[0]);
     ::close(errPipe[1]);
+    if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
