@@ -7,6 +7,7 @@
 
 #include "cli/name_text.h"
 #include "cli/output.h"
+#include "engine/scan_control.h"
 #include "util/errors.h"
 
 namespace quarn::cli {
@@ -30,12 +31,11 @@ std::string FailureReason(const std::exception_ptr& error, const std::string& na
 }
 
 TOrderedReport::TOrderedReport(const std::vector<std::string>& files, TReportFormat& format,
-                               TStreamExtractor* extractor, TProgressLine* progress, std::function<void(const std::string&)> message,
+                               TStreamExtractor* extractor, std::function<void(const std::string&)> message,
                                bool keepGoing, std::size_t maxHeldStreams)
     : files_(files),
       format_(format),
       extractor_(extractor),
-      progress_(progress),
       message_(std::move(message)),
       keepGoing_(keepGoing),
       maxHeldStreams_(maxHeldStreams) {}
@@ -67,7 +67,6 @@ void TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, con
 }
 
 void TOrderedReport::FileDone(int32_t fileIndex, int64_t sizeBytes) {
-  if (progress_ != nullptr) progress_->FileDone(sizeBytes);
   const std::lock_guard<std::mutex> hold(lock_);
   TSlot& slot = slots_[fileIndex];
   slot.State = TFileState::Done;
@@ -76,13 +75,27 @@ void TOrderedReport::FileDone(int32_t fileIndex, int64_t sizeBytes) {
 }
 
 bool TOrderedReport::FileFailed(int32_t fileIndex, const std::exception_ptr& error) {
-  if (progress_ != nullptr) progress_->FileDone(0);
-  const std::lock_guard<std::mutex> hold(lock_);
-  TSlot& slot = slots_[fileIndex];
-  slot.State = TFileState::Failed;
-  slot.Error = FailureReason(error, files_[static_cast<std::size_t>(fileIndex)]);
-  Advance();
-  return keepGoing_;
+  bool cancelled = false;
+  try {
+    std::rethrow_exception(error);
+  } catch (const TScanCancelled&) {
+    cancelled = true;
+  } catch (...) {
+  }
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    TSlot& slot = slots_[fileIndex];
+    if (cancelled) {
+      slot.State = TFileState::Cancelled;
+      stopping_ = true;
+    } else {
+      slot.State = TFileState::Failed;
+      slot.Error = FailureReason(error, files_[static_cast<std::size_t>(fileIndex)]);
+    }
+    Advance();
+  }
+  room_.notify_all();
+  return keepGoing_ || cancelled;
 }
 
 void TOrderedReport::RequestStop() {
@@ -115,6 +128,7 @@ void TOrderedReport::Emit(int32_t fileIndex, const TFoundStream& stream) {
 }
 
 void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
+  if (slot.State == TFileState::Cancelled) return;
   const std::string& name = files_[static_cast<std::size_t>(fileIndex)];
   const bool failed = slot.State == TFileState::Failed;
   if (failed) {

@@ -9,7 +9,9 @@
 // to move on. The head's own worker never waits, so the scan cannot stall.
 //
 // A file that fails is reported in its turn as "quarn-scan: PATH: reason"
-// on stderr; the totals count only the files scanned whole.
+// on stderr; the totals count only the files scanned whole. A file stopped
+// by the engine's cancel (TScanCancelled) is no failure: it stops the
+// report, releases every waiting worker and is neither shown nor counted.
 #pragma once
 
 #include <condition_variable>
@@ -21,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/progress_line.h"
 #include "cli/report_format.h"
 #include "cli/stream_extractor.h"
 #include "engine/scan_file.h"
@@ -32,11 +33,11 @@ class TOrderedReport final : public TScanListener {
  public:
   // `files` and everything passed in must outlive the report. `extractor`
   // (optional) writes each stream during the scan, from the file's own
-  // mapping; `progress` (optional) hears of each file's end. `message` writes one line to stderr. With `keepGoing` false,
+  // mapping. `message` writes one line to stderr. With `keepGoing` false,
   // a failed file is not handled here: its run raises the error, as
   // --fail-fast wants.
   TOrderedReport(const std::vector<std::string>& files, TReportFormat& format, TStreamExtractor* extractor,
-                 TProgressLine* progress, std::function<void(const std::string&)> message, bool keepGoing,
+                 std::function<void(const std::string&)> message, bool keepGoing,
                  std::size_t maxHeldStreams = 65536);
 
   void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
@@ -47,9 +48,6 @@ class TOrderedReport final : public TScanListener {
   // went away), and releases waiting workers: their rows are dropped.
   void RequestStop();
   bool StopRequested() const { return stopping_.load(); }
-  // The flag behind StopRequested, for a signal handler to set (workers
-  // that wait for room then go on once the head file ends).
-  std::atomic<bool>& StopFlag() { return stopping_; }
   // The first failure to write stdout (TOutputClosed or TQuarnError).
   std::exception_ptr OutputError() const;
 
@@ -65,7 +63,7 @@ class TOrderedReport final : public TScanListener {
     int64_t Windows[TWindowCounters::kLast - TWindowCounters::kFirst + 1] = {};
     int64_t Levels[4] = {};
   };
-  enum class TFileState { Running, Done, Failed };
+  enum class TFileState { Running, Done, Failed, Cancelled };
   struct TSlot {
     TFileState State = TFileState::Running;
     std::vector<TFoundStream> Held;
@@ -83,7 +81,6 @@ class TOrderedReport final : public TScanListener {
   const std::vector<std::string>& files_;
   TReportFormat& format_;
   TStreamExtractor* const extractor_;
-  TProgressLine* const progress_;
   const std::function<void(const std::string&)> message_;
   const bool keepGoing_;
   const std::size_t maxHeldStreams_;

@@ -30,8 +30,7 @@ std::string FormatTimeLeft(double seconds) {
   return text;
 }
 
-TProgressLine::TProgressLine(int64_t totalFiles, int64_t totalBytes, bool shown)
-    : totalFiles_(totalFiles), totalBytes_(totalBytes) {
+TProgressLine::TProgressLine(const TScanControl& control, bool shown) : control_(control) {
   if (shown && platform::StandardErrorIsTerminal()) thread_ = std::thread([this] { Run(); });
 }
 
@@ -58,13 +57,13 @@ void TProgressLine::Run() {
   std::unique_lock<std::mutex> hold(lock_);
   while (!wake_.wait_for(hold, kInterval, [this] { return stopping_; })) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const int64_t bytes = bytesDone_.load(std::memory_order_relaxed);
+    const TScanProgress now = control_.Progress();
+    const int64_t bytes = now.BytesScanned;
     const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
-    const double left = rate > 0 ? static_cast<double>(totalBytes_ - bytes) / rate : -1.0;
+    const double left = rate > 0 ? static_cast<double>(now.BytesTotal - bytes) / rate : -1.0;
     std::fprintf(stderr, "\r\033[K%lld/%lld files, %.1f/%.1f MiB, %.1f MiB/s, %s left",
-                 static_cast<long long>(filesDone_.load(std::memory_order_relaxed)),
-                 static_cast<long long>(totalFiles_), Mebibytes(bytes), Mebibytes(totalBytes_),
-                 rate / (1024.0 * 1024.0), FormatTimeLeft(left).c_str());
+                 static_cast<long long>(now.FilesDone), static_cast<long long>(now.FilesTotal), Mebibytes(bytes),
+                 Mebibytes(now.BytesTotal), rate / (1024.0 * 1024.0), FormatTimeLeft(left).c_str());
     std::fflush(stderr);
     shown_ = true;
   }

@@ -75,11 +75,15 @@ TReportKind KindOf(TOutputShape shape) {
   return TReportKind::Text;
 }
 
+// Called in the signal handler: one lock-free store.
+void CancelScan(void* control) noexcept { static_cast<TScanControl*>(control)->RequestCancel(); }
+
 }  // namespace
 
 TScanCommandResult RunScanCommand(const TCommandLine& options) {
-  platform::CatchInterruptSignals(nullptr);
-  TProgressLine messages(0, 0, false);  // stderr lines before the scan's own progress line
+  platform::CatchInterruptSignals(nullptr, nullptr);
+  TScanState state;
+  TProgressLine messages(state.Control, false);  // stderr lines before the scan's own progress line
   const TFileListing listing = ListFiles(options, messages);
   const std::vector<std::string>& files = listing.Files;
   const auto count = static_cast<int32_t>(std::min<std::size_t>(files.size(), INT32_MAX));
@@ -87,7 +91,6 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
     throw TQuarnError("Too many files to scan: " + std::to_string(files.size()));
   }
 
-  TScanState state;
   state.j = -1;
   state.Options.Recursive = options.Recursive;
   state.Options.Headerless = options.Headerless;
@@ -96,29 +99,37 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   std::unique_ptr<TStreamExtractor> extractor;
   if (!options.ExtractDirectory.empty()) {
     extractor = std::make_unique<TStreamExtractor>(
-        files, TExtractOptions{options.ExtractDirectory, options.MinSizeBytes, options.Force});
+        files, TExtractOptions{options.ExtractDirectory, options.MinSizeBytes, options.Force}, &state.Control);
   }
 
   int64_t totalBytes = 0;
-  for (const std::string& name : files) totalBytes += GetFileSize64(name);
-  TProgressLine progress(count, totalBytes, !options.Quiet);
+  for (const std::string& name : files) totalBytes += std::max<int64_t>(GetFileSize64(name), 0);
+  state.Control.SetTotals(count, totalBytes);
+  TProgressLine progress(state.Control, !options.Quiet);
   const std::unique_ptr<TReportFormat> format = MakeReportFormat(KindOf(options.Shape), options.List);
-  TOrderedReport report(files, *format, extractor.get(), &progress,
+  TOrderedReport report(files, *format, extractor.get(),
                         [&](const std::string& line) { progress.Message(line); }, !options.FailFast);
-  platform::CatchInterruptSignals(&report.StopFlag());
-  if (platform::CaughtInterruptSignal() != 0) report.RequestStop();
+  // Ctrl-C stops the engine within its current trial; the listener then
+  // hears the running files fail as cancelled and releases every waiter.
+  platform::CatchInterruptSignals(CancelScan, &state.Control);
+  if (platform::CaughtInterruptSignal() != 0) state.Control.RequestCancel();
 
   const int threads = options.Threads > 0 ? options.Threads : platform::ProcessorCount();
   TWorkQueue helpers;
   RunParallelLoop(
       count, std::min(threads, std::max(count, 1)),
       [&](int32_t iteration) {
-        if (report.StopRequested()) return;  // files not claimed are simply left
-        ScanFile(files, state, iteration, &report, &helpers);
+        // Files not claimed once the scan is stopping are simply left.
+        if (report.StopRequested() || state.Control.CancelRequested()) return;
+        try {
+          ScanFile(files, state, iteration, &report, &helpers);
+        } catch (const TScanCancelled&) {
+          // Raised before the file was claimed: nothing to report.
+        }
       },
       &helpers, threads);
   progress.Stop();
-  platform::CatchInterruptSignals(nullptr);
+  platform::CatchInterruptSignals(nullptr, nullptr);
   if (const std::exception_ptr error = report.OutputError()) std::rethrow_exception(error);
 
   TScanCommandResult result;
@@ -133,8 +144,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   format->Finish(summary);
   FlushOut();
   if (result.InterruptSignal != 0) {
-    progress.Message("quarn-scan: interrupted after " + std::to_string(report.FilesEnded()) + " of " +
-                     std::to_string(count) + " files");
+    progress.Message("quarn-scan: interrupted; " + std::to_string(report.FilesScanned()) + " of " +
+                     std::to_string(count) + " files were scanned whole");
   }
   if (extractor) {
     progress.Message("Wrote " + std::to_string(extractor->StreamsWritten()) + " streams, " +

@@ -56,9 +56,10 @@ class TOutputFile {
 // more came out than the scan counted, which can only be a mismatch.
 class TWriteInflated final : public TInflatedBytes {
  public:
-  TWriteInflated(TOutputFile& out, const std::string& finalPath, uint64_t countedBytes)
-      : out_(out), finalPath_(finalPath), countedBytes_(countedBytes) {}
+  TWriteInflated(TOutputFile& out, const std::string& finalPath, uint64_t countedBytes, const TScanControl* control)
+      : out_(out), finalPath_(finalPath), countedBytes_(countedBytes), control_(control) {}
   bool Take(const uint8_t* bytes, std::size_t count) override {
+    if (control_ != nullptr) control_->ThrowIfCancelled();
     out_.Write(bytes, count, finalPath_);
     writtenBytes_ += count;
     return writtenBytes_ <= countedBytes_;
@@ -68,6 +69,7 @@ class TWriteInflated final : public TInflatedBytes {
   TOutputFile& out_;
   const std::string& finalPath_;
   const uint64_t countedBytes_;
+  const TScanControl* const control_;
   uint64_t writtenBytes_ = 0;
 };
 
@@ -103,8 +105,9 @@ std::string ExtractedFileName(const std::string& stem, int64_t offsetBytes, bool
   return stem + hex + (hasHeader ? ".zlib" : ".raw");
 }
 
-TStreamExtractor::TStreamExtractor(const std::vector<std::string>& files, TExtractOptions options)
-    : options_(std::move(options)), stems_(PlanStems(files)) {
+TStreamExtractor::TStreamExtractor(const std::vector<std::string>& files, TExtractOptions options,
+                                   const TScanControl* control)
+    : options_(std::move(options)), control_(control), stems_(PlanStems(files)) {
   const std::string& dir = options_.Directory;
   std::error_code error;
   std::filesystem::create_directories(dir, error);
@@ -127,7 +130,7 @@ void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const
   if (stream.OffsetBytes >= 0 && stream.OffsetBytes < file.Size()) {
     TInflateRecord inflater;
     std::vector<uint8_t> buffer(kInflateBufferBytes);
-    TWriteInflated writer(out, path, stream.OutBytes);
+    TWriteInflated writer(out, path, stream.OutBytes, control_);
     replay = InflateTrial(file.Memory(), file.Size(), stream.OffsetBytes, inflater.Get(), buffer.data(), &writer);
   }
   const bool endedAlike = stream.Complete ? replay.Complete() : replay.Accepted(true) && !replay.Complete();

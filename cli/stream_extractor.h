@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/scan_control.h"
 #include "engine/stream_detector.h"
 #include "util/mapped_file.h"
 
@@ -46,8 +47,10 @@ std::string ExtractedFileName(const std::string& stem, int64_t offsetBytes, bool
 class TStreamExtractor {
  public:
   // Makes the directory when missing. Raises TQuarnError naming it when it
-  // cannot be made or is not a directory.
-  TStreamExtractor(const std::vector<std::string>& files, TExtractOptions options);
+  // cannot be made or is not a directory. With `control`, a stream being
+  // written when the scan is asked to stop is dropped (TScanCancelled).
+  TStreamExtractor(const std::vector<std::string>& files, TExtractOptions options,
+                   const TScanControl* control = nullptr);
 
   // Writes `stream`, found in `file` (entry `fileIndex` of the list), when
   // it inflates to at least MinSizeBytes. Inflates it exactly as the scan's
@@ -68,6 +71,7 @@ class TStreamExtractor {
 
  private:
   const TExtractOptions options_;
+  const TScanControl* const control_;
   const std::vector<std::string> stems_;
   std::atomic<int64_t> streamsWritten_{0};
   std::atomic<int64_t> bytesWritten_{0};

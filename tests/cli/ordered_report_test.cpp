@@ -42,7 +42,7 @@ TEST(OrderedReport, WritesInListOrderWhateverOrderTheWorkersReport) {
   const std::vector<std::string> files = {"a", "b", "c", "d"};
   TRecordingFormat format;
   std::vector<std::string> messages;
-  cli::TOrderedReport report(files, format, nullptr, nullptr, [&](const std::string& m) { messages.push_back(m); },
+  cli::TOrderedReport report(files, format, nullptr, [&](const std::string& m) { messages.push_back(m); },
                              true);
   const TMappedFile& none = NoFile();
   report.StreamFound(2, none, At(1));
@@ -69,7 +69,7 @@ TEST(OrderedReport, WritesInListOrderWhateverOrderTheWorkersReport) {
 TEST(OrderedReport, FailedFilesAreNotCounted) {
   const std::vector<std::string> files = {"a", "b"};
   TRecordingFormat format;
-  cli::TOrderedReport report(files, format, nullptr, nullptr, [](const std::string&) {}, true);
+  cli::TOrderedReport report(files, format, nullptr, [](const std::string&) {}, true);
   report.StreamFound(0, NoFile(), At(1, 1000));
   EXPECT_TRUE(report.FileFailed(0, std::make_exception_ptr(TQuarnError("File \"a\" changed while it was being scanned."))));
   report.StreamFound(1, NoFile(), At(2, 7));
@@ -84,7 +84,7 @@ TEST(OrderedReport, FailedFilesAreNotCounted) {
 TEST(OrderedReport, AWorkerAheadWaitsWhenTheBufferIsFull) {
   const std::vector<std::string> files = {"a", "b"};
   TRecordingFormat format;
-  cli::TOrderedReport report(files, format, nullptr, nullptr, [](const std::string&) {}, true, 2);
+  cli::TOrderedReport report(files, format, nullptr, [](const std::string&) {}, true, 2);
   std::atomic<int> reported{0};
   std::thread ahead([&] {
     for (int64_t k = 0; k < 5; ++k) {
@@ -107,7 +107,7 @@ TEST(OrderedReport, AWorkerAheadWaitsWhenTheBufferIsFull) {
 TEST(OrderedReport, StopReleasesWaitingWorkers) {
   const std::vector<std::string> files = {"a", "b"};
   TRecordingFormat format;
-  cli::TOrderedReport report(files, format, nullptr, nullptr, [](const std::string&) {}, true, 1);
+  cli::TOrderedReport report(files, format, nullptr, [](const std::string&) {}, true, 1);
   std::thread ahead([&] {
     for (int64_t k = 0; k < 3; ++k) report.StreamFound(1, NoFile(), At(k));
   });

@@ -1,17 +1,20 @@
 // Interrupt signals (SIGINT from Ctrl-C, SIGTERM from kill) turned into a
 // request to stop, so that a program can end its work cleanly instead of
 // dying part way. The first signal only records itself; a second one of
-// either kind ends the process at once, as the signal's default would.
+// either kind, half a second or more later, ends the process at once, as
+// the signal's default would (one sooner is the first one delivered twice).
 #pragma once
-
-#include <atomic>
 
 namespace quarn::platform {
 
+// What the handler calls on the first signal. It runs inside the signal
+// handler: it may only do async-signal-safe work (a lock-free atomic store).
+using TInterruptAction = void (*)(void* context) noexcept;
+
 // Installs the handlers (once per process). From then on each caught signal
-// is recorded, and `stopFlag` (when given) is set to true from the handler;
-// it must live until the end of the process.
-void CatchInterruptSignals(std::atomic<bool>* stopFlag);
+// is recorded, and `action`(`context`), when given, is called on the first
+// one. A later call replaces the action; null removes it.
+void CatchInterruptSignals(TInterruptAction action, void* context);
 
 // The number of the first interrupt signal caught, 0 when none was.
 int CaughtInterruptSignal();
