@@ -148,6 +148,9 @@ class ScanResult:
         """The object quarn-scan --json prints (with --list when the streams were kept)."""
         j: Dict[str, Any] = {
             "files_scanned": self.files_scanned,
+            # A scan from Python either scans every file or raises.
+            "files_failed": 0,
+            "interrupted": False,
             "input_bytes": self.input_bytes,
             "output_bytes": self.output_bytes,
             "compressed_bytes": self.compressed_bytes,
