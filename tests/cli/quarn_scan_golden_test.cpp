@@ -65,6 +65,7 @@ const TCase kCases[] = {
     {"usage_threads_zero", {"-j", "0", "mixed.bin"}},
     {"usage_json_and_json_lines", {"--json", "--json-lines", "mixed.bin"}},
     {"usage_no_path", {}},
+    {"help", {"--help"}},
 };
 
 void PrintTo(const TCase& c, std::ostream* out) { *out << c.name; }
