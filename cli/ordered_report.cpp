@@ -91,6 +91,8 @@ bool TOrderedReport::FileFailed(int32_t fileIndex, const std::exception_ptr& err
     } else {
       slot.State = TFileState::Failed;
       slot.Error = FailureReason(error, files_[static_cast<std::size_t>(fileIndex)]);
+      // --fail-fast: the run raises this error and prints nothing more.
+      if (!keepGoing_) silenced_ = stopping_ = true;
     }
     Advance();
   }
@@ -112,7 +114,7 @@ std::exception_ptr TOrderedReport::OutputError() const {
 }
 
 void TOrderedReport::Guarded(const std::function<void()>& write) {
-  if (outputError_) return;
+  if (outputError_ || silenced_) return;
   try {
     write();
   } catch (...) {

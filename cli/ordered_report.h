@@ -92,6 +92,7 @@ class TOrderedReport final : public TScanListener {
   std::size_t held_ = 0;
   std::atomic<bool> stopping_{false};
   std::exception_ptr outputError_;
+  bool silenced_ = false;  // a failure ends a --fail-fast run: nothing more is written
   TScanState totals_;
   int64_t filesScanned_ = 0;
   int64_t filesFailed_ = 0;

@@ -64,17 +64,17 @@ TJson TotalsObject(const TScanSummary& summary) {
 
 class TTextFormat final : public TReportFormat {
  public:
-  explicit TTextFormat(bool listStreams) : listStreams_(listStreams) {
-    if (listStreams_) WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\n");
-  }
+  explicit TTextFormat(bool listStreams) : listStreams_(listStreams) {}
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
+    StartRows();
     const std::string windowBits = s.HasHeader ? std::to_string(s.CINFO + 8) : "-";
     const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
     WriteOut(EscapeName(file) + "\t" + std::to_string(s.OffsetBytes) + "\t" + KindText(s) + "\t" + windowBits +
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\n");
   }
   void Finish(const TScanSummary& summary) override {
+    if (listStreams_) StartRows();
     // Partial totals are not a report: the command says on stderr how far it got.
     if (summary.Interrupted) return;
     const TScanReport report = BuildScanReport(summary.Totals, summary.Headerless, summary.FilesScanned);
@@ -86,19 +86,26 @@ class TTextFormat final : public TReportFormat {
   }
 
  private:
+  // The header row comes with the first row (or the report), so that a run
+  // that fails before writing anything leaves stdout empty.
+  void StartRows() {
+    if (started_) return;
+    started_ = true;
+    WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\n");
+  }
+
   const bool listStreams_;
+  bool started_ = false;
 };
 
 class TJsonFormat final : public TReportFormat {
  public:
-  explicit TJsonFormat(bool listStreams) : listStreams_(listStreams) {
-    if (listStreams_) WriteOut("{\n  \"streams_found\": [");
-  }
+  explicit TJsonFormat(bool listStreams) : listStreams_(listStreams) {}
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     // Indented as a member of the array, as a whole-document dump would.
     std::string element = Dump(StreamObject(file, s), 2);
-    std::string indented = first_ ? "\n    " : ",\n    ";
+    std::string indented = first_ ? "{\n  \"streams_found\": [\n    " : ",\n    ";
     for (const char c : element) {
       indented += c;
       if (c == '\n') indented += "    ";
@@ -113,7 +120,7 @@ class TJsonFormat final : public TReportFormat {
       return;
     }
     // The totals object without its opening brace continues the document.
-    WriteOut(std::string(first_ ? "]" : "\n  ]") + ",\n" + totals.substr(2) + "\n");
+    WriteOut(std::string(first_ ? "{\n  \"streams_found\": []" : "\n  ]") + ",\n" + totals.substr(2) + "\n");
   }
 
  private:

@@ -53,6 +53,7 @@ const TCase kCases[] = {
     {"keep_going", {"-l", "mixed.bin", "missing.bin", "cut.bin", "dir-missing/"}},
     {"keep_going_json_lines", {"--json-lines", "--headerless", "missing.bin", "mixed.bin", "bad\xff\xfe.bin"}},
     {"fail_fast", {"--fail-fast", "mixed.bin", "missing.bin"}},
+    {"fail_fast_json_list", {"--fail-fast", "--json", "-l", "missing.bin", "mixed.bin"}},
     {"json", {"--json", "--headerless", "mixed.bin"}},
     {"json_list", {"--json", "-l", "mixed.bin", "bad\xff\xfe.bin", "bad\xfe\xff.bin"}},
     {"json_list_nothing_found", {"--json", "--list", "cut.bin"}},
