@@ -155,7 +155,8 @@ def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, qua
     with pytest.raises(FileNotFoundError) as raised:
         quarn.scan([missing])
     assert str(raised.value) == f'File "{missing}" does not exists.'
-    cli = run_quarn_scan(quarn_scan_program, [missing], {})
+    # quarn-scan stops at a failed file, with the engine's text, only with --fail-fast.
+    cli = run_quarn_scan(quarn_scan_program, [missing], {}, "--fail-fast")
     assert cli.returncode == 1 and str(raised.value) in cli.stderr
 
 
