@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/temp_dir.h"
 #include "util/errors.h"
 
 namespace quarn {
@@ -32,9 +33,11 @@ TFoundStream At(int64_t offset, uint64_t outBytes = 10) {
   return TFoundStream{offset, true, 7, 2, 5, outBytes, true};
 }
 
-// The report reads the mapping only to extract; a device reads as empty.
+// The report reads the mapping only to extract: an empty file will do.
 const TMappedFile& NoFile() {
-  static const TMappedFile empty("/dev/null");
+  static const test::TTempDir dir;
+  static const bool written = (test::WriteFile(dir / "empty", {}), true);
+  static const TMappedFile empty(written ? dir / "empty" : std::string());
   return empty;
 }
 

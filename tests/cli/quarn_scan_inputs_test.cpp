@@ -80,7 +80,8 @@ TEST_F(QuarnScanInputs, DevicesAndSocketsAreNotRegularFiles) {
   ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
 
   for (const std::string& path : {std::string("/dev/null"), socketPath}) {
-    const test::TProgramResult r = test::RunProgram(kScan, {path});
+    // The engine's own text, as --fail-fast passes it on.
+    const test::TProgramResult r = test::RunProgram(kScan, {"--fail-fast", path});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("File \"" + path + "\" is not a regular file."), std::string::npos) << r.err;
   }
@@ -141,9 +142,9 @@ TEST_F(QuarnScanInputs, WhatAnOrdinaryUserMayNotReadIsAnErrorWithTheReason) {
     std::string error;
   };
   const TCase cases[] = {
-      {{dir_ / "tree/locked"}, "Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied.\n"},
-      {{"--recursive", dir_ / "tree"}, "Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied.\n"},
-      {{dir_ / "tree/locked/b.bin"}, "File \"" + dir_ / "tree/locked/b.bin" + "\" cannot be opened: Permission denied.\n"},
+      {{"--fail-fast", dir_ / "tree/locked"}, "Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied.\n"},
+      {{"--fail-fast", "--recursive", dir_ / "tree"}, "Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied.\n"},
+      {{"--fail-fast", dir_ / "tree/locked/b.bin"}, "File \"" + dir_ / "tree/locked/b.bin" + "\" cannot be opened: Permission denied.\n"},
   };
   for (const TCase& c : cases) {
     const test::TProgramResult r = asNobody(c.args);
