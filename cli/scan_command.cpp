@@ -49,7 +49,8 @@ TFileListing ListFiles(const TCommandLine& options, TProgressLine& messages) {
     } catch (const TQuarnError&) {
       if (options.FailFast) throw;
       ++listing.PathsFailed;
-      messages.Message("quarn-scan: " + EscapeName(path) + ": " + FailureReason(std::current_exception(), path));
+      // The engine's text names the folder that failed, which may lie below `path`.
+      messages.Message("quarn-scan: " + EscapeName(FailureReason(std::current_exception(), path)));
     }
   }
   if (!notes.SpecialsSkipped.empty()) {

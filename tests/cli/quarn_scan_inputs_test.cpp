@@ -153,6 +153,12 @@ TEST_F(QuarnScanInputs, WhatAnOrdinaryUserMayNotReadIsAnErrorWithTheReason) {
     EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), c.error.size())), c.error);
     EXPECT_EQ(r.out.find("Files scanned"), std::string::npos) << r.out;
   }
+  // Going on past it, the message names the folder once, with the scan's
+  // totals still printed and the failure in the status.
+  const test::TProgramResult r = asNobody({"--recursive", dir_ / "tree"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.err, "quarn-scan: Folder \"" + dir_ / "tree/locked" + "\" cannot be listed: Permission denied\n");
+  EXPECT_NE(r.out.find("Files scanned: 0"), std::string::npos) << r.out;
   ::chmod((dir_ / "tree/locked").c_str(), 0755);
 }
 
