@@ -51,6 +51,8 @@ TMappedFile::TMappedFile(const std::string& aFilename) : FFileName(aFilename) {
       throw TQuarnError("File \"" + aFilename + "\" is not a regular file.");
     case platform::TMapFailure::Read:
       RaiseUnreachable(aFilename, "cannot be read", result.ErrorNumber);
+    case platform::TMapFailure::Spool:
+      RaiseUnreachable(aFilename, "cannot be copied to a temporary file", result.ErrorNumber);
     case platform::TMapFailure::Status:
     case platform::TMapFailure::Map:
       RaiseUnreachable(aFilename, "cannot be mapped", result.ErrorNumber);

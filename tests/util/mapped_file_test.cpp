@@ -1,7 +1,8 @@
 // Mapped input files: what a missing, empty, special, unreadable or
 // truncated file gives, and that a mapped file shows its exact bytes; what
-// cannot be mapped (pipes, /proc, /sys) is read whole; block devices are
-// mapped with their own size; names longer than the path limit work.
+// cannot be mapped (pipes, /proc, /sys) is read whole, a pipe into a
+// scratch file; block devices are mapped with their own size; names longer
+// than the path limit work.
 #include "util/mapped_file.h"
 
 #include <fcntl.h>
@@ -12,8 +13,11 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -22,6 +26,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 #include "util/errors.h"
+#include "util/platform/memory_map.h"
 
 namespace quarn {
 namespace {
@@ -121,6 +126,65 @@ TEST(MappedFile, PipesAreReadToTheirEnd) {
   while (seen.empty()) seen = ContentOf(TMappedFile(dir / "fifo"));  // empty until the writer has opened it
   fifoWriter.join();
   EXPECT_EQ(seen, test::TBytes(bytes.begin(), bytes.begin() + 1000));
+}
+
+// Sets an environment variable for one scope, and puts the old value back.
+class TEnvironmentOverride {
+ public:
+  TEnvironmentOverride(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) old_ = old;
+    had_ = old != nullptr;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~TEnvironmentOverride() {
+    if (had_) {
+      ::setenv(name_, old_.c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+// A pipe may bring more than memory holds: it is copied into an unnamed
+// file in $TMPDIR and mapped from there, leaving no name behind. Where no
+// such file can be made, the error says so and names the pipe.
+TEST(MappedFile, PipesAreCopiedIntoAnUnnamedScratchFile) {
+  test::TTempDir scratch;
+  const test::TBytes bytes = test::MakeNoise(300000, 5);
+  // `count` bytes written into a pipe, which `use` reads by name.
+  auto throughPipe = [&](std::size_t count, const std::function<void(const std::string&)>& use) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+      [[maybe_unused]] const ssize_t put = ::write(fds[1], bytes.data(), count);
+      ::close(fds[1]);
+    });
+    use("/proc/self/fd/" + std::to_string(fds[0]));
+    writer.join();  // before the read end goes: a write with no reader left raises SIGPIPE
+    ::close(fds[0]);
+  };
+  {
+    const TEnvironmentOverride tmpdir("TMPDIR", scratch.Path());
+    throughPipe(bytes.size(), [&](const std::string& name) {
+      platform::TMapResult result = platform::MapWholeFile(name);
+      ASSERT_EQ(result.Failure, platform::TMapFailure::None) << result.ErrorNumber;
+      EXPECT_FALSE(result.Mapping.ReadIntoMemory);
+      ASSERT_EQ(result.Mapping.SizeBytes, static_cast<int64_t>(bytes.size()));
+      EXPECT_EQ(test::TBytes(result.Mapping.Content, result.Mapping.Content + bytes.size()), bytes);
+      EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
+      platform::ReleaseMapping(result.Mapping);
+    });
+  }
+  const TEnvironmentOverride tmpdir("TMPDIR", scratch / "missing");
+  throughPipe(1000, [&](const std::string& name) {  // less than the pipe holds: nothing reads it
+    EXPECT_EQ(ErrorOf(name), "Exception: File \"" + name + "\" cannot be copied to a temporary file: No such file or directory.");
+  });
 }
 
 // Files whose size reads 0 (/proc) or that do not map (/sys) are read.

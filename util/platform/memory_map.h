@@ -1,9 +1,11 @@
 // Read-only mapping of a whole file, for the platform layer.
 //
-// What cannot be mapped is read: a pipe (standard input, process
-// substitution), and files whose size reads 0 or whose file system does not
-// map (/proc, /sys) are read to their end into memory of our own, so that
-// their whole content is scanned. A block device is mapped with the size
+// What cannot be mapped is read to its end, so that its whole content is
+// scanned. A pipe (standard input, process substitution), which may bring
+// any amount, is copied into an unnamed scratch file (OpenScratchFile) and
+// that file is mapped, so that it costs disk space, not memory. Files whose
+// size reads 0 or whose file system does not map (/proc, /sys), which are
+// small, are read into memory of our own. A block device is mapped with the size
 // the device itself gives.
 //
 // A mapped file can shrink under us: another program truncates it while we
@@ -34,6 +36,7 @@ enum class TMapFailure {
   NotRegular,  // a directory, character device or socket
   Map,         // the view could not be made
   Read,        // reading what cannot be mapped failed
+  Spool,       // a pipe could not be copied into a scratch file
 };
 
 struct TMapResult {

@@ -17,10 +17,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "util/platform/long_path_posix.h"
 #include "util/platform/memory_map.h"
+#include "util/platform/temporary_file.h"
 
 namespace quarn::platform {
 namespace {
@@ -137,6 +139,51 @@ bool ReadToEnd(int fd, TFileMapping& mapping) {
   return true;
 }
 
+// Writes all `bytes` at `data` to `fd`. False with errno set.
+bool WriteAll(int fd, const uint8_t* data, std::size_t bytes) {
+  while (bytes > 0) {
+    const ssize_t put = ::write(fd, data, bytes);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return false;
+    }
+    data += put;
+    bytes -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Copies the pipe `fd` to its end into a new scratch file. Returns the
+// scratch file's descriptor, or -1 with errno set and `failure` saying
+// whether the pipe (Read) or the scratch file (Spool) failed.
+int CopyToScratchFile(int fd, TMapFailure& failure) {
+  const int scratch = OpenScratchFile();
+  if (scratch < 0) {
+    failure = TMapFailure::Spool;
+    return -1;
+  }
+  constexpr std::size_t kCopyBytes = std::size_t{1} << 20;
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBytes]);
+  while (true) {
+    const ssize_t got = ::read(fd, buffer.get(), kCopyBytes);
+    if (got == 0) return scratch;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      failure = TMapFailure::Read;
+      break;
+    }
+    if (!WriteAll(scratch, buffer.get(), static_cast<std::size_t>(got))) {
+      failure = TMapFailure::Spool;
+      break;
+    }
+  }
+  const int saved = errno;
+  ::close(scratch);
+  errno = saved;
+  return -1;
+}
+
 }  // namespace
 
 TMapResult MapWholeFile(const std::string& path) {
@@ -167,13 +214,23 @@ TMapResult MapWholeFile(const std::string& path) {
     if (end < 0) return fail(TMapFailure::Status, errno);
     sizeBytes = static_cast<int64_t>(end);
     if (sizeBytes == 0) return result;  // no medium, or an empty loop device
-  } else if (S_ISFIFO(st.st_mode) || sizeBytes == 0) {
-    // A pipe has no size; /proc files report 0 and still have content.
+  } else if (S_ISFIFO(st.st_mode)) {
+    // A pipe has no size and does not map: its copy is mapped instead.
+    TMapFailure failure = TMapFailure::None;
+    const int scratch = CopyToScratchFile(fd, failure);
+    if (scratch < 0) return fail(failure, errno);
+    ::close(fd);
+    result.Mapping.Handle = scratch;
+    if (::fstat(scratch, &st) != 0) return fail(TMapFailure::Status, errno);
+    sizeBytes = static_cast<int64_t>(st.st_size);
+    if (sizeBytes == 0) return result;
+  } else if (sizeBytes == 0) {
+    // /proc files report 0 and still have content.
     if (!ReadToEnd(fd, result.Mapping)) return fail(TMapFailure::Read, errno);
     return result;
   }
 
-  void* view = ::mmap(nullptr, static_cast<size_t>(sizeBytes), PROT_READ, MAP_SHARED, fd, 0);
+  void* view = ::mmap(nullptr, static_cast<size_t>(sizeBytes), PROT_READ, MAP_SHARED, result.Mapping.Handle, 0);
   if (view == MAP_FAILED) {
     const int mapError = errno;
     // Some file systems do not map (/sys gives ENODEV): read those instead.

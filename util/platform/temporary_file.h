@@ -4,8 +4,9 @@
 // interrupted write leaves nothing behind, even when the process is killed.
 // Where the file system cannot make unnamed files, a hidden temporary name
 // stands in, removed again unless the file was moved into place. Results
-// are 0 or the system's error number (SystemErrorText gives its text). One
-// implementation per platform: temporary_file_posix.cpp here.
+// are 0 or the system's error number (SystemErrorText gives its text).
+// Scratch files, which the program only reads back, are never named at
+// all. One implementation per platform: temporary_file_posix.cpp here.
 #pragma once
 
 #include <cstddef>
@@ -39,5 +40,10 @@ class TTemporaryFile {
   int fd_ = -1;
   bool moved_ = false;
 };
+
+// Makes an unnamed file for the program's own use in $TMPDIR (in /tmp when
+// that is unset or empty), open for reading and writing, private to the
+// user and gone once closed. Returns its descriptor, or -1 with errno set.
+int OpenScratchFile();
 
 }  // namespace quarn::platform

@@ -4,7 +4,8 @@
 // leaves nothing. To replace a name, the file is linked under a fresh
 // hidden name and renamed over the old one. Where O_TMPFILE is missing
 // (some file systems), mkstemp makes a hidden name that renameat2 moves
-// into place, RENAME_NOREPLACE unless replacing.
+// into place, RENAME_NOREPLACE unless replacing. A scratch file is made
+// the same way and never named (a mkstemp name is removed at once).
 #include "util/platform/temporary_file.h"
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace quarn::platform {
 namespace {
@@ -103,6 +105,18 @@ int TTemporaryFile::MoveTo(const std::string& finalPath, bool replace) {
   if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath.c_str(), flags) != 0) return errno;
   moved_ = true;
   return 0;
+}
+
+int OpenScratchFile() {
+  const char* fromEnvironment = std::getenv("TMPDIR");
+  const std::string directory =
+      fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : "/tmp";
+  const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL)) return fd;
+  std::string path = directory + "/.quarn-scratch-XXXXXX";
+  const int named = ::mkostemp(path.data(), O_CLOEXEC);
+  if (named >= 0) ::unlink(path.c_str());
+  return named;
 }
 
 }  // namespace quarn::platform
