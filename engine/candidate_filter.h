@@ -42,6 +42,12 @@ inline bool IsHeaderCandidate(const uint8_t* header) {
 // only.
 bool ProbeCertainlyFails(const uint8_t* probe);
 
+// The vector lanes NextCandidate looks at positions with: the widest this
+// processor has (AVX2 where present), or SSE2, which every x86-64 has.
+// Both find the same positions; the tests hold them to it.
+enum class TFilterLanes { Widest, Sse2 };
+bool ProcessorHasAvx2();
+
 // The first position p in [pos, end) that is a candidate (the header test
 // at p-2 when p >= 2, or with `headerless` the dynamic-block test at p)
 // and for which ProbeCertainlyFails(memory + p) is false; `end` when there
@@ -49,6 +55,6 @@ bool ProbeCertainlyFails(const uint8_t* probe);
 // size-63, as no position after size-64 is tried. Reads only
 // memory[0 .. size-1].
 int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end,
-                      bool headerless);
+                      bool headerless, TFilterLanes width = TFilterLanes::Widest);
 
 }  // namespace quarn::detail

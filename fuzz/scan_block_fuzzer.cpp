@@ -6,7 +6,8 @@
 // size so that the sanitizers catch a read past its end. Besides the
 // counters and the list of streams, every candidate position that the
 // filters throw away is checked against zlib's probe directly: a filter
-// may only drop what the probe rejects. Every trial is also decided both
+// may only drop what the probe rejects; the wide and the SSE2 lanes of the
+// filters must find the same candidates. Every trial is also decided both
 // ways, by zlib alone and by the fast inflate path with zlib behind it,
 // and the two must agree on accepted, complete, InBytes and OutBytes; the
 // block from its first byte on is decoded both ways too, candidate or
@@ -58,6 +59,20 @@ void CheckDroppedCandidates(const std::vector<uint8_t>& block, bool headerless) 
     }
   }
   inflateEnd(&record);
+}
+
+// The wide lanes (AVX2, where the processor has them) and SSE2's must find
+// the same candidates, from every start.
+void CheckLaneWidthsAgree(const std::vector<uint8_t>& block, bool headerless) {
+  if (!quarn::detail::ProcessorHasAvx2()) return;
+  const int64_t size = static_cast<int64_t>(block.size());
+  for (int64_t pos = 0; pos < size - 63; ++pos) {
+    const int64_t wide =
+        quarn::detail::NextCandidate(block.data(), size, pos, size, headerless, quarn::detail::TFilterLanes::Widest);
+    const int64_t narrow =
+        quarn::detail::NextCandidate(block.data(), size, pos, size, headerless, quarn::detail::TFilterLanes::Sse2);
+    if (wide != narrow) Fail("the wide and the SSE2 lanes find different candidates", pos);
+  }
 }
 
 struct TTrial {
@@ -139,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!differences.empty()) Fail(differences);
 
   CheckDroppedCandidates(block, headerless);
+  CheckLaneWidthsAgree(block, headerless);
   CheckEveryTrialBothWays(block, headerless, acceptIncomplete);
   return 0;
 }
