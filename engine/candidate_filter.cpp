@@ -106,25 +106,62 @@ inline uint64_t LoadWord(const uint8_t* at) {
   return word;
 }
 
-// The probe bytes, copied with zero padding behind them so that bit reads
-// may run past the end. `bitsUsed` counts the bits zlib has consumed;
-// deflate packs bits least significant first.
-class TProbeBits {
+// The longest dynamic block header: 17 bits, 19 three-bit lengths of the
+// code-length code, and 316 code lengths of at most 7 bits each (a repeat
+// costs at most 14 bits for 3 lengths or more): 2,286 bits.
+constexpr unsigned kMaxDynamicHeaderBytes = 286;
+
+// The bits a header decoding may use, and what needing one more means.
+// Deflate packs bits least significant first.
+class TReach {
  public:
-  explicit TProbeBits(const uint8_t* probe) { std::memcpy(bytes_, probe, kProbeInputBytes); }
+  // The probe's bits, at `probe` with `readableBytes` (at least
+  // kProbeInputBytes) there: a header that needs more passes the probe.
+  static TReach Probe(const uint8_t* probe, int64_t readableBytes) {
+    return TReach(probe, kProbeInputBytes, readableBytes, false);
+  }
+  // All the bits of the trial, `restBytes` from `at` to the end of the
+  // input: a header that needs more can never end a stream.
+  static TReach Trial(const uint8_t* at, int64_t restBytes) {
+    return TReach(at, static_cast<unsigned>(std::min<int64_t>(restBytes, kMaxDynamicHeaderBytes)), restBytes, true);
+  }
+  TReach(const TReach&) = delete;
+  TReach& operator=(const TReach&) = delete;
+
+  // Bits may be read up to kReadAhead bytes past the limit: from the input
+  // where it goes on that far, else from a zero-padded copy.
+  const uint8_t* Bytes() const { return copied_ ? copy_ : at_; }
+  unsigned LimitBits() const { return limitBits_; }
+  bool PastLimitFails() const { return pastLimitFails_; }
 
   unsigned Take(unsigned count) {
-    const unsigned value = static_cast<unsigned>(LoadWord(bytes_ + (bitsUsed >> 3)) >> (bitsUsed & 7u)) &
+    const unsigned value = static_cast<unsigned>(LoadWord(Bytes() + (bitsUsed >> 3)) >> (bitsUsed & 7u)) &
                            ((1u << count) - 1u);
     bitsUsed += count;
     return value;
   }
-  const uint8_t* Bytes() const { return bytes_; }
 
   unsigned bitsUsed = 0;
 
  private:
-  uint8_t bytes_[kProbeInputBytes + 16] = {};
+  static constexpr unsigned kReadAhead = 16;
+
+  TReach(const uint8_t* at, unsigned limitBytes, int64_t readableBytes, bool pastLimitFails)
+      : at_(at),
+        limitBits_(8 * limitBytes),
+        pastLimitFails_(pastLimitFails),
+        copied_(readableBytes < int64_t{limitBytes} + kReadAhead) {
+    if (copied_) {
+      std::memcpy(copy_, at, limitBytes);
+      std::memset(copy_ + limitBytes, 0, kReadAhead);
+    }
+  }
+
+  const uint8_t* at_;
+  unsigned limitBits_;
+  bool pastLimitFails_;
+  bool copied_;
+  uint8_t copy_[kMaxDynamicHeaderBytes + kReadAhead];
 };
 
 // What inftrees.c's inflate_table says of a literal/length or distance
@@ -145,12 +182,28 @@ constexpr uint64_t CodeShare(unsigned length) {
   return length == 0 ? 0 : (uint64_t{1} << 32) | (0x8000u >> length);
 }
 
+// Each code-length symbol's share of the running Kraft sum: a length
+// 0..15 its CodeShare, the repeats nothing of their own.
+constexpr std::array<uint64_t, 19> kSymbolShares = [] {
+  std::array<uint64_t, 19> shares{};
+  for (unsigned symbol = 0; symbol < 16; ++symbol) shares[symbol] = CodeShare(symbol);
+  return shares;
+}();
+
+// One entry of the code-length code's decode table, by the next 7 bits:
+//   bits 0..3    bits of the code and of the repeat count after it
+//   bits 4..6    bits of the code, where the repeat count starts
+//   bits 8..15   mask of the repeat count
+//   bits 16..19  lengths written before the repeat count is added
+//   bits 24..28  the symbol
+using TClcEntry = uint32_t;
+
 // The header of a dynamic block whose code-length code is complete: decode
-// the code lengths as zlib does and give zlib's verdict, when zlib reaches
-// it within the probe bits. Out of line: a few candidates in a thousand
-// get here.
-[[gnu::noinline]] bool CodeLengthsCertainlyFail(const uint8_t* probe) {
-  TProbeBits bits(probe);
+// the code lengths as zlib does, with the bits that `reach` allows, and
+// give zlib's verdict. Where zlib needs a bit past the reach, the verdict
+// is the reach's: the probe passes, or the trial can never end a stream.
+// Out of line: a few candidates in a thousand get here.
+bool CodeLengthsCertainlyFail(TReach& bits) {
   bits.Take(3);
   const unsigned nlen = bits.Take(5) + 257;
   const unsigned ndist = bits.Take(5) + 1;
@@ -162,18 +215,10 @@ constexpr uint64_t CodeShare(unsigned length) {
 
   // The canonical code as a table by the next 7 bits (deflate sends
   // Huffman codes most significant bit first, hence the reversal). The
-  // code is complete, so every entry gets filled.
-  struct TEntry {
-    uint64_t share;     // CodeShare of the length written by 0..15, else 0
-    uint8_t length;     // bits of the code
-    uint8_t used;       // bits of the code and of the repeat count after it
-    uint8_t countMask;  // of the repeat count, once the code is dropped
-    uint8_t copies;     // lengths written, before the repeat count
-    uint8_t repeat;     // 1 for 16: the previous length again
-  };
-  // Codes are handed out in order of length, then of symbol; each takes
-  // 128 >> length of the left-aligned 7-bit code values.
-  TEntry bySymbolOrder[19];
+  // code is complete, so every entry gets filled. Codes are handed out in
+  // order of length, then of symbol; each takes 128 >> length of the
+  // left-aligned 7-bit code values.
+  TClcEntry bySymbolOrder[19];
   unsigned firstOfLength[9] = {};
   for (const uint8_t length : clcLengths) ++firstOfLength[length + 1];
   firstOfLength[1] = 0;  // unused symbols (length 0) get no code
@@ -183,15 +228,14 @@ constexpr uint64_t CodeShare(unsigned length) {
     const unsigned length = clcLengths[symbol];
     if (length == 0) continue;
     const unsigned countBits = symbol < 16 ? 0 : symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-    bySymbolOrder[firstOfLength[length]++] = {
-        symbol < 16 ? CodeShare(symbol) : 0, static_cast<uint8_t>(length),
-        static_cast<uint8_t>(length + countBits), static_cast<uint8_t>((1u << countBits) - 1),
-        static_cast<uint8_t>(symbol < 16 ? 1 : symbol == 18 ? 11 : 3), static_cast<uint8_t>(symbol == 16)};
+    const unsigned copies = symbol < 16 ? 1 : symbol == 18 ? 11 : 3;
+    bySymbolOrder[firstOfLength[length]++] = (length + countBits) | length << 4 | ((1u << countBits) - 1) << 8 |
+                                             copies << 16 | symbol << 24;
     ++codes;
   }
-  TEntry table[128];
+  TClcEntry table[128];
   for (unsigned k = 0, value = 0; k < codes; ++k) {
-    const unsigned end = value + (128u >> bySymbolOrder[k].length);
+    const unsigned end = value + (128u >> ((bySymbolOrder[k] >> 4) & 7u));
     for (; value < end; ++value) table[kReverse7[value]] = bySymbolOrder[k];
   }
 
@@ -200,16 +244,17 @@ constexpr uint64_t CodeShare(unsigned length) {
   // literal/length part is set aside. zlib checks the runs as it goes and
   // the codes once all lengths are in.
   // The bit buffer is kept at 56 bits or more, refilled every step without
-  // a branch (the probe copy has zero padding behind it); `bits.bitsUsed`
-  // counts what zlib would have consumed.
+  // a branch (the bytes go on at least 16 bytes past the limit);
+  // `bits.bitsUsed` counts what zlib would have consumed.
   const uint8_t* next = bits.Bytes() + (bits.bitsUsed >> 3);
   uint64_t hold = LoadWord(next) >> (bits.bitsUsed & 7u);
   unsigned holdBits = 56 - (bits.bitsUsed & 7u);  // counts 7 of the 8 bytes read
   next += 7;
   // The first code is well within the probe bits.
-  if (table[hold & 127u].repeat != 0) return true;  // a repeat with no length before it
+  if ((table[hold & 127u] >> 24) == 16) return true;  // a repeat with no length before it
 
   const unsigned total = nlen + ndist;
+  const unsigned limitBits = bits.LimitBits();
   uint64_t sum = 0;
   uint64_t literalSum = 0;
   uint64_t previousShare = 0;
@@ -219,15 +264,18 @@ constexpr uint64_t CodeShare(unsigned length) {
     hold |= LoadWord(next) << holdBits;
     next += (63 - holdBits) >> 3;
     holdBits |= 56;
-    const TEntry here = table[hold & 127u];
+    const TClcEntry here = table[hold & 127u];
+    const unsigned used = here & 15u;
     // zlib waits for the code and its repeat count before it checks them.
-    bits.bitsUsed += here.used;
-    if (bits.bitsUsed > kProbeBits) return false;
-    const unsigned copies = here.copies + (static_cast<unsigned>(hold >> here.length) & here.countMask);
-    hold >>= here.used;
-    holdBits -= here.used;
+    bits.bitsUsed += used;
+    if (bits.bitsUsed > limitBits) return bits.PastLimitFails();
+    const unsigned copies =
+        ((here >> 16) & 15u) + (static_cast<unsigned>(hold >> ((here >> 4) & 7u)) & ((here >> 8) & 0xFFu));
+    hold >>= used;
+    holdBits -= used;
     if (have + copies > total) return true;  // a repeat past the last length
-    const uint64_t share = here.share | (previousShare & (uint64_t{0} - here.repeat));
+    const unsigned symbol = here >> 24;
+    const uint64_t share = symbol == 16 ? previousShare : kSymbolShares[symbol];
     sum += copies * share;
     if (have < nlen && have + copies >= nlen) literalSum = sum - (have + copies - nlen) * share;
     if (have <= 256 && have + copies > 256) endOfBlockShare = share;
@@ -252,13 +300,52 @@ inline bool HasCompleteCodeLengthCode(const uint8_t* probe) {
   return kraft == 128;
 }
 
+// How far a filter may look: the probe's bytes, or, where the scan counts
+// only trials that end a stream (AcceptIncomplete off), the whole rest of
+// the input, since a trial that fails anywhere is then rejected too.
+struct TLook {
+  int64_t restBytes;  // from the position to the end of the input, at least kProbeInputBytes
+  bool wholeTrial;
+};
+
+// The code lengths of a dynamic block header decoded as far as `look`
+// allows. Out of line: a few candidates in a thousand get here.
+[[gnu::noinline]] bool CodeLengthsCertainlyFail(const uint8_t* at, TLook look) {
+  if (look.wholeTrial) {
+    TReach reach = TReach::Trial(at, look.restBytes);
+    return CodeLengthsCertainlyFail(reach);
+  }
+  TReach reach = TReach::Probe(at, look.restBytes);
+  return CodeLengthsCertainlyFail(reach);
+}
+
 // The dynamic block header test, cheap part first: HLIT and HDIST in
 // range and a complete code-length code. An all-zero code-length code
 // fails too: zlib then reads every length as 0 at one bit each, at most
 // 17 + 57 + 316 bits, and finds no end-of-block code, all within the probe.
-inline bool DynamicHeaderCertainlyFails(const uint8_t* probe) {
-  if (probe[0] >= 0xF0 || (probe[1] & 0x1Fu) >= 30) return true;  // HLIT or HDIST above 29
-  return !HasCompleteCodeLengthCode(probe) || CodeLengthsCertainlyFail(probe);
+inline bool DynamicHeaderCertainlyFails(const uint8_t* at, TLook look) {
+  if (at[0] >= 0xF0 || (at[1] & 0x1Fu) >= 30) return true;  // HLIT or HDIST above 29
+  return !HasCompleteCodeLengthCode(at) || CodeLengthsCertainlyFail(at, look);
+}
+
+// The first block at `at` certainly fails within what `look` allows: a
+// reserved block type, stored block lengths that do not match, or a
+// dynamic block header that zlib 1.2.13 rejects (or, with the whole
+// trial, that the input ends inside).
+bool BlockCertainlyFails(const uint8_t* at, TLook look) {
+  switch (at[0] & 6u) {
+    case 0: {  // stored: LEN and NLEN in the four bytes after the header bits
+      const unsigned len = unsigned{at[1]} | unsigned{at[2]} << 8;
+      const unsigned nlen = unsigned{at[3]} | unsigned{at[4]} << 8;
+      return len != (nlen ^ 0xFFFFu);
+    }
+    case 2:  // fixed codes: left to zlib
+      return false;
+    case 4:
+      return DynamicHeaderCertainlyFails(at, look);
+    default:  // BTYPE 3 is reserved
+      return true;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -453,14 +540,17 @@ template <bool kOdd>
   return pos;
 }
 
-// The first of the lanes whose probe is not certain to fail: `header`
+// The first of the lanes whose trial is not certain to fail: `header`
 // lanes (a zlib header before them) and `dynamic` lanes (a dynamic block
-// start with a complete code-length code); -1 when there is none.
-inline int64_t CheckLanes(const uint8_t* at, uint64_t header, uint64_t dynamic) {
+// start with a complete code-length code), the positions from `at`;
+// -1 when there is none. `look` is that of position `at` (restBytes
+// counted from `at`).
+inline int64_t CheckLanes(const uint8_t* at, uint64_t header, uint64_t dynamic, TLook look) {
   for (uint64_t left = header | dynamic; left != 0; left &= left - 1) {
     const int bit = std::countr_zero(left);
-    const bool fails = ((dynamic >> bit) & 1u) != 0 ? CodeLengthsCertainlyFail(at + bit)
-                                                    : ProbeCertainlyFails(at + bit);
+    const TLook here{look.restBytes - bit, look.wholeTrial};
+    const bool fails = ((dynamic >> bit) & 1u) != 0 ? CodeLengthsCertainlyFail(at + bit, here)
+                                                    : BlockCertainlyFails(at + bit, here);
     if (!fails) return bit;
   }
   return -1;
@@ -468,28 +558,16 @@ inline int64_t CheckLanes(const uint8_t* at, uint64_t header, uint64_t dynamic) 
 
 // The whole test of one position p >= 2, for the positions not covered by
 // lanes.
-inline bool IsWorthATrial(const uint8_t* p, bool headerless) {
-  if (headerless && IsDynamicBlockStart(p[0])) return !DynamicHeaderCertainlyFails(p);
-  return IsHeaderCandidate(p - 2) && !ProbeCertainlyFails(p);
+inline bool IsWorthATrial(const uint8_t* p, bool headerless, TLook look) {
+  if (headerless && IsDynamicBlockStart(p[0])) return !DynamicHeaderCertainlyFails(p, look);
+  return IsHeaderCandidate(p - 2) && !BlockCertainlyFails(p, look);
 }
 
 }  // namespace
 
-bool ProbeCertainlyFails(const uint8_t* probe) {
-  switch (probe[0] & 6u) {
-    case 0: {  // stored: LEN and NLEN in the four bytes after the header bits
-      const unsigned len = unsigned{probe[1]} | unsigned{probe[2]} << 8;
-      const unsigned nlen = unsigned{probe[3]} | unsigned{probe[4]} << 8;
-      return len != (nlen ^ 0xFFFFu);
-    }
-    case 2:  // fixed codes: left to zlib
-      return false;
-    case 4:
-      return DynamicHeaderCertainlyFails(probe);
-    default:  // BTYPE 3 is reserved
-      return true;
-  }
-}
+bool ProbeCertainlyFails(const uint8_t* probe) { return BlockCertainlyFails(probe, {kProbeInputBytes, false}); }
+
+bool TrialCertainlyFails(const uint8_t* at, int64_t restBytes) { return BlockCertainlyFails(at, {restBytes, true}); }
 
 bool ProcessorHasAvx2() {
   static const bool hasAvx2 = [] {
@@ -500,13 +578,14 @@ bool ProcessorHasAvx2() {
 }
 
 int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end, bool headerless,
-                      TFilterLanes width) {
+                      bool acceptIncomplete, TFilterLanes width) {
   end = std::min(end, PositionLimit(size));
   if (pos >= end) return pos;
 
   // Positions 0 and 1 have no room for a header before them.
   for (; pos < 2 && pos < end; ++pos) {
-    if (headerless && IsDynamicBlockStart(memory[pos]) && !DynamicHeaderCertainlyFails(memory + pos)) {
+    if (headerless && IsDynamicBlockStart(memory[pos]) &&
+        !DynamicHeaderCertainlyFails(memory + pos, {size - pos, !acceptIncomplete})) {
       return pos;
     }
   }
@@ -521,7 +600,8 @@ int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t 
     if (wide && pos <= lastWideStep) {
       pos = NextBusyStepAvx2(memory, pos, lastWideStep, headerless, lanes);
       if (pos <= lastWideStep) {
-        if (const int64_t found = CheckLanes(memory + pos, lanes.header & ~lanes.dynamicStarts, lanes.dynamicKept);
+        if (const int64_t found = CheckLanes(memory + pos, lanes.header & ~lanes.dynamicStarts, lanes.dynamicKept,
+                                             {size - pos, !acceptIncomplete});
             found >= 0) {
           return pos + found;
         }
@@ -529,7 +609,8 @@ int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t 
       }
       if (pos >= end) break;
     }
-    if (pos + 64 >= size) return IsWorthATrial(memory + pos, headerless) ? pos : end;
+    const TLook look{size - pos, !acceptIncomplete};
+    if (pos + 64 >= size) return IsWorthATrial(memory + pos, headerless, look) ? pos : end;
     const uint8_t* at = memory + pos;
     const uint64_t inBlock = end - pos < 64 ? (uint64_t{1} << (end - pos)) - 1 : ~uint64_t{0};
     lanes = BlockLanesSse2(at, headerless, inBlock);
@@ -537,7 +618,9 @@ int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t 
     // its block header alone, whether or not a zlib header precedes it.
     const uint64_t header = KeepLanes(at, lanes.header & ~lanes.dynamicStarts & inBlock,
                                       [](const uint8_t* p) { return IsHeaderCandidate(p - 2); });
-    if (const int64_t found = CheckLanes(at, header, lanes.dynamicKept & inBlock); found >= 0) return pos + found;
+    if (const int64_t found = CheckLanes(at, header, lanes.dynamicKept & inBlock, look); found >= 0) {
+      return pos + found;
+    }
   }
   return end;
 }

@@ -42,6 +42,16 @@ inline bool IsHeaderCandidate(const uint8_t* header) {
 // only.
 bool ProbeCertainlyFails(const uint8_t* probe);
 
+// True only when the whole trial of the deflate data at `at`, with
+// `restBytes` of input (kProbeInputBytes or more) to the end of the file,
+// certainly does not end a stream (zlib never returns Z_STREAM_END): the
+// probe certainly fails, or a dynamic first block's header turns out bad
+// past the probe, or the input ends inside it. A scan that counts only
+// complete streams (AcceptIncomplete off) may drop such a position; one
+// that counts streams cut short may not. Reads `at`[0 .. restBytes-1]
+// only.
+bool TrialCertainlyFails(const uint8_t* at, int64_t restBytes);
+
 // The vector lanes NextCandidate looks at positions with: the widest this
 // processor has (AVX2 where present), or SSE2, which every x86-64 has.
 // Both find the same positions; the tests hold them to it.
@@ -50,11 +60,12 @@ bool ProcessorHasAvx2();
 
 // The first position p in [pos, end) that is a candidate (the header test
 // at p-2 when p >= 2, or with `headerless` the dynamic-block test at p)
-// and for which ProbeCertainlyFails(memory + p) is false; `end` when there
-// is none, and `pos` itself when pos >= end. `end` is first lowered to
-// size-63, as no position after size-64 is tried. Reads only
-// memory[0 .. size-1].
-int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end,
-                      bool headerless, TFilterLanes width = TFilterLanes::Widest);
+// and that may be accepted: ProbeCertainlyFails(memory + p) is false, and
+// without `acceptIncomplete` TrialCertainlyFails(memory + p, size - p) is
+// false as well. `end` when there is none, and `pos` itself when pos >=
+// end. `end` is first lowered to size-63, as no position after size-64 is
+// tried. Reads only memory[0 .. size-1].
+int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end, bool headerless,
+                      bool acceptIncomplete, TFilterLanes width = TFilterLanes::Widest);
 
 }  // namespace quarn::detail

@@ -175,7 +175,7 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
   while (true) {
     // Without progress to report, one search runs to the end of the range.
     const int64_t stepEnd = meter.Active() ? std::min(to, pos + kProgressStepBytes) : to;
-    pos = filtersMatchEngine ? detail::NextCandidate(Memory, Size, pos, stepEnd, headerless)
+    pos = filtersMatchEngine ? detail::NextCandidate(Memory, Size, pos, stepEnd, headerless, acceptIncomplete)
                              : NextPlainCandidate(Memory, pos, stepEnd, headerless);
     if (pos >= stepEnd) {
       if (stepEnd >= to) break;

@@ -6,8 +6,9 @@
 // size so that the sanitizers catch a read past its end. Besides the
 // counters and the list of streams, every candidate position that the
 // filters throw away is checked against zlib's probe directly: a filter
-// may only drop what the probe rejects; the wide and the SSE2 lanes of the
-// filters must find the same candidates. Every trial is also decided both
+// may only drop what the probe rejects, or, where only complete streams
+// count, what zlib's whole trial does not end as a stream; the wide and
+// the SSE2 lanes of the filters must find the same candidates. Every trial is also decided both
 // ways, by zlib alone and by the fast inflate path with zlib behind it,
 // and the two must agree on accepted, complete, InBytes and OutBytes; the
 // block from its first byte on is decoded both ways too, candidate or
@@ -64,14 +65,15 @@ void CheckDroppedCandidates(const std::vector<uint8_t>& block, bool headerless) 
 // The wide lanes (AVX2, where the processor has them) and SSE2's must find
 // the same candidate from every start, in a search of up to 200 positions
 // (so that the time stays linear in the block).
-void CheckLaneWidthsAgree(const std::vector<uint8_t>& block, bool headerless) {
+void CheckLaneWidthsAgree(const std::vector<uint8_t>& block, bool headerless, bool acceptIncomplete) {
   if (!quarn::detail::ProcessorHasAvx2()) return;
   const int64_t size = static_cast<int64_t>(block.size());
   for (int64_t pos = 0; pos < size - 63; ++pos) {
     const int64_t wide =
-        quarn::detail::NextCandidate(block.data(), size, pos, pos + 200, headerless, quarn::detail::TFilterLanes::Widest);
-    const int64_t narrow =
-        quarn::detail::NextCandidate(block.data(), size, pos, pos + 200, headerless, quarn::detail::TFilterLanes::Sse2);
+        quarn::detail::NextCandidate(block.data(), size, pos, pos + 200, headerless, acceptIncomplete,
+                                     quarn::detail::TFilterLanes::Widest);
+    const int64_t narrow = quarn::detail::NextCandidate(block.data(), size, pos, pos + 200, headerless,
+                                                        acceptIncomplete, quarn::detail::TFilterLanes::Sse2);
     if (wide != narrow) Fail("the wide and the SSE2 lanes find different candidates", pos);
   }
 }
@@ -118,6 +120,9 @@ void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless,
     if (!ProbePasses(record, p)) continue;
     const std::size_t rest = static_cast<std::size_t>(size - pos) - record.total_in;
     const TTrial zlib = FinishInZlib(record, p + record.total_in, rest, acceptIncomplete);
+    if (zlib.complete && quarn::detail::TrialCertainlyFails(p, size - pos)) {
+      Fail("a filter dropped a candidate whose trial ends a stream", pos);
+    }
     const TTrial both = WithFastPath(fast.Inflate(p, static_cast<uint64_t>(size - pos)), zlib);
     if (!(both == zlib)) Fail("a trial decided with the fast path differs from zlib's", pos);
   }
@@ -155,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!differences.empty()) Fail(differences);
 
   CheckDroppedCandidates(block, headerless);
-  CheckLaneWidthsAgree(block, headerless);
+  CheckLaneWidthsAgree(block, headerless, acceptIncomplete);
   CheckEveryTrialBothWays(block, headerless, acceptIncomplete);
   return 0;
 }

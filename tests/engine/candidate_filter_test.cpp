@@ -21,6 +21,7 @@
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 #include "inflate/inflate_record.h"
+#include "tests/support/deflate_bits.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
@@ -154,6 +155,19 @@ TZlibVerdict ZlibProbe(const TBytes& bytes) {
   std::vector<uint8_t> out(kProbeOutputBytes);
   TZlibVerdict v;
   v.code = InflateProbe(bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), out.data());
+  if (record.Get()->msg != nullptr) v.message = record.Get()->msg;
+  return v;
+}
+
+// zlib's whole trial, as the scan makes it without the fast path: its last
+// code and message.
+TZlibVerdict ZlibTrial(const TBytes& bytes) {
+  TInflateRecord record;
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  const TTrialOutcome outcome =
+      InflateTrial(bytes.data(), static_cast<int64_t>(bytes.size()), 0, record.Get(), buffer.data());
+  TZlibVerdict v;
+  v.code = outcome.LastCode;
   if (record.Get()->msg != nullptr) v.message = record.Get()->msg;
   return v;
 }
@@ -365,12 +379,14 @@ TEST(CandidateFilter, ErrorsDecidedAtTheLastProbeBitAreRejectedOnesJustPastAreNo
     unsigned endBit;
     bool overrun;
     const char* zlibMessage;  // of the probe; nullptr: the probe passes
+    const char* trialMessage;  // of zlib's whole trial
   };
   const TBoundary cases[] = {
-      {"no end-of-block, decided at bit 512", 512, false, "invalid code -- missing end-of-block"},
-      {"no end-of-block, decided at bit 513", 513, false, nullptr},
-      {"run past the end, decided at bit 512", 512, true, "invalid bit length repeat"},
-      {"run past the end, decided at bit 513", 513, true, nullptr},
+      {"no end-of-block, decided at bit 512", 512, false, "invalid code -- missing end-of-block",
+       "invalid code -- missing end-of-block"},
+      {"no end-of-block, decided at bit 513", 513, false, nullptr, "invalid code -- missing end-of-block"},
+      {"run past the end, decided at bit 512", 512, true, "invalid bit length repeat", "invalid bit length repeat"},
+      {"run past the end, decided at bit 513", 513, true, nullptr, "invalid bit length repeat"},
   };
   for (const TBoundary& c : cases) {
     SCOPED_TRACE(c.name);
@@ -389,7 +405,85 @@ TEST(CandidateFilter, ErrorsDecidedAtTheLastProbeBitAreRejectedOnesJustPastAreNo
       EXPECT_EQ(zlib.code, Z_OK) << zlib.message;
     }
     EXPECT_EQ(detail::ProbeCertainlyFails(fixture.data()), c.zlibMessage != nullptr);
+    // The whole trial fails either way: a scan of complete streams only
+    // drops both.
+    const TZlibVerdict trial = ZlibTrial(fixture);
+    EXPECT_EQ(trial.code, Z_DATA_ERROR);
+    EXPECT_EQ(trial.message, c.trialMessage);
+    EXPECT_TRUE(detail::TrialCertainlyFails(fixture.data(), static_cast<int64_t>(fixture.size())));
     ExpectScansSameAsReference(fixture);
+  }
+}
+
+// Where only complete streams count (AcceptIncomplete off), a dynamic
+// block header is followed past the probe to the end of the input: a
+// header that zlib rejects there, or that the input ends inside, can never
+// end a stream. Each fixture's probe passes in zlib; its whole trial is
+// asserted beside the filter's verdict, and the scans, with the input
+// ending right behind the fixture, against the reference loop.
+TEST(CandidateFilter, PastTheProbeHeadersAreFollowedToTheEndOfTheInput) {
+  // A complete header of 286 and 30 codes, every length sent on its own
+  // (1,300 bits or so), then five literals and end-of-block: a whole
+  // stream.
+  const std::vector<unsigned> litlen = test::UsualLitlenLengths();
+  const std::vector<unsigned> dist = test::UsualDistLengths();
+  std::size_t headerBits = 0;
+  const auto stream = [&](const std::vector<unsigned>& litlenLengths, const std::vector<unsigned>& distLengths) {
+    test::TBitWriter w;
+    test::Write(w, test::HeaderFor(litlenLengths, distLengths));
+    headerBits = w.BitCount();
+    const test::TCode code(litlen);
+    for (const char c : std::string("quarn")) code.Put(w, static_cast<uint8_t>(c));
+    code.Put(w, 256);
+    EXPECT_GT(headerBits, 2u * 8u * kProbeInputBytes) << "the header must run well past the probe";
+    return w.Bytes();
+  };
+  std::vector<unsigned> incomplete = litlen;
+  incomplete[285] = 7;  // one code of six bits now of seven: half its space is left unused
+  std::vector<unsigned> distOversubscribed = dist;
+  distOversubscribed[29] = 4;
+
+  struct TPastProbe {
+    const char* name;
+    TBytes bytes;
+    int trialCode;            // zlib's last code for the whole trial
+    const char* trialMessage;  // and its message, when it failed on the data
+  };
+  const TBytes whole = stream(litlen, dist);
+  // Up to the byte that holds the header's last bit.
+  const TBytes headerOnly(whole.begin(), whole.begin() + static_cast<long>((headerBits + 7) / 8));
+  ASSERT_LT(headerOnly.size(), whole.size());
+  const TPastProbe cases[] = {
+      {"a whole stream", whole, Z_STREAM_END, nullptr},
+      {"literal/length code incomplete", stream(incomplete, dist), Z_DATA_ERROR, "invalid literal/lengths set"},
+      {"distance code over-subscribed", stream(litlen, distOversubscribed), Z_DATA_ERROR, "invalid distances set"},
+      {"the input ends inside the header", TBytes(whole.begin(), whole.begin() + 100), Z_BUF_ERROR, nullptr},
+      {"the input ends after the header, before end-of-block", headerOnly, Z_BUF_ERROR, nullptr},
+  };
+  for (const TPastProbe& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TZlibVerdict probe = ZlibProbe(c.bytes);
+    EXPECT_EQ(probe.code, Z_OK) << probe.message;
+    const TZlibVerdict trial = ZlibTrial(c.bytes);
+    EXPECT_EQ(trial.code, c.trialCode);
+    if (c.trialMessage != nullptr) {
+      EXPECT_EQ(trial.message, c.trialMessage);
+    }
+
+    EXPECT_FALSE(detail::ProbeCertainlyFails(c.bytes.data()));
+    const bool ends = c.trialCode == Z_STREAM_END;
+    // The header of the cut-off stream just before end-of-block is whole:
+    // only the fast path and zlib see that the input runs out there.
+    const bool headerDecides = !ends && std::string(c.name) != "the input ends after the header, before end-of-block";
+    EXPECT_EQ(detail::TrialCertainlyFails(c.bytes.data(), static_cast<int64_t>(c.bytes.size())), headerDecides);
+
+    for (const std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{63}, std::size_t{64}}) {
+      TBytes bytes(offset, 0);
+      bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
+      for (const bool headerless : {false, true}) {
+        for (const bool accept : {false, true}) test::ExpectSameAsReference(bytes, headerless, accept);
+      }
+    }
   }
 }
 
@@ -481,24 +575,28 @@ TEST(CandidateFilter, NextCandidateFindsTheFirstPositionTheScalarTestsKeep) {
     test::TGuardedBuffer block(bytes);
     const uint8_t* memory = block.Data();
     for (const bool headerless : {false, true}) {
-      for (const int64_t end : {size - 63, size - 64, size - 100, size}) {
-        const int64_t lastTried = std::min(end, size - 63);
-        // want[pos]: the first kept position at or after pos, by the scalar tests.
-        std::vector<int64_t> want(static_cast<std::size_t>(std::max<int64_t>(lastTried, 0)) + 1, lastTried);
-        for (int64_t p = lastTried - 1; p >= 0; --p) {
-          const bool header = p >= 2 && detail::IsHeaderCandidate(memory + p - 2);
-          const bool candidate = header || (headerless && detail::IsDynamicBlockStart(memory[p]));
-          const bool kept = candidate && !detail::ProbeCertainlyFails(memory + p);
-          want[static_cast<std::size_t>(p)] = kept ? p : want[static_cast<std::size_t>(p + 1)];
-        }
-        for (const detail::TFilterLanes width : {detail::TFilterLanes::Widest, detail::TFilterLanes::Sse2}) {
-          for (int64_t pos = 0; pos < lastTried; ++pos) {
-            ASSERT_EQ(detail::NextCandidate(memory, size, pos, end, headerless, width),
-                      want[static_cast<std::size_t>(pos)])
-                << "size=" << size << " end=" << end << " pos=" << pos << " headerless=" << headerless
-                << " SSE2 only=" << (width == detail::TFilterLanes::Sse2);
+      for (const bool accept : {false, true}) {
+        for (const int64_t end : {size - 63, size - 64, size - 100, size}) {
+          const int64_t lastTried = std::min(end, size - 63);
+          // want[pos]: the first kept position at or after pos, by the scalar tests.
+          std::vector<int64_t> want(static_cast<std::size_t>(std::max<int64_t>(lastTried, 0)) + 1, lastTried);
+          for (int64_t p = lastTried - 1; p >= 0; --p) {
+            const bool header = p >= 2 && detail::IsHeaderCandidate(memory + p - 2);
+            const bool candidate = header || (headerless && detail::IsDynamicBlockStart(memory[p]));
+            const bool fails = accept ? detail::ProbeCertainlyFails(memory + p)
+                                      : detail::TrialCertainlyFails(memory + p, size - p);
+            want[static_cast<std::size_t>(p)] = candidate && !fails ? p : want[static_cast<std::size_t>(p + 1)];
           }
-          EXPECT_EQ(detail::NextCandidate(memory, size, lastTried + 5, end, headerless, width), lastTried + 5);
+          for (const detail::TFilterLanes width : {detail::TFilterLanes::Widest, detail::TFilterLanes::Sse2}) {
+            for (int64_t pos = 0; pos < lastTried; ++pos) {
+              ASSERT_EQ(detail::NextCandidate(memory, size, pos, end, headerless, accept, width),
+                        want[static_cast<std::size_t>(pos)])
+                  << "size=" << size << " end=" << end << " pos=" << pos << " headerless=" << headerless
+                  << " accept incomplete=" << accept << " SSE2 only=" << (width == detail::TFilterLanes::Sse2);
+            }
+            EXPECT_EQ(detail::NextCandidate(memory, size, lastTried + 5, end, headerless, accept, width),
+                      lastTried + 5);
+          }
         }
       }
     }
@@ -516,24 +614,28 @@ TEST(CandidateFilter, WideAndNarrowLanesFindTheSamePositionsInNoise) {
   const uint8_t* memory = block.Data();
   const int64_t size = static_cast<int64_t>(noise.size());
   for (const bool headerless : {false, true}) {
-    SCOPED_TRACE(testing::Message() << "headerless=" << headerless);
-    std::vector<int64_t> want;
-    for (int64_t p = 0; p < size - 63; ++p) {
-      const bool header = p >= 2 && detail::IsHeaderCandidate(memory + p - 2);
-      const bool candidate = header || (headerless && detail::IsDynamicBlockStart(memory[p]));
-      if (candidate && !detail::ProbeCertainlyFails(memory + p)) want.push_back(p);
-    }
-    want.push_back(size - 63);  // where the search ends
-    for (const detail::TFilterLanes width : {detail::TFilterLanes::Widest, detail::TFilterLanes::Sse2}) {
-      int64_t pos = 0;
-      for (const int64_t next : want) {
-        pos = detail::NextCandidate(memory, size, pos, size, headerless, width);
-        ASSERT_EQ(pos, next) << "SSE2 only=" << (width == detail::TFilterLanes::Sse2);
-        ++pos;
+    for (const bool accept : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "headerless=" << headerless << " accept incomplete=" << accept);
+      std::vector<int64_t> want;
+      for (int64_t p = 0; p < size - 63; ++p) {
+        const bool header = p >= 2 && detail::IsHeaderCandidate(memory + p - 2);
+        const bool candidate = header || (headerless && detail::IsDynamicBlockStart(memory[p]));
+        const bool fails = accept ? detail::ProbeCertainlyFails(memory + p)
+                                  : detail::TrialCertainlyFails(memory + p, size - p);
+        if (candidate && !fails) want.push_back(p);
+      }
+      // Hundreds of candidates reach zlib in 4 MiB of noise.
+      EXPECT_GT(want.size(), 300u);
+      want.push_back(size - 63);  // where the search ends
+      for (const detail::TFilterLanes width : {detail::TFilterLanes::Widest, detail::TFilterLanes::Sse2}) {
+        int64_t pos = 0;
+        for (const int64_t next : want) {
+          pos = detail::NextCandidate(memory, size, pos, size, headerless, accept, width);
+          ASSERT_EQ(pos, next) << "SSE2 only=" << (width == detail::TFilterLanes::Sse2);
+          ++pos;
+        }
       }
     }
-    // Hundreds of candidates reach zlib in 4 MiB of noise.
-    EXPECT_GT(want.size(), 300u);
   }
 }
 
