@@ -44,8 +44,6 @@ static_assert(std::endian::native == std::endian::little, "bit fields are read a
 // again before this is changed.
 static_assert(ZLIB_VERNUM == 0x12d0, "the candidate filters mirror the checks of zlib 1.2.13");
 
-constexpr unsigned kProbeBits = 8 * kProbeInputBytes;
-
 // ---------------------------------------------------------------------------
 // Dynamic block header (RFC 1951 3.2.7), as zlib's inflate reads it:
 //   bits 0-2   BFINAL, BTYPE = 2
