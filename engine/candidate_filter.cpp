@@ -221,21 +221,26 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
   for (const uint8_t length : clcLengths) ++firstOfLength[length + 1];
   firstOfLength[1] = 0;  // unused symbols (length 0) get no code
   for (unsigned length = 2; length <= 8; ++length) firstOfLength[length] += firstOfLength[length - 1];
-  unsigned codes = 0;
+  // By left-aligned code value, the code's place in bySymbolOrder: each
+  // code's run of values (at most 64) is written as 64 bytes, and the
+  // codes after it write over the part that is theirs.
+  uint8_t byValue[128 + 64];
   for (unsigned symbol = 0; symbol < 19; ++symbol) {
     const unsigned length = clcLengths[symbol];
     if (length == 0) continue;
     const unsigned countBits = symbol < 16 ? 0 : symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
     const unsigned copies = symbol < 16 ? 1 : symbol == 18 ? 11 : 3;
-    bySymbolOrder[firstOfLength[length]++] = (length + countBits) | length << 4 | ((1u << countBits) - 1) << 8 |
-                                             copies << 16 | symbol << 24;
-    ++codes;
+    bySymbolOrder[firstOfLength[length]] = (length + countBits) | length << 4 | ((1u << countBits) - 1) << 8 |
+                                           copies << 16 | symbol << 24;
+    ++firstOfLength[length];
+  }
+  const unsigned codes = firstOfLength[7];
+  for (unsigned k = 0, value = 0; k < codes; ++k) {
+    std::memset(byValue + value, static_cast<int>(k), 64);
+    value += 128u >> ((bySymbolOrder[k] >> 4) & 7u);
   }
   TClcEntry table[128];
-  for (unsigned k = 0, value = 0; k < codes; ++k) {
-    const unsigned end = value + (128u >> ((bySymbolOrder[k] >> 4) & 7u));
-    for (; value < end; ++value) table[kReverse7[value]] = bySymbolOrder[k];
-  }
+  for (unsigned index = 0; index < 128; ++index) table[index] = bySymbolOrder[byValue[kReverse7[index]]];
 
   // Decoding. Each step adds a run of equal lengths to one running sum;
   // where the runs cross from literal/length to distance codes, the
