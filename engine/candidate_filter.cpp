@@ -443,43 +443,64 @@ TBlockLanes BlockLanesSse2(const uint8_t* at, bool headerless, uint64_t inBlock)
   return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
 }
 
-// The three bits at stream bit `bit` of each position, as bytes 0..7.
-template <unsigned kBit>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i Field3(const uint8_t* at) {
+// Byte `kByte` (2..9) of each position, that is stream bits 8*kByte on,
+// with the bits past the HCLEN+4 lengths of the code-length code cleared
+// (they end at bit 29 + 3*HCLEN), so that lengths that are not sent weigh
+// nothing.
+template <unsigned kByte>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcBytes(const uint8_t* at, __m256i hclen) {
+  const __m256i bytes = Load32(at + kByte);
+  if constexpr (kByte == 2) {
+    return bytes;  // bits 16..23: all sent
+  } else {
+    constexpr auto kMaskByHclen = [] {
+      std::array<uint8_t, 16> masks{};
+      for (unsigned h = 0; h < 16; ++h) {
+        const unsigned end = 29 + 3 * h;  // first bit past the lengths
+        for (unsigned b = 0; b < 8; ++b) {
+          if (8 * kByte + b < end) masks[h] = static_cast<uint8_t>(masks[h] | (1u << b));
+        }
+      }
+      return masks;
+    }();
+    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMaskByHclen.data()));
+    return _mm256_and_si256(bytes, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(half), hclen));
+  }
+}
+
+// The Kraft weight, in units of 2^-7, of the k-th length of the
+// code-length code (stream bits 17+3k .. 19+3k) of each position, from the
+// cleared bytes: 64 for a length of 1 down to 1 for 7, nothing for 0.
+template <unsigned k>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcWeight(const __m256i* clcBytes, __m256i weights) {
+  constexpr unsigned kBit = 17 + 3 * k;
   constexpr unsigned kByte = kBit / 8;
   constexpr unsigned kShift = kBit % 8;
   // Shifting 16-bit words moves bits between the two bytes of a word; the
   // masks keep only the bits of each byte's own field.
-  const __m256i low = _mm256_srli_epi16(Load32(at + kByte), kShift);
+  const __m256i low = _mm256_srli_epi16(clcBytes[kByte - 2], kShift);
+  __m256i field;
   if constexpr (kShift <= 5) {
-    return _mm256_and_si256(low, Bytes32(7));
+    field = _mm256_and_si256(low, Bytes32(7));
   } else {
-    const __m256i high = _mm256_slli_epi16(Load32(at + kByte + 1), 8 - kShift);
-    return _mm256_or_si256(_mm256_and_si256(low, Bytes32(0xFF >> kShift)),
-                           _mm256_and_si256(high, Bytes32((0xFF << (8 - kShift)) & 7)));
+    const __m256i high = _mm256_slli_epi16(clcBytes[kByte - 1], 8 - kShift);
+    field = _mm256_or_si256(_mm256_and_si256(low, Bytes32(0xFF >> kShift)),
+                            _mm256_and_si256(high, Bytes32((0xFF << (8 - kShift)) & 7)));
   }
+  return _mm256_shuffle_epi8(weights, field);
 }
 
-// Kraft weight, in units of 2^-7, of the k-th code-length-code length,
-// nothing when k is past HCLEN+4.
-template <unsigned k>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcWeight(const uint8_t* at, __m256i hclen,
-                                                                      __m256i weights) {
-  const __m256i weight = _mm256_shuffle_epi8(weights, Field3<17 + 3 * k>(at));
-  if constexpr (k < 4) {
-    return weight;
-  } else {
-    return _mm256_and_si256(weight, _mm256_cmpgt_epi8(hclen, Bytes32(static_cast<int>(k) - 4)));
-  }
-}
-
+// The Kraft sum of each position's code-length code, saturated at 255.
 template <unsigned... k>
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcKraftSum(const uint8_t* at, __m256i hclen,
                                                                         std::integer_sequence<unsigned, k...>) {
+  const __m256i clcBytes[8] = {ClcBytes<2>(at, hclen), ClcBytes<3>(at, hclen), ClcBytes<4>(at, hclen),
+                               ClcBytes<5>(at, hclen), ClcBytes<6>(at, hclen), ClcBytes<7>(at, hclen),
+                               ClcBytes<8>(at, hclen), ClcBytes<9>(at, hclen)};
   const __m256i weights = _mm256_setr_epi8(0, 64, 32, 16, 8, 4, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0,  //
                                            0, 64, 32, 16, 8, 4, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0);
   __m256i sum = _mm256_setzero_si256();
-  ((sum = _mm256_adds_epu8(sum, ClcWeight<k>(at, hclen, weights))), ...);
+  ((sum = _mm256_adds_epu8(sum, ClcWeight<k>(clcBytes, weights))), ...);
   return sum;
 }
 
