@@ -123,6 +123,12 @@ class TReach {
   static TReach Trial(const uint8_t* at, int64_t restBytes) {
     return TReach(at, static_cast<unsigned>(std::min<int64_t>(restBytes, kMaxDynamicHeaderBytes)), restBytes, true);
   }
+  // The first `lookBytes` (at most kMaxDynamicHeaderBytes) of the trial's
+  // `restBytes`: needing more fails only where the input ends there.
+  static TReach TrialStart(const uint8_t* at, int64_t restBytes, unsigned lookBytes) {
+    return restBytes <= lookBytes ? TReach(at, static_cast<unsigned>(restBytes), restBytes, true)
+                                  : TReach(at, lookBytes, restBytes, false);
+  }
   TReach(const TReach&) = delete;
   TReach& operator=(const TReach&) = delete;
 
@@ -160,6 +166,7 @@ class TReach {
   bool pastLimitFails_;
   bool copied_;
   uint8_t copy_[kMaxDynamicHeaderBytes + kReadAhead];
+  static_assert(kMaxDynamicHeaderBytes >= 256, "the fixed-block decoding looks at 256 bytes");
 };
 
 // What inftrees.c's inflate_table says of a literal/length or distance
@@ -331,10 +338,106 @@ inline bool DynamicHeaderCertainlyFails(const uint8_t* at, TLook look) {
   return !HasCompleteCodeLengthCode(at) || CodeLengthsCertainlyFail(at, look);
 }
 
+// ---------------------------------------------------------------------------
+// Fixed-code blocks (BTYPE 1), as zlib's inflate decodes them from an empty
+// window: a literal/length symbol of 286 or 287 ("invalid literal/length
+// code"), a distance code of 30 or 31 ("invalid distance code"), or a
+// distance further back than the output so far ("invalid distance too far
+// back"), each checked once the bits of that code and of its extra bits
+// are in; after the end of a block that is not the last, a reserved block
+// type. zlib stops without an error when its output space is full, so the
+// decoding here stops, undecided, well before the output reaches that.
+// ---------------------------------------------------------------------------
+
+// The fixed literal/length code by the next 9 bits: symbol in bits 0..8,
+// code length in bits 12..15.
+constexpr std::array<uint16_t, 512> kFixedLitlen = [] {
+  std::array<uint16_t, 512> table{};
+  const auto add = [&](unsigned firstSymbol, unsigned lastSymbol, unsigned firstCode, unsigned length) {
+    for (unsigned symbol = firstSymbol, code = firstCode; symbol <= lastSymbol; ++symbol, ++code) {
+      unsigned reversed = 0;
+      for (unsigned b = 0; b < length; ++b) reversed |= ((code >> b) & 1u) << (length - 1 - b);
+      for (unsigned high = 0; high < (512u >> length); ++high) {
+        table[reversed | high << length] = static_cast<uint16_t>(symbol | length << 12);
+      }
+    }
+  };
+  add(0, 143, 0x30, 8);
+  add(144, 255, 0x190, 9);
+  add(256, 279, 0x00, 7);
+  add(280, 287, 0xC0, 8);
+  return table;
+}();
+
+constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr unsigned kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr unsigned kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr unsigned kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// How much of a trial the fixed-block decoding looks at: enough for the
+// few symbols that random data survives.
+constexpr unsigned kFixedTrialLookBytes = 256;
+
+// The bits of `reach` as zlib decodes a fixed-code block that starts at
+// bit 0; true when zlib fails within them, else the reach's verdict where
+// the bits run out, and false where the output grows past `outputLimit`.
+[[gnu::noinline]] bool FixedBlockCertainlyFails(TReach& bits, unsigned outputLimit) {
+  const bool final = bits.Take(1) != 0;
+  bits.Take(2);
+  const unsigned limitBits = bits.LimitBits();
+  const uint8_t* const bytes = bits.Bytes();
+  unsigned used = bits.bitsUsed;
+  const auto peek = [&](unsigned count) {
+    return static_cast<unsigned>(LoadWord(bytes + (used >> 3)) >> (used & 7u)) & ((1u << count) - 1u);
+  };
+  unsigned output = 0;
+  while (output < outputLimit) {
+    const unsigned entry = kFixedLitlen[peek(9)];
+    const unsigned symbol = entry & 0x1FFu;
+    used += entry >> 12;
+    if (used > limitBits) return bits.PastLimitFails();
+    if (symbol < 256) {
+      ++output;
+      continue;
+    }
+    if (symbol == 256) {
+      if (final) return false;  // the stream ends
+      if (used + 3 > limitBits) return bits.PastLimitFails();
+      return (peek(3) >> 1) == 3;  // the next block's type; only a reserved one is decided here
+    }
+    if (symbol >= 286) return true;  // invalid literal/length code
+    const unsigned lengthCode = symbol - 257;
+    const unsigned length = kLengthBase[lengthCode] + peek(kLengthExtra[lengthCode]);
+    used += kLengthExtra[lengthCode];
+    if (used > limitBits) return bits.PastLimitFails();
+    const unsigned distCode = kReverse7[peek(5) << 2];  // five bits, most significant first
+    used += 5;
+    if (used > limitBits) return bits.PastLimitFails();
+    if (distCode >= 30) return true;  // invalid distance code
+    const unsigned distance = kDistBase[distCode] + peek(kDistExtra[distCode]);
+    used += kDistExtra[distCode];
+    if (used > limitBits) return bits.PastLimitFails();
+    if (distance > output) return true;  // invalid distance too far back
+    output += length;
+  }
+  return false;
+}
+
+// Output limits of the fixed-block decoding, a longest match short of
+// the probe's output space and of zlib's window.
+constexpr unsigned kProbeOutputLimitBytes = kProbeOutputBytes - 258;
+constexpr unsigned kWindowLimitBytes = 32768 - 258;
+
 // The first block at `at` certainly fails within what `look` allows: a
-// reserved block type, stored block lengths that do not match, or a
-// dynamic block header that zlib 1.2.13 rejects (or, with the whole
-// trial, that the input ends inside).
+// reserved block type, stored block lengths that do not match, a
+// fixed-code block that zlib 1.2.13 rejects, or a dynamic block header
+// that it rejects (with the whole trial also one that the input ends
+// inside, or that holds too little input).
 bool BlockCertainlyFails(const uint8_t* at, TLook look) {
   switch (at[0] & 6u) {
     case 0: {  // stored: LEN and NLEN in the four bytes after the header bits
@@ -342,8 +445,16 @@ bool BlockCertainlyFails(const uint8_t* at, TLook look) {
       const unsigned nlen = unsigned{at[3]} | unsigned{at[4]} << 8;
       return len != (nlen ^ 0xFFFFu);
     }
-    case 2:  // fixed codes: left to zlib
-      return false;
+    case 2: {
+      if (look.wholeTrial) {
+        // zlib's window is 32 KiB: within it, "too far back" means further
+        // than the output so far.
+        TReach reach = TReach::TrialStart(at, look.restBytes, kFixedTrialLookBytes);
+        return FixedBlockCertainlyFails(reach, kWindowLimitBytes);
+      }
+      TReach reach = TReach::Probe(at, look.restBytes);
+      return FixedBlockCertainlyFails(reach, kProbeOutputLimitBytes);
+    }
     case 4:
       return DynamicHeaderCertainlyFails(at, look);
     default:  // BTYPE 3 is reserved
