@@ -208,40 +208,58 @@ using TClcEntry = uint32_t;
 // give zlib's verdict. Where zlib needs a bit past the reach, the verdict
 // is the reach's: the probe passes, or the trial can never end a stream.
 // Out of line: a few candidates in a thousand get here.
-bool CodeLengthsCertainlyFail(TReach& bits) {
-  bits.Take(3);
-  const unsigned nlen = bits.Take(5) + 257;
-  const unsigned ndist = bits.Take(5) + 1;
-  const unsigned ncode = bits.Take(4) + 4;
-  if (nlen > 286 || ndist > 30) return true;
+// A code-length symbol's entry, but for the code's length: the bits of
+// the repeat count, their mask, the lengths written before the count is
+// added, and the symbol.
+constexpr std::array<TClcEntry, 19> kClcSymbolEntries = [] {
+  std::array<TClcEntry, 19> entries{};
+  for (unsigned symbol = 0; symbol < 19; ++symbol) {
+    const unsigned countBits = symbol < 16 ? 0 : symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+    const unsigned copies = symbol < 16 ? 1 : symbol == 18 ? 11 : 3;
+    entries[symbol] = countBits | ((1u << countBits) - 1) << 8 | copies << 16 | symbol << 24;
+  }
+  return entries;
+}();
 
-  uint8_t clcLengths[19] = {};
-  for (unsigned k = 0; k < ncode; ++k) clcLengths[kClcOrder[k]] = static_cast<uint8_t>(bits.Take(3));
+bool CodeLengthsCertainlyFail(TReach& bits) {
+  const uint8_t* const bytes = bits.Bytes();
+  const uint64_t head = LoadWord(bytes);
+  const unsigned nlen = static_cast<unsigned>(head >> 3 & 31u) + 257;
+  const unsigned ndist = static_cast<unsigned>(head >> 8 & 31u) + 1;
+  const unsigned ncode = static_cast<unsigned>(head >> 13 & 15u) + 4;
+  if (nlen > 286 || ndist > 30) return true;
+  // The lengths of the code-length code, stream bits 17 on.
+  const uint64_t clc = (LoadWord(bytes + 2) >> 1) & kClcFieldMasks[ncode - 4];
+  bits.bitsUsed = 17 + 3 * ncode;
 
   // The canonical code as a table by the next 7 bits (deflate sends
   // Huffman codes most significant bit first, hence the reversal). The
   // code is complete, so every entry gets filled. Codes are handed out in
   // order of length, then of symbol; each takes 128 >> length of the
-  // left-aligned 7-bit code values.
-  TClcEntry bySymbolOrder[19];
-  unsigned firstOfLength[9] = {};
-  for (const uint8_t length : clcLengths) ++firstOfLength[length + 1];
-  firstOfLength[1] = 0;  // unused symbols (length 0) get no code
-  for (unsigned length = 2; length <= 8; ++length) firstOfLength[length] += firstOfLength[length - 1];
+  // left-aligned 7-bit code values. Symbols without a code go to places
+  // 19 on, which nothing reads.
+  uint8_t clcLengths[19];
+  unsigned nextOfLength[8] = {19, 0, 0, 0, 0, 0, 0, 0};
+  for (unsigned k = 0; k < 19; ++k) {
+    const unsigned length = static_cast<unsigned>(clc >> (3 * k)) & 7u;
+    clcLengths[kClcOrder[k]] = static_cast<uint8_t>(length);
+    ++nextOfLength[length];
+  }
+  for (unsigned length = 7; length > 1; --length) nextOfLength[length] = nextOfLength[length - 1];
+  nextOfLength[1] = 0;
+  for (unsigned length = 2; length <= 7; ++length) nextOfLength[length] += nextOfLength[length - 1];
+  nextOfLength[0] = 19;
+  TClcEntry bySymbolOrder[19 + 19];
+  for (unsigned symbol = 0; symbol < 19; ++symbol) {
+    const unsigned length = clcLengths[symbol];
+    const TClcEntry entry = kClcSymbolEntries[symbol];
+    bySymbolOrder[nextOfLength[length]++] = entry + length + (length << 4);
+  }
+  const unsigned codes = nextOfLength[7];
   // By left-aligned code value, the code's place in bySymbolOrder: each
   // code's run of values (at most 64) is written as 64 bytes, and the
   // codes after it write over the part that is theirs.
   uint8_t byValue[128 + 64];
-  for (unsigned symbol = 0; symbol < 19; ++symbol) {
-    const unsigned length = clcLengths[symbol];
-    if (length == 0) continue;
-    const unsigned countBits = symbol < 16 ? 0 : symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-    const unsigned copies = symbol < 16 ? 1 : symbol == 18 ? 11 : 3;
-    bySymbolOrder[firstOfLength[length]] = (length + countBits) | length << 4 | ((1u << countBits) - 1) << 8 |
-                                           copies << 16 | symbol << 24;
-    ++firstOfLength[length];
-  }
-  const unsigned codes = firstOfLength[7];
   for (unsigned k = 0, value = 0; k < codes; ++k) {
     std::memset(byValue + value, static_cast<int>(k), 64);
     value += 128u >> ((bySymbolOrder[k] >> 4) & 7u);
@@ -253,10 +271,11 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
   // where the runs cross from literal/length to distance codes, the
   // literal/length part is set aside. zlib checks the runs as it goes and
   // the codes once all lengths are in.
-  // The bit buffer is kept at 56 bits or more, refilled every step without
-  // a branch (the bytes go on at least 16 bytes past the limit);
+  // A step takes at most 14 bits (a 7-bit code and 7 bits of count), so
+  // one refill to 56 bits or more serves four steps; the bytes go on at
+  // least 16 bytes past the limit, so refills need no check.
   // `bits.bitsUsed` counts what zlib would have consumed.
-  const uint8_t* next = bits.Bytes() + (bits.bitsUsed >> 3);
+  const uint8_t* next = bytes + (bits.bitsUsed >> 3);
   uint64_t hold = LoadWord(next) >> (bits.bitsUsed & 7u);
   unsigned holdBits = 56 - (bits.bitsUsed & 7u);  // counts 7 of the 8 bytes read
   next += 7;
@@ -265,6 +284,7 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
 
   const unsigned total = nlen + ndist;
   const unsigned limitBits = bits.LimitBits();
+  unsigned used = bits.bitsUsed;
   uint64_t sum = 0;
   uint64_t literalSum = 0;
   uint64_t previousShare = 0;
@@ -274,23 +294,25 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
     hold |= LoadWord(next) << holdBits;
     next += (63 - holdBits) >> 3;
     holdBits |= 56;
-    const TClcEntry here = table[hold & 127u];
-    const unsigned used = here & 15u;
-    // zlib waits for the code and its repeat count before it checks them.
-    bits.bitsUsed += used;
-    if (bits.bitsUsed > limitBits) return bits.PastLimitFails();
-    const unsigned copies =
-        ((here >> 16) & 15u) + (static_cast<unsigned>(hold >> ((here >> 4) & 7u)) & ((here >> 8) & 0xFFu));
-    hold >>= used;
-    holdBits -= used;
-    if (have + copies > total) return true;  // a repeat past the last length
-    const unsigned symbol = here >> 24;
-    const uint64_t share = symbol == 16 ? previousShare : kSymbolShares[symbol];
-    sum += copies * share;
-    if (have < nlen && have + copies >= nlen) literalSum = sum - (have + copies - nlen) * share;
-    if (have <= 256 && have + copies > 256) endOfBlockShare = share;
-    previousShare = share;
-    have += copies;
+    for (unsigned step = 0; step < 4 && have < total; ++step) {
+      const TClcEntry here = table[hold & 127u];
+      const unsigned codeAndCount = here & 15u;
+      // zlib waits for the code and its repeat count before it checks them.
+      used += codeAndCount;
+      if (used > limitBits) return bits.PastLimitFails();
+      const unsigned copies =
+          ((here >> 16) & 15u) + (static_cast<unsigned>(hold >> ((here >> 4) & 7u)) & ((here >> 8) & 0xFFu));
+      hold >>= codeAndCount;
+      holdBits -= codeAndCount;
+      if (have + copies > total) return true;  // a repeat past the last length
+      const unsigned symbol = here >> 24;
+      const uint64_t share = symbol == 16 ? previousShare : kSymbolShares[symbol];
+      sum += copies * share;
+      if (have < nlen && have + copies >= nlen) literalSum = sum - (have + copies - nlen) * share;
+      if (have <= 256 && have + copies > 256) endOfBlockShare = share;
+      previousShare = share;
+      have += copies;
+    }
   }
   if (endOfBlockShare == 0) return true;  // no code for end-of-block
   return IsBadCode(literalSum) || IsBadCode(sum - literalSum);
@@ -564,18 +586,18 @@ template <unsigned kByte>
   if constexpr (kByte == 2) {
     return bytes;  // bits 16..23: all sent
   } else {
-    constexpr auto kMaskByHclen = [] {
-      std::array<uint8_t, 16> masks{};
-      for (unsigned h = 0; h < 16; ++h) {
-        const unsigned end = 29 + 3 * h;  // first bit past the lengths
+    alignas(32) static constexpr std::array<uint8_t, 32> kMaskByHclen = [] {
+      std::array<uint8_t, 32> masks{};  // the same 16 in both halves, for the shuffle
+      for (unsigned h = 0; h < 32; ++h) {
+        const unsigned end = 29 + 3 * (h % 16);  // first bit past the lengths
         for (unsigned b = 0; b < 8; ++b) {
           if (8 * kByte + b < end) masks[h] = static_cast<uint8_t>(masks[h] | (1u << b));
         }
       }
       return masks;
     }();
-    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMaskByHclen.data()));
-    return _mm256_and_si256(bytes, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(half), hclen));
+    const __m256i masks = _mm256_load_si256(reinterpret_cast<const __m256i*>(kMaskByHclen.data()));
+    return _mm256_and_si256(bytes, _mm256_shuffle_epi8(masks, hclen));
   }
 }
 
@@ -635,15 +657,9 @@ template <bool kOdd>
   return _mm256_andnot_si256(cinfo0, _mm256_and_si256(multipleOf31, _mm256_and_si256(cm8, noDict)));
 }
 
-// 32 positions from `at`: the header lanes that pass IsHeaderCandidate,
-// and with `headerless` the dynamic lanes; reads `at`[-2 .. 40].
-[[gnu::target("avx2"), gnu::always_inline]] inline void Lanes32(const uint8_t* at, bool headerless,
-                                                                TBlockLanes& lanes, unsigned shift) {
-  const __m256i header = _mm256_blendv_epi8(HeaderWords<false>(at), HeaderWords<true>(at),
-                                            _mm256_set1_epi16(static_cast<short>(0xFF00)));
-  lanes.header |= Mask32(header) << shift;
-  if (!headerless) return;
-
+// The dynamic lanes of 32 positions from `at`; reads `at`[0 .. 40].
+[[gnu::target("avx2"), gnu::always_inline]] inline void DynamicLanes32(const uint8_t* at, TBlockLanes& lanes,
+                                                                       unsigned shift) {
   const __m256i first = Load32(at);
   const __m256i second = Load32(at + 1);
   const __m256i starts = _mm256_cmpeq_epi8(_mm256_and_si256(first, Bytes32(6)), Bytes32(4));
@@ -659,16 +675,29 @@ template <bool kOdd>
                        << shift;
 }
 
+// 32 positions from `at`: the header lanes that pass IsHeaderCandidate,
+// and with `headerless` the dynamic lanes; reads `at`[-2 .. 40].
+template <bool kHeaderless>
+[[gnu::target("avx2"), gnu::always_inline]] inline void Lanes32(const uint8_t* at,
+                                                                TBlockLanes& lanes, unsigned shift) {
+  const __m256i header = _mm256_blendv_epi8(HeaderWords<false>(at), HeaderWords<true>(at),
+                                            _mm256_set1_epi16(static_cast<short>(0xFF00)));
+  lanes.header |= Mask32(header) << shift;
+  if constexpr (kHeaderless) DynamicLanes32(at, lanes, shift);
+}
+
+
 // Steps of 64 positions from `pos` on, up to and including `lastStep`:
 // the first step with a lane left, its lanes in `lanes` (the header lanes
 // already through IsHeaderCandidate); else the first step after
 // `lastStep`, with no lanes. Reads `memory`[pos-2 .. lastStep+72].
+template <bool kHeaderless>
 [[gnu::target("avx2")]] int64_t NextBusyStepAvx2(const uint8_t* memory, int64_t pos, int64_t lastStep,
-                                                 bool headerless, TBlockLanes& lanes) {
+                                                 TBlockLanes& lanes) {
   for (; pos <= lastStep; pos += 64) {
     lanes = {};
-    Lanes32(memory + pos, headerless, lanes, 0);
-    Lanes32(memory + pos + 32, headerless, lanes, 32);
+    Lanes32<kHeaderless>(memory + pos, lanes, 0);
+    Lanes32<kHeaderless>(memory + pos + 32, lanes, 32);
     if (((lanes.header & ~lanes.dynamicStarts) | lanes.dynamicKept) != 0) return pos;
   }
   lanes = {};
@@ -733,7 +762,8 @@ int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t 
   for (; pos < end; pos += 64) {
     TBlockLanes lanes;
     if (wide && pos <= lastWideStep) {
-      pos = NextBusyStepAvx2(memory, pos, lastWideStep, headerless, lanes);
+      pos = headerless ? NextBusyStepAvx2<true>(memory, pos, lastWideStep, lanes)
+                       : NextBusyStepAvx2<false>(memory, pos, lastWideStep, lanes);
       if (pos <= lastWideStep) {
         if (const int64_t found = CheckLanes(memory + pos, lanes.header & ~lanes.dynamicStarts, lanes.dynamicKept,
                                              {size - pos, !acceptIncomplete});
