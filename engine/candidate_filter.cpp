@@ -284,6 +284,12 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
 
   const unsigned total = nlen + ndist;
   const unsigned limitBits = bits.LimitBits();
+  // Where any failure counts (running out of input too), a literal/length
+  // code that is already over-subscribed decides: more lengths can only
+  // add to it, and zlib rejects it once all are in, if nothing else failed
+  // first. (Where running out passes the probe, the decoding must go on to
+  // see whether zlib gets that far.)
+  const uint64_t overSubscribedAt = bits.PastLimitFails() ? uint64_t{0x8000} : ~uint64_t{0};
   unsigned used = bits.bitsUsed;
   uint64_t sum = 0;
   uint64_t literalSum = 0;
@@ -312,6 +318,7 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
       if (have <= 256 && have + copies > 256) endOfBlockShare = share;
       previousShare = share;
       have += copies;
+      if (((have <= nlen ? sum : literalSum) & 0xFFFFFFFFu) > overSubscribedAt) return true;
     }
   }
   if (endOfBlockShare == 0) return true;  // no code for end-of-block
