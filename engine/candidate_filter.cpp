@@ -312,7 +312,8 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
       holdBits -= codeAndCount;
       if (have + copies > total) return true;  // a repeat past the last length
       const unsigned symbol = here >> 24;
-      const uint64_t share = symbol == 16 ? previousShare : kSymbolShares[symbol];
+      // Without a branch: repeats (16) are a few steps in a hundred, at random.
+      const uint64_t share = kSymbolShares[symbol] | (previousShare & (uint64_t{0} - uint64_t{symbol == 16}));
       sum += copies * share;
       if (have < nlen && have + copies >= nlen) literalSum = sum - (have + copies - nlen) * share;
       if (have <= 256 && have + copies > 256) endOfBlockShare = share;
