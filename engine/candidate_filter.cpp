@@ -646,22 +646,24 @@ template <unsigned... k>
 }
 
 // CMF at p-2 and FLG at p-1 make a zlib header (IsHeaderCandidate), for
-// the 16 positions p = `at`+1, `at`+3, ... when `odd`, else `at`, `at`+2,
-// ..., one 16-bit lane each, CMF*256+FLG in the lane.
-template <bool kOdd>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i HeaderWords(const uint8_t* at) {
-  const __m256i pair = Load32(at - 2 + (kOdd ? 1 : 0));  // CMF low, FLG high
-  const __m256i value = _mm256_or_si256(_mm256_slli_epi16(pair, 8), _mm256_srli_epi16(pair, 8));
-  // value / 31, exact for every value below 0x7900 (CINFO 7 and less);
-  // lanes with a larger CMF fail the CM and CINFO tests anyway.
-  const __m256i quotient = _mm256_srli_epi16(_mm256_mulhi_epu16(value, _mm256_set1_epi16(0x4211)), 3);
+// the 32 positions p from `at`, in bytes. The check bits without a
+// division: with CM 8, CMF is 16c+8 (c = CINFO), 256 is 8 modulo 31 and
+// 32 is 1, so CMF*256 + FLG is a multiple of 31 exactly when
+// 4c + 2 + (FLG >> 5) + (FLG & 31), at most 68, is 31 or 62.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i HeaderBytes(const uint8_t* at) {
+  const __m256i cmf = Load32(at - 2);
+  const __m256i flg = Load32(at - 1);
+  const __m256i cm8 = _mm256_cmpeq_epi8(_mm256_and_si256(cmf, Bytes32(0x8F)), Bytes32(0x08));
+  const __m256i cinfo0 = _mm256_cmpeq_epi8(cmf, Bytes32(0x08));
+  const __m256i noDict = _mm256_cmpeq_epi8(_mm256_and_si256(flg, Bytes32(0x20)), _mm256_setzero_si256());
+  // Shifting 16-bit words moves bits between the two bytes of a word; the
+  // masks keep each byte's own.
+  const __m256i fourC = _mm256_and_si256(_mm256_srli_epi16(cmf, 2), Bytes32(0x3C));
+  const __m256i flgHigh = _mm256_and_si256(_mm256_srli_epi16(flg, 5), Bytes32(7));
+  const __m256i sum = _mm256_add_epi8(_mm256_add_epi8(fourC, flgHigh),
+                                      _mm256_add_epi8(_mm256_and_si256(flg, Bytes32(31)), Bytes32(2)));
   const __m256i multipleOf31 =
-      _mm256_cmpeq_epi16(_mm256_mullo_epi16(quotient, _mm256_set1_epi16(31)), value);
-  const __m256i cmf = _mm256_and_si256(value, _mm256_set1_epi16(static_cast<short>(0xFF00)));
-  const __m256i cm8 = _mm256_cmpeq_epi16(_mm256_and_si256(value, _mm256_set1_epi16(static_cast<short>(0x8F00))),
-                                         _mm256_set1_epi16(0x0800));
-  const __m256i cinfo0 = _mm256_cmpeq_epi16(cmf, _mm256_set1_epi16(0x0800));
-  const __m256i noDict = _mm256_cmpeq_epi16(_mm256_and_si256(value, _mm256_set1_epi16(0x20)), _mm256_setzero_si256());
+      _mm256_or_si256(_mm256_cmpeq_epi8(sum, Bytes32(31)), _mm256_cmpeq_epi8(sum, Bytes32(62)));
   return _mm256_andnot_si256(cinfo0, _mm256_and_si256(multipleOf31, _mm256_and_si256(cm8, noDict)));
 }
 
@@ -688,9 +690,7 @@ template <bool kOdd>
 template <bool kHeaderless>
 [[gnu::target("avx2"), gnu::always_inline]] inline void Lanes32(const uint8_t* at,
                                                                 TBlockLanes& lanes, unsigned shift) {
-  const __m256i header = _mm256_blendv_epi8(HeaderWords<false>(at), HeaderWords<true>(at),
-                                            _mm256_set1_epi16(static_cast<short>(0xFF00)));
-  lanes.header |= Mask32(header) << shift;
+  lanes.header |= Mask32(HeaderBytes(at)) << shift;
   if constexpr (kHeaderless) DynamicLanes32(at, lanes, shift);
 }
 
