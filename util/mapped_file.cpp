@@ -51,6 +51,9 @@ TMappedFile::TMappedFile(const std::string& aFilename) : FFileName(aFilename) {
       throw TQuarnError("File \"" + aFilename + "\" is not a regular file.");
     case platform::TMapFailure::Read:
       RaiseUnreachable(aFilename, "cannot be read", result.ErrorNumber);
+    case platform::TMapFailure::TooLarge:
+      throw TQuarnError("File \"" + aFilename + "\" cannot be read: its size reads 0, and it goes on past " +
+                        std::to_string(platform::kMaxReadBytes >> 20) + " MiB.");
     case platform::TMapFailure::Spool:
       RaiseUnreachable(aFilename, "cannot be copied to a temporary file", result.ErrorNumber);
     case platform::TMapFailure::Status:

@@ -1,7 +1,7 @@
 // quarn-scan on inputs that are not plain files in a plain folder: pipes
-// and standard input, /proc files, devices, sockets, linked folders and
-// their loops, trees deeper than the path limit, and folders and files that
-// an ordinary user may not read. Each must tell the truth: every byte
+// and standard input, /proc files (those that never end too), devices,
+// sockets, linked folders and their loops, trees deeper than the path
+// limit, and folders and files that an ordinary user may not read. Each must tell the truth: every byte
 // counted, or an error that names the path and the reason.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -108,6 +108,24 @@ TEST_F(QuarnScanInputs, LinkedFoldersAreEnteredAndLoopsSkippedWithANotice) {
   EXPECT_EQ(j["files_scanned"], 2);
   EXPECT_EQ(j["header_streams"], 2);
   EXPECT_EQ(r.err, "quarn-scan: not entering \"" + dir_ / "top/real/up" + "\": it leads back to a folder above it\n");
+}
+
+// /proc files that never end, or that wait for events, end in an error:
+// neither may take the machine's memory or hold the scan for ever.
+TEST_F(QuarnScanInputs, ProcFilesThatNeverEndOrWaitAreRefused) {
+  if (::access("/proc/self/pagemap", R_OK) != 0) GTEST_SKIP() << "no /proc/self/pagemap";
+  std::string bound;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  bound = "ulimit -v 4000000; ";  // unbounded, the scan would read hundreds of GiB into memory
+#endif
+  const test::TProgramResult r = Shell(bound + "exec " + Quote(kScan) + " /proc/self/pagemap");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.err, "quarn-scan: /proc/self/pagemap: cannot be read: its size reads 0, and it goes on past 256 MiB\n");
+
+  // /proc/kmsg waits for the kernel's next message (where it may be opened at all).
+  const test::TProgramResult k = Shell("timeout -k 5 60 " + Quote(kScan) + " /proc/kmsg");
+  EXPECT_EQ(k.status, 1) << k.err;
+  EXPECT_EQ(k.err.rfind("quarn-scan: /proc/kmsg: ", 0), 0u) << k.err;
 }
 
 // Every file of a tree deeper than the path limit is scanned.

@@ -5,7 +5,8 @@
 // any amount, is copied into an unnamed scratch file (OpenScratchFile) and
 // that file is mapped, so that it costs disk space, not memory. Files whose
 // size reads 0 or whose file system does not map (/proc, /sys), which are
-// small, are read into memory of our own. A block device is mapped with the size
+// small, are read into memory of our own, at most kMaxReadBytes of them:
+// some never end (/proc/self/pagemap reads on for hundreds of GiB). A block device is mapped with the size
 // the device itself gives.
 //
 // A mapped file can shrink under us: another program truncates it while we
@@ -16,10 +17,14 @@
 // owner reports the file as changed once it is done with it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace quarn::platform {
+
+// The most that is read into memory from a file that cannot be mapped.
+inline constexpr std::size_t kMaxReadBytes = std::size_t{256} << 20;
 
 struct TFileMapping {
   int Handle = -1;                  // open descriptor, -1 when none
@@ -37,6 +42,7 @@ enum class TMapFailure {
   Map,         // the view could not be made
   Read,        // reading what cannot be mapped failed
   Spool,       // a pipe could not be copied into a scratch file
+  TooLarge,    // what has to be read into memory goes on past kMaxReadBytes
 };
 
 struct TMapResult {

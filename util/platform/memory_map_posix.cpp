@@ -102,41 +102,46 @@ namespace {
 
 bool IsReadable(mode_t mode) { return S_ISREG(mode) || S_ISFIFO(mode) || S_ISBLK(mode); }
 
-// Reads `fd` to its end into memory of our own. False with errno set.
-bool ReadToEnd(int fd, TFileMapping& mapping) {
+// Reads `fd` to its end into memory of our own: None, or Read with errno
+// set, or TooLarge past kMaxReadBytes.
+TMapFailure ReadToEnd(int fd, TFileMapping& mapping) {
+  constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
   std::size_t capacity = 0;
   std::size_t used = 0;
   uint8_t* data = nullptr;
+  auto fail = [&data](TMapFailure failure) {
+    const int saved = errno;
+    std::free(data);
+    errno = saved;
+    return failure;
+  };
   while (true) {
     if (used == capacity) {
-      capacity = capacity == 0 ? std::size_t{1} << 16 : capacity * 2;
+      if (used > kMaxReadBytes) return fail(TMapFailure::TooLarge);
+      // Room past the limit, in whole blocks: some files only read in
+      // multiples of their record size (pagemap: 8 bytes).
+      capacity = capacity == 0 ? kBlockBytes : std::min(capacity * 2, kMaxReadBytes + kBlockBytes);
       auto* grown = static_cast<uint8_t*>(std::realloc(data, capacity));
       if (grown == nullptr) {
-        std::free(data);
         errno = ENOMEM;
-        return false;
+        return fail(TMapFailure::Read);
       }
       data = grown;
     }
     const ssize_t got = ::read(fd, data + used, capacity - used);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int saved = errno;
-      std::free(data);
-      errno = saved;
-      return false;
-    }
+    if (got < 0) return fail(TMapFailure::Read);
     if (got == 0) break;
     used += static_cast<std::size_t>(got);
   }
   if (used == 0) {
     std::free(data);
-    return true;  // empty after all
+    return TMapFailure::None;  // empty after all
   }
   mapping.Content = data;
   mapping.SizeBytes = static_cast<int64_t>(used);
   mapping.ReadIntoMemory = true;
-  return true;
+  return TMapFailure::None;
 }
 
 // Writes all `bytes` at `data` to `fd`. False with errno set.
@@ -199,14 +204,19 @@ TMapResult MapWholeFile(const std::string& path) {
   if (!IsReadable(st.st_mode)) return fail(TMapFailure::NotRegular, 0);
 
   // O_NONBLOCK: opening a FIFO must not wait for a writer. It is cleared
-  // once the file is open, so that reading a pipe waits for its data.
+  // once a FIFO is open, so that reading a pipe waits for its data. It stays
+  // on for everything else: regular files and devices read as they would
+  // anyway, and a /proc file that waits for events (kmsg) fails at once
+  // instead of holding the scan forever.
   const int fd = OpenAnyLength(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return fail(TMapFailure::Open, errno);
   result.Mapping.Handle = fd;
   if (::fstat(fd, &st) != 0) return fail(TMapFailure::Status, errno);
   if (!IsReadable(st.st_mode)) return fail(TMapFailure::NotRegular, 0);  // changed since the first look
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (S_ISFIFO(st.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
 
   int64_t sizeBytes = static_cast<int64_t>(st.st_size);
   if (S_ISBLK(st.st_mode)) {
@@ -221,13 +231,14 @@ TMapResult MapWholeFile(const std::string& path) {
     if (scratch < 0) return fail(failure, errno);
     ::close(fd);
     result.Mapping.Handle = scratch;
-    if (::fstat(scratch, &st) != 0) return fail(TMapFailure::Status, errno);
-    sizeBytes = static_cast<int64_t>(st.st_size);
+    struct stat copied {};
+    if (::fstat(scratch, &copied) != 0) return fail(TMapFailure::Status, errno);
+    sizeBytes = static_cast<int64_t>(copied.st_size);
     if (sizeBytes == 0) return result;
   } else if (sizeBytes == 0) {
     // /proc files report 0 and still have content.
-    if (!ReadToEnd(fd, result.Mapping)) return fail(TMapFailure::Read, errno);
-    return result;
+    const TMapFailure failure = ReadToEnd(fd, result.Mapping);
+    return failure == TMapFailure::None ? result : fail(failure, errno);
   }
 
   void* view = ::mmap(nullptr, static_cast<size_t>(sizeBytes), PROT_READ, MAP_SHARED, result.Mapping.Handle, 0);
@@ -235,8 +246,8 @@ TMapResult MapWholeFile(const std::string& path) {
     const int mapError = errno;
     // Some file systems do not map (/sys gives ENODEV): read those instead.
     if (S_ISREG(st.st_mode) && (mapError == ENODEV || mapError == EINVAL || mapError == EACCES)) {
-      if (!ReadToEnd(fd, result.Mapping)) return fail(TMapFailure::Read, errno);
-      return result;
+      const TMapFailure failure = ReadToEnd(fd, result.Mapping);
+      return failure == TMapFailure::None ? result : fail(failure, errno);
     }
     return fail(TMapFailure::Map, mapError);
   }
