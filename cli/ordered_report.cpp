@@ -16,6 +16,8 @@ std::string FailureReason(const std::exception_ptr& error, const std::string& na
   std::string text;
   try {
     std::rethrow_exception(error);
+  } catch (const TMissingFileError&) {
+    return "No such file or directory";
   } catch (const std::bad_alloc&) {
     text = "Out of memory";
   } catch (const std::exception& e) {
@@ -24,7 +26,6 @@ std::string FailureReason(const std::exception_ptr& error, const std::string& na
     text = "Unknown error";
   }
   const std::string prefix = "File \"" + name + "\" ";
-  if (text == prefix + "does not exists.") return "No such file or directory";
   if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;

@@ -22,15 +22,6 @@ PyObject* QuarnErrorType = nullptr;
 PyObject* PathErrorType = nullptr;
 PyObject* ScanErrorType = nullptr;
 
-// The mapped file's text for a name that is not there:
-// File "<name>" does not exists.
-bool IsMissingFileText(const std::string& text) {
-  static const std::string kHead = "File \"";
-  static const std::string kTail = "\" does not exists.";
-  return text.size() >= kHead.size() + kTail.size() && text.compare(0, kHead.size(), kHead) == 0 &&
-         text.compare(text.size() - kTail.size(), kTail.size(), kTail) == 0;
-}
-
 // The engine's texts are UTF-8, but file names in them are bytes as the
 // file system gave them: what does not decode shows as U+FFFD.
 py::str Text(const std::string& text) {
@@ -49,9 +40,10 @@ py::object MemberException(const std::exception_ptr& error) {
     std::rethrow_exception(error);
   } catch (const TPathError& e) {
     return Instance(PathErrorType, e.what());
-  } catch (const TQuarnError& e) {
+  } catch (const TMissingFileError& e) {
     // Only the message is given, so that str() of the error is the engine's text.
-    if (IsMissingFileText(e.what())) return Instance(PyExc_FileNotFoundError, e.what());
+    return Instance(PyExc_FileNotFoundError, e.what());
+  } catch (const TQuarnError& e) {
     return Instance(QuarnErrorType, e.what());
   } catch (const std::bad_alloc&) {
     return py::reinterpret_borrow<py::object>(PyExc_MemoryError)();

@@ -23,6 +23,15 @@ class TPathError : public TQuarnError {
   const char* KindName() const noexcept override { return "EPathError"; }
 };
 
+// A file that is not there (or is a folder), raised by the mapped file with
+// the text File "x" does not exists. Its own type lets the command line and
+// the Python module tell it without reading the text; its kind name is the
+// general one, as the combined error has always listed it.
+class TMissingFileError : public TQuarnError {
+ public:
+  using TQuarnError::TQuarnError;
+};
+
 // An error's text as the program shows it to a person: a full stop is
 // appended when the text is not empty and its last character comes after
 // the full stop in code order (a letter, a digit, a colon, a slash, a

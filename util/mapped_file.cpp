@@ -16,7 +16,7 @@ int64_t GetFileSize64(const std::string& path) { return platform::StatusOf(path)
 namespace {
 
 [[noreturn]] void RaiseMissing(const std::string& name) {
-  throw TQuarnError("File \"" + name + "\" does not exists.");
+  throw TMissingFileError("File \"" + name + "\" does not exists.");
 }
 
 // A name that exists but cannot be reached says why, in the system's words.
