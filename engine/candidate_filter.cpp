@@ -35,6 +35,8 @@
 #include <bit>
 #include <utility>
 
+#include "inflate/deflate_tables.h"
+
 namespace quarn::detail {
 namespace {
 
@@ -61,7 +63,7 @@ static_assert(ZLIB_VERNUM == 0x12d0, "the candidate filters mirror the checks of
 // code is allowed).
 // ---------------------------------------------------------------------------
 
-constexpr unsigned kClcOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr const unsigned (&kClcOrder)[19] = deflate_tables::kCodeLengthOrder;
 
 // Kraft weight of four code-length-code lengths packed in 12 bits, in
 // units of 2^-7: a length n > 0 weighs 2^(7-n), a length 0 nothing. A
@@ -399,15 +401,7 @@ constexpr std::array<uint16_t, 512> kFixedLitlen = [] {
   return table;
 }();
 
-constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr unsigned kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr unsigned kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
-                                    33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
-                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr unsigned kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+using deflate_tables::kDistBase, deflate_tables::kDistExtra, deflate_tables::kLengthBase, deflate_tables::kLengthExtra;
 
 // How much of a trial the fixed-block decoding looks at: enough for the
 // few symbols that random data survives.

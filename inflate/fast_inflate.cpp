@@ -43,6 +43,8 @@
 #include <cstring>
 #include <limits>
 
+#include "inflate/deflate_tables.h"
+
 namespace quarn {
 namespace {
 
@@ -104,15 +106,7 @@ struct TSymbolTemplates {
 };
 
 constexpr TSymbolTemplates kTemplates = [] {
-  constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-  constexpr unsigned kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                         2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-  constexpr unsigned kDistBase[30] = {1,   2,   3,   4,   5,    7,    9,    13,   17,   25,
-                                      33,  49,  65,  97,  129,  193,  257,  385,  513,  769,
-                                      1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-  constexpr unsigned kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                       6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+  using deflate_tables::kDistBase, deflate_tables::kDistExtra, deflate_tables::kLengthBase, deflate_tables::kLengthExtra;
   TSymbolTemplates t{};
   for (unsigned s = 0; s < 256; ++s) t.litlen[s] = Template(s, 0, kLiteral);
   t.litlen[256] = Template(0, 0, kExceptional | kEndOfBlock);
@@ -124,7 +118,7 @@ constexpr TSymbolTemplates kTemplates = [] {
   return t;
 }();
 
-constexpr unsigned kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+using deflate_tables::kCodeLengthOrder;
 
 // ---------------------------------------------------------------------------
 // zlib's checks. Each returns true where zlib 1.2.13's inflate fails (its

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "inflate/deflate_tables.h"
+
 namespace quarn::test {
 
 // Deflate's bit order: fields least significant bit first, Huffman codes
@@ -71,7 +73,7 @@ class TCode {
 };
 
 // The order in which the code-length code's lengths are sent.
-inline constexpr unsigned kClcOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+inline constexpr const unsigned (&kClcOrder)[19] = deflate_tables::kCodeLengthOrder;
 
 // One code-length symbol: 0..15 a length, 16 repeat the previous (extra 0..3
 // for 3..6 times), 17 zeros (0..7 for 3..10), 18 zeros (0..127 for 11..138).
@@ -163,15 +165,7 @@ inline TCode FixedLitlenCode() {
 }
 inline TCode FixedDistCode() { return TCode(std::vector<unsigned>(32, 5)); }
 
-inline constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                             31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-inline constexpr unsigned kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-inline constexpr unsigned kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
-                                           33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
-                                           1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline constexpr unsigned kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                            6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+using deflate_tables::kDistBase, deflate_tables::kDistExtra, deflate_tables::kLengthBase, deflate_tables::kLengthExtra;
 
 // A match of `length` (3..258) at `distance` (1..32768) with these codes.
 inline void PutMatch(TBitWriter& w, const TCode& litlen, const TCode& dist, unsigned length, unsigned distance) {
