@@ -32,55 +32,8 @@ namespace quarn {
 namespace {
 
 using test::TBytes;
-
-// Deflate's bit order: fields least significant bit first, Huffman codes
-// most significant bit first.
-class TBitWriter {
- public:
-  void Bits(unsigned value, unsigned count) {
-    for (unsigned b = 0; b < count; ++b) Push((value >> b) & 1u);
-  }
-  void Code(unsigned code, unsigned length) {
-    for (unsigned b = length; b-- > 0;) Push((code >> b) & 1u);
-  }
-  std::size_t BitCount() const { return bitCount_; }
-  // The bits so far, zero-padded to `sizeBytes`.
-  TBytes Bytes(std::size_t sizeBytes) const {
-    TBytes out = bytes_;
-    out.resize(std::max(sizeBytes, out.size()), 0);
-    return out;
-  }
-
- private:
-  void Push(unsigned bit) {
-    if (bitCount_ % 8 == 0) bytes_.push_back(0);
-    bytes_.back() = static_cast<uint8_t>(bytes_.back() | (bit << (bitCount_ % 8)));
-    ++bitCount_;
-  }
-  TBytes bytes_;
-  std::size_t bitCount_ = 0;
-};
-
-// The order in which the code-length code's lengths are sent.
-constexpr unsigned kClcOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-// One code-length symbol: 0..15 a length, 16 repeat the previous (extra 0..3
-// for 3..6 times), 17 zeros (0..7 for 3..10), 18 zeros (0..127 for 11..138).
-struct TSym {
-  unsigned symbol;
-  unsigned extra = 0;
-};
-
-// A dynamic block header, field by field.
-struct TDynamicHeader {
-  unsigned hlit = 0;   // literal/length codes - 257
-  unsigned hdist = 0;  // distance codes - 1
-  // The code-length code's lengths by symbol 0..18; HCLEN is the fewest
-  // fields that send every nonzero one (at least 4).
-  std::vector<unsigned> clcLengths = std::vector<unsigned>(19, 0);
-  unsigned hclenAtLeast = 0;
-  std::vector<TSym> symbols;  // the code lengths, coded with that code
-};
+using test::TDynamicHeader;
+using test::TSym;
 
 // The code-length code most cases use; complete: 18 and 0 get two bits,
 // 8 and 1 three, 16, 17, 9 and 2 four.
@@ -97,39 +50,14 @@ std::vector<unsigned> UsualClc() {
   return lengths;
 }
 
-TBitWriter Write(const TDynamicHeader& h) {
-  TBitWriter w;
-  w.Bits(1, 1);  // BFINAL
-  w.Bits(2, 2);  // BTYPE 2: dynamic Huffman codes
-  w.Bits(h.hlit, 5);
-  w.Bits(h.hdist, 5);
-  unsigned ncode = std::max(4u, h.hclenAtLeast + 4);
-  for (unsigned k = 0; k < 19; ++k) {
-    if (h.clcLengths[kClcOrder[k]] != 0) ncode = std::max(ncode, k + 1);
-  }
-  w.Bits(ncode - 4, 4);  // HCLEN
-  for (unsigned k = 0; k < ncode; ++k) w.Bits(h.clcLengths[kClcOrder[k]], 3);
-
-  // Canonical codes of the code-length code (RFC 1951 3.2.2).
-  unsigned perLength[8] = {};
-  for (unsigned symbol = 0; symbol < 19; ++symbol) ++perLength[h.clcLengths[symbol]];
-  perLength[0] = 0;
-  unsigned nextCode[8] = {};
-  for (unsigned length = 1, code = 0; length <= 7; ++length) {
-    code = (code + perLength[length - 1]) << 1;
-    nextCode[length] = code;
-  }
-  unsigned codes[19] = {};
-  for (unsigned symbol = 0; symbol < 19; ++symbol) {
-    if (h.clcLengths[symbol] != 0) codes[symbol] = nextCode[h.clcLengths[symbol]]++;
-  }
-  for (const TSym& s : h.symbols) {
-    w.Code(codes[s.symbol], h.clcLengths[s.symbol]);
-    if (s.symbol == 16) w.Bits(s.extra, 2);
-    if (s.symbol == 17) w.Bits(s.extra, 3);
-    if (s.symbol == 18) w.Bits(s.extra, 7);
-  }
-  return w;
+// The header's bits, zero-padded to at least `sizeBytes`.
+TBytes HeaderBytes(const TDynamicHeader& h, std::size_t sizeBytes, std::size_t* bitCount = nullptr) {
+  test::TBitWriter w;
+  test::Write(w, h);
+  if (bitCount != nullptr) *bitCount = w.BitCount();
+  TBytes bytes = w.Bytes();
+  bytes.resize(std::max(sizeBytes, bytes.size()), 0);
+  return bytes;
 }
 
 // `count` zero lengths as runs of 18 (at most 138 each; count >= 11).
@@ -336,9 +264,9 @@ std::vector<TCase> Cases() {
 TEST(CandidateFilter, DynamicHeadersFailWhereZlibFailsAndOnlyThere) {
   for (const TCase& c : Cases()) {
     SCOPED_TRACE(c.name);
-    const TBitWriter bits = Write(c.header);
-    ASSERT_LE(bits.BitCount(), 8u * kProbeInputBytes) << "the fixture must lie within the probe";
-    const TBytes fixture = bits.Bytes(kProbeInputBytes);
+    std::size_t bitCount = 0;
+    const TBytes fixture = HeaderBytes(c.header, kProbeInputBytes, &bitCount);
+    ASSERT_LE(bitCount, 8u * kProbeInputBytes) << "the fixture must lie within the probe";
 
     const TZlibVerdict zlib = ZlibProbe(fixture);
     if (c.zlibMessage != nullptr) {
@@ -391,11 +319,11 @@ TEST(CandidateFilter, ErrorsDecidedAtTheLastProbeBitAreRejectedOnesJustPastAreNo
   };
   for (const TBoundary& c : cases) {
     SCOPED_TRACE(c.name);
-    const TBitWriter bits = Write(EndingAtBit(c.endBit, c.overrun));
-    ASSERT_EQ(bits.BitCount(), c.endBit);
+    std::size_t bitCount = 0;
+    TBytes fixture = HeaderBytes(EndingAtBit(c.endBit, c.overrun), kProbeInputBytes, &bitCount);
+    ASSERT_EQ(bitCount, c.endBit);
     // Ones after the header: they keep zlib from seeing a clean end, and
     // past the probe they are where the rest of the file goes on.
-    TBytes fixture = bits.Bytes(kProbeInputBytes);
     fixture.resize(96, 0xFF);
 
     const TZlibVerdict zlib = ZlibProbe(fixture);
@@ -717,7 +645,7 @@ TEST(CandidateFilter, NextCandidateFindsTheFirstPositionTheScalarTestsKeep) {
   // Positions that are kept close together: zlib headers each followed by
   // a fixed-code block start (left to zlib), and valid dynamic headers.
   for (int k = 0; k < 40; ++k) source.insert(source.end(), {0x78, 0x9C, 0x02});
-  const TBytes validDynamic = Write(Usual(Join(CompleteLiterals(), {{1}}))).Bytes(0);
+  const TBytes validDynamic = HeaderBytes(Usual(Join(CompleteLiterals(), {{1}})), 0);
   for (int k = 0; k < 4; ++k) source.insert(source.end(), validDynamic.begin(), validDynamic.end());
   const TBytes noise = test::MakeNoise(70, 48);
   source.insert(source.end(), noise.begin(), noise.end());
