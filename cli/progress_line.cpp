@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/output.h"
 #include "util/platform/terminal.h"
 
 namespace quarn::cli {
@@ -31,7 +32,10 @@ std::string FormatTimeLeft(double seconds) {
 }
 
 TProgressLine::TProgressLine(const TScanControl& control, bool shown) : control_(control) {
-  if (shown && platform::StandardErrorIsTerminal()) thread_ = std::thread([this] { Run(); });
+  if (shown && platform::StandardErrorIsTerminal()) {
+    sharesTerminal_ = platform::StandardOutputIsTerminal();
+    thread_ = std::thread([this] { Run(); });
+  }
 }
 
 TProgressLine::~TProgressLine() { Stop(); }
@@ -50,6 +54,21 @@ void TProgressLine::Message(const std::string& line) {
   if (shown_) std::fputs("\r\033[K", stderr);
   std::fputs((line + "\n").c_str(), stderr);
   std::fflush(stderr);
+}
+
+void TProgressLine::WriteAbove(const std::function<void()>& write) {
+  if (!sharesTerminal_) {
+    write();
+    return;
+  }
+  const std::lock_guard<std::mutex> hold(lock_);
+  if (shown_) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;  // drawn again at the next update, below what was written
+  }
+  write();
+  FlushOut();
 }
 
 void TProgressLine::Run() {
@@ -72,6 +91,31 @@ void TProgressLine::Run() {
     std::fflush(stderr);
     shown_ = false;
   }
+}
+
+namespace {
+
+class TAboveProgressLine final : public TReportFormat {
+ public:
+  TAboveProgressLine(std::unique_ptr<TReportFormat> format, TProgressLine& line)
+      : format_(std::move(format)), line_(line) {}
+  void Stream(const std::string& file, const TFoundStream& stream) override {
+    line_.WriteAbove([&] { format_->Stream(file, stream); });
+  }
+  void FileEnded(const TFileOutcome& outcome) override {
+    line_.WriteAbove([&] { format_->FileEnded(outcome); });
+  }
+  void Finish(const TScanSummary& summary) override { format_->Finish(summary); }  // the line is gone by then
+
+ private:
+  std::unique_ptr<TReportFormat> format_;
+  TProgressLine& line_;
+};
+
+}  // namespace
+
+std::unique_ptr<TReportFormat> AboveProgressLine(std::unique_ptr<TReportFormat> format, TProgressLine& line) {
+  return std::make_unique<TAboveProgressLine>(std::move(format), line);
 }
 
 }  // namespace quarn::cli

@@ -107,7 +107,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   for (const std::string& name : files) totalBytes += std::max<int64_t>(GetFileSize64(name), 0);
   state.Control.SetTotals(count, totalBytes);
   TProgressLine progress(state.Control, !options.Quiet);
-  const std::unique_ptr<TReportFormat> format = MakeReportFormat(KindOf(options.Shape), options.List);
+  const std::unique_ptr<TReportFormat> format =
+      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List), progress);
   TOrderedReport report(files, *format, extractor.get(),
                         [&](const std::string& line) { progress.Message(line); }, !options.FailFast);
   // Ctrl-C stops the engine within its current trial; the listener then

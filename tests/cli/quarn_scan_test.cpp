@@ -4,8 +4,14 @@
 
 #include <nlohmann/json.hpp>
 #include <zlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <sstream>
+#include <thread>
 
 #include "cli/name_text.h"
 #include "engine/scan_driver.h"
@@ -251,6 +257,48 @@ TEST_F(QuarnScan, InterruptStopsCleanlyWithoutAReport) {
   EXPECT_EQ(out.find("many-19.bin"), std::string::npos) << "the last file was never started";
   ASSERT_EQ(err.rfind("quarn-scan: interrupted; ", 0), 0u) << err;
   EXPECT_NE(err.find(" of 20 files were scanned whole\n"), std::string::npos) << err;
+}
+
+// Where stdout and stderr are the same terminal, the rows written during
+// the scan start on a line of their own, never at the end of the progress
+// line. `script` gives the program a terminal; a pipe among the files holds
+// the scan until its stream comes, well after the line's first update.
+TEST_F(QuarnScan, RowsOnATerminalNeverLandOnTheProgressLine) {
+  if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "no script(1) to make a terminal";
+  test::WriteFile(dir_ / "before.bin", zlib_);
+  const std::string pipe = dir_ / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // A reader of our own lets the writing end open now; the scan then finds
+  // a writer there and waits for the stream.
+  const int held = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  const int fd = ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the line is drawn every 200 ms
+    [[maybe_unused]] const ssize_t put = ::write(fd, zlib_.data(), zlib_.size());
+    ::close(fd);
+  });
+  const test::TProgramResult r = test::RunProgram(
+      "/usr/bin/script",
+      {"-qec", std::string(QUARN_SCAN_PATH) + " -j 1 --list " + (dir_ / "before.bin") + " " + pipe, "/dev/null"});
+  writer.join();
+  ::close(held);
+  ASSERT_EQ(r.status, 0) << r.out;
+  int rows = 0, progress = 0;
+  for (const std::string& line : SplitLines(r.out)) {
+    progress += line.find(" left") != std::string::npos ? 1 : 0;
+    const std::size_t row = line.find(dir_.Path());
+    if (row == std::string::npos) continue;
+    ++rows;
+    // Whatever was drawn before the row on this line was erased first.
+    std::string before = line.substr(0, row);
+    const std::size_t erase = before.rfind("\033[K");
+    if (erase != std::string::npos) before.erase(0, erase + 3);
+    EXPECT_EQ(before, "") << line;
+  }
+  EXPECT_EQ(rows, 2) << r.out;
+  EXPECT_GT(progress, 0) << r.out;
 }
 
 TEST(Base64, KnownValues) {

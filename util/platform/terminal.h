@@ -7,5 +7,7 @@ namespace quarn::platform {
 
 // True when the process's standard error stream is a terminal.
 bool StandardErrorIsTerminal();
+// True when the process's standard output stream is a terminal.
+bool StandardOutputIsTerminal();
 
 }  // namespace quarn::platform

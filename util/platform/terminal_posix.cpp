@@ -6,5 +6,6 @@
 namespace quarn::platform {
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace quarn::platform
