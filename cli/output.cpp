@@ -7,12 +7,13 @@
 
 #include "util/errors.h"
 #include "util/platform/file_system.h"
+#include "util/platform/process.h"
 
 namespace quarn::cli {
 namespace {
 
 [[noreturn]] void Fail() {
-  if (errno == EPIPE) throw TOutputClosed{};
+  if (platform::ReaderIsGone(errno)) throw TOutputClosed{};
   throw TQuarnError("Cannot write the output: " + platform::SystemErrorText(errno));
 }
 

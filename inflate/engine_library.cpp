@@ -19,7 +19,7 @@ namespace {
 
 // The loader that loaded the serving library; it also frees it.
 TLibraryLoader* gBoundLoader = nullptr;
-// The file that slot A holds: libzlibwapi.so or its fallback.
+// The file that slot A holds: kLibraryAFileName or its fallback.
 const char* gLibraryAFileName = nullptr;
 bool gExitActionRegistered = false;
 
@@ -27,9 +27,9 @@ bool gExitActionRegistered = false;
 constexpr int kFirstLineLibraryA = 146;
 constexpr int kFirstLineLibraryB = 169;
 
-// A handle counts as loaded when it is not null (Windows, where handles
-// below 32 are error codes, needs the stricter rule).
-bool IsLoaded(TLibraryHandle library) { return library != nullptr; }
+// A handle counts as loaded when its value is 32 or more: on Windows smaller
+// values are error codes of old loaders; no real handle is that small.
+bool IsLoaded(TLibraryHandle library) { return reinterpret_cast<uintptr_t>(library) >= 32; }
 
 [[noreturn]] void RaiseMissingEntry(int line) {
   char text[64];
@@ -79,19 +79,12 @@ class TErrorModeScope {
 
 class TSystemLibraryLoader final : public TLibraryLoader {
  public:
-  TLibraryHandle Load(const char* fileName) override {
-    // Never a bare name: dlopen would then search the system's directories
-    // and find the system's own libz.so.1.
-    const std::string directory = platform::ExecutableDirectory();
-    if (directory.empty()) return nullptr;
-    const char* separator = directory.back() == '/' ? "" : "/";
-    return platform::OpenDynamicLibrary(directory + separator + fileName);
-  }
+  TLibraryHandle Load(const char* fileName) override { return platform::OpenLibraryBesideProgram(fileName); }
   void* FindEntry(TLibraryHandle library, const char* name) override {
     return platform::FindDynamicLibraryEntry(library, name);
   }
   void Free(TLibraryHandle library) override { platform::CloseDynamicLibrary(library); }
-  uint32_t SetErrorMode(uint32_t) override { return 0; }
+  uint32_t SetErrorMode(uint32_t mode) override { return platform::SetProcessErrorMode(mode); }
 };
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The start-up probe for an external zlib library, its release at exit,
 // and the one-line description of the engine that serves the run.
 //
-// Two slots are tried, each only beside the running executable:
+// Two slots are tried, each only beside the running executable (on Windows
+// also in the system folder; never the current folder or PATH):
 //   library A: libzlibwapi.so, or libzlib.so when libzlibwapi.so does not load;
 //   library B: libz.so.1 (loaded whatever A gave).
+// On Windows the same slots hold zlibwapi.dll, zlib.dll and zlib1.dll.
 // When both slots hold a library, A serves; the other one stays loaded but
 // is never used or freed. From the serving library ten names are resolved,
 // in this order, each stored into EngineBinding and tested before the next:
@@ -26,9 +28,15 @@
 
 namespace quarn {
 
+#ifdef _WIN32
+inline constexpr const char kLibraryAFileName[] = "zlibwapi.dll";
+inline constexpr const char kLibraryAFallbackFileName[] = "zlib.dll";
+inline constexpr const char kLibraryBFileName[] = "zlib1.dll";
+#else
 inline constexpr const char kLibraryAFileName[] = "libzlibwapi.so";
 inline constexpr const char kLibraryAFallbackFileName[] = "libzlib.so";
 inline constexpr const char kLibraryBFileName[] = "libz.so.1";
+#endif
 
 // The error mode in force while the libraries are loaded: no system message
 // box for a file that cannot be found. Meaningful on Windows only.

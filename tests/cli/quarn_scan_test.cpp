@@ -33,6 +33,22 @@ TLines SplitLines(const std::string& text) {
   return lines;
 }
 
+// What serves a quarn-scan run next to nothing: the built-in engine, or on
+// Windows a zlib1.dll of the system folder (wine has one of its own).
+std::string ExpectedEngine() {
+#ifdef _WIN32
+  const HMODULE system = LoadLibraryExW(L"zlib1.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (system != nullptr) {
+    using TVersion = const char* (*)();
+    const auto version = reinterpret_cast<TVersion>(reinterpret_cast<void*>(GetProcAddress(system, "zlibVersion")));
+    const std::string text = std::string("zlib1.dll zlib ") + (version != nullptr ? version() : "(no version)");
+    FreeLibrary(system);
+    return text;
+  }
+#endif
+  return std::string("built-in zlib ") + zlibVersion();
+}
+
 test::TProgramResult Scan(const std::vector<std::string>& args, bool closeStdout = false) {
   return test::RunProgram(QUARN_SCAN_PATH, args, closeStdout);
 }
@@ -167,7 +183,7 @@ TEST_F(QuarnScan, ExitStatuses) {
       EXPECT_EQ(r.out, "") << "no report after a failure";
     }
   }
-  EXPECT_EQ(Scan({"--version"}).out, std::string("quarn-scan 1.0.0.0\nengine: built-in zlib ") + zlibVersion() + "\n");
+  EXPECT_EQ(Scan({"--version"}).out, "quarn-scan 1.0.0.0\nengine: " + ExpectedEngine() + "\n");
   EXPECT_NE(Scan({"--help"}).out.find("--headerless"), std::string::npos);
 }
 
@@ -177,6 +193,7 @@ TEST_F(QuarnScan, ClosedStdoutEndsQuietly) {
   EXPECT_EQ(r.err, "");
 }
 
+#ifndef _WIN32  // Windows names are UTF-16: every one has a UTF-8 form
 TEST_F(QuarnScan, NamesThatAreNotUtf8AreScanned) {
   const std::string odd = dir_ / "odd-\xff\xfe.bin";
   test::WriteFile(odd, test::Zlib(text_));
@@ -327,6 +344,8 @@ TEST(EscapeName, EveryByteComesBackAndNothingBreaksARow) {
   EXPECT_FALSE(cli::IsUtf8("\xed\xa0\x80"));
   EXPECT_FALSE(cli::IsUtf8("\xf4\x90\x80\x80"));
 }
+
+#endif
 
 }  // namespace
 }  // namespace quarn

@@ -168,7 +168,7 @@ TEST_F(ScanDriver, DirectoryThatCannotBeListedFailsBeforeTheScanStarts) {
 // only when it names something there: a name that names nothing is an
 // error, not a scan of wherever the program was started.
 TEST_F(ScanDriver, BareNameListsTheCurrentDirectoryOnlyWhenItExists) {
-  const std::string saved = std::filesystem::current_path();
+  const std::string saved = std::filesystem::current_path().string();
   std::filesystem::current_path(dir_.Path());
   TFakeWindow w;
   w.scanWholeDirectory = true;

@@ -169,7 +169,7 @@ TEST(StreamDetector, StreamThatTurnsInvalidCountsOnlyWhenAccepted) {
   const TBytes text = test::MakeText(50000, 6);
   z_stream s{};
   ASSERT_EQ(deflateInit(&s, 6), Z_OK);
-  TBytes stream(deflateBound(&s, text.size()) + 64);
+  TBytes stream(deflateBound(&s, static_cast<uLong>(text.size())) + 64);
   s.next_in = const_cast<Bytef*>(text.data());
   s.avail_in = static_cast<uInt>(text.size() / 2);
   s.next_out = stream.data();

@@ -62,7 +62,7 @@ std::vector<TTrialCase> Cases() {
   // invalid well after a good beginning.
   z_stream s{};
   deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  TBytes damaged(deflateBound(&s, text.size()) + 64);
+  TBytes damaged(deflateBound(&s, static_cast<uLong>(text.size())) + 64);
   s.next_in = const_cast<Bytef*>(text.data());
   s.avail_in = static_cast<uInt>(text.size() / 2);
   s.next_out = damaged.data();

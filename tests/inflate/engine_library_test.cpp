@@ -23,9 +23,11 @@ namespace {
 using test::TFakeLibraryLoader;
 using TNames = std::vector<std::string>;
 
-const char* const kWapi = "libzlibwapi.so";
-const char* const kZlib = "libzlib.so";
-const char* const kZ1 = "libz.so.1";
+// The platform's file names of the two slots (zlibwapi.dll, zlib.dll and
+// zlib1.dll on Windows).
+const char* const kWapi = kLibraryAFileName;
+const char* const kZlib = kLibraryAFallbackFileName;
+const char* const kZ1 = kLibraryBFileName;
 
 // The ten names in the order the probe must resolve them.
 const TNames kTenNames = {"zlibVersion", "deflateInit2_", "deflate",      "deflateEnd",
@@ -216,7 +218,7 @@ TEST_F(EngineLibraryProbe, SecondProbeAfterABoundOneDoesNothing) {
   EXPECT_TRUE(other.loads.empty());
   EXPECT_TRUE(other.modeChanges.empty());
   EXPECT_EQ(EngineBinding.LibraryA, bound);
-  EXPECT_EQ(DescribeServingEngine(), "libzlibwapi.so zlib 1.fake");
+  EXPECT_EQ(DescribeServingEngine(), std::string(kWapi) + " zlib 1.fake");
 }
 
 TEST_F(EngineLibraryProbe, SecondProbeAfterOneThatFoundNothingProbesAgain) {
@@ -277,7 +279,7 @@ TEST_F(EngineLibraryExitAction, BoundLibraryIsFreedAtExit) {
         std::fprintf(stderr, "registered=%d\n", detail::ExitActionRegistered());
         std::exit(0);
       },
-      testing::ExitedWithCode(0), "^registered=1\nfreed libzlibwapi.so\n$");
+      testing::ExitedWithCode(0), "^registered=1\nfreed " + std::string(kWapi) + "\n$");
 }
 
 TEST_F(EngineLibraryExitAction, NothingIsRegisteredWhenNoLibraryLoads) {
@@ -303,7 +305,7 @@ TEST_F(EngineLibraryExitAction, LibraryLackingANameIsStillFreedAtExit) {
         }
         std::exit(0);
       },
-      testing::ExitedWithCode(1), "^Assertion failure \\(zlibdll, line 187\\)\nfreed libz.so.1\n$");
+      testing::ExitedWithCode(1), "^Assertion failure \\(zlibdll, line 187\\)\nfreed " + std::string(kZ1) + "\n$");
 }
 
 // Registered once per process, the action frees whatever is bound when it
@@ -320,7 +322,7 @@ TEST_F(EngineLibraryExitAction, ActionRegisteredOnceFreesALaterBinding) {
         ProbeEngineLibrary(second);
         std::exit(0);
       },
-      testing::ExitedWithCode(0), "^freed libzlibwapi.so\nfreed libz.so.1\n$");
+      testing::ExitedWithCode(0), "^freed " + std::string(kWapi) + "\nfreed " + std::string(kZ1) + "\n$");
 }
 
 // ---- Which engine the inflate operations reach ----

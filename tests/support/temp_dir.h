@@ -2,9 +2,13 @@
 // everything in it when the test ends; and small file helpers.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
@@ -18,6 +22,25 @@ namespace quarn::test {
 
 class TTempDir {
  public:
+#ifdef _WIN32
+  TTempDir() : TTempDir(std::filesystem::temp_directory_path().generic_string()) {}
+  // Under `base` instead of the temporary directory. Named by process, time
+  // and a counter; CreateDirectoryW never reuses a name.
+  explicit TTempDir(const std::string& base) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate =
+          std::filesystem::u8path(base) / ("quarn-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                           std::to_string(GetTickCount64()) + "-" + std::to_string(counter++));
+      if (CreateDirectoryW(candidate.wstring().c_str(), nullptr)) path_ = candidate.generic_string();
+    }
+    if (path_.empty()) throw std::runtime_error("cannot make a temporary directory");
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::u8path(path_), ignored);
+  }
+#else
   TTempDir() : TTempDir(std::filesystem::temp_directory_path().string()) {}
   // Under `base` instead of the temporary directory.
   explicit TTempDir(const std::string& base) {
@@ -35,6 +58,7 @@ class TTempDir {
     }
     std::filesystem::remove_all(path_, ignored);
   }
+#endif
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
 
@@ -48,13 +72,22 @@ class TTempDir {
 // A directory in memory (tmpfs) when the system has one, for fixtures of
 // many small directories that a disk makes slow to build.
 inline std::string MemoryBackedTempBase() {
+#ifdef _WIN32
+  return std::filesystem::temp_directory_path().generic_string();
+#else
   std::error_code ignored;
   if (::access("/dev/shm", W_OK) == 0 && std::filesystem::is_directory("/dev/shm", ignored)) return "/dev/shm";
   return std::filesystem::temp_directory_path().string();
+#endif
 }
 
+// Names are UTF-8 (on Windows too, where the stream needs a path object).
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+#ifdef _WIN32
+  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
+#else
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
+#endif
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
@@ -63,6 +96,10 @@ inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
 // "nobody", and returns what it returned; nullopt when that is not possible
 // (not root to begin with is fine: then the body runs as this user).
 inline std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>& body) {
+#ifdef _WIN32
+  (void)body;
+  return std::nullopt;  // no user to drop to: the tests that need one skip
+#else
   int fds[2];
   if (::pipe(fds) != 0) return std::nullopt;
   const pid_t child = ::fork();
@@ -84,6 +121,7 @@ inline std::optional<std::string> RunAsOrdinaryUser(const std::function<std::str
   ::waitpid(child, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return result;
+#endif
 }
 
 }  // namespace quarn::test

@@ -54,7 +54,7 @@ inline TBytes Deflate(const TBytes& data, const TDeflateParams& params) {
   if (params.dictionary != nullptr) {
     deflateSetDictionary(&s, params.dictionary->data(), static_cast<uInt>(params.dictionary->size()));
   }
-  TBytes out(deflateBound(&s, data.size()) + 64);
+  TBytes out(deflateBound(&s, static_cast<uLong>(data.size())) + 64);
   s.next_in = const_cast<Bytef*>(data.data());
   s.avail_in = static_cast<uInt>(data.size());
   s.next_out = out.data();

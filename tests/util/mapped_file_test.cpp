@@ -5,13 +5,14 @@
 // than the path limit work.
 #include "util/mapped_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <iterator>
 #include <thread>
 
+#include "tests/support/cut_file.h"
 #include "tests/support/deep_tree.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -74,7 +76,7 @@ TEST(MappedFile, MissingNamesRaiseTheMissingFileError) {
 TEST(MappedFile, RelativeAndOneCharacterNamesWork) {
   test::TTempDir dir;
   test::WriteFile(dir / "x", test::TBytes(10, 7));
-  const std::string saved = std::filesystem::current_path();
+  const std::string saved = std::filesystem::current_path().string();
   std::filesystem::current_path(dir.Path());
   {
     const TMappedFile file("x");
@@ -84,12 +86,16 @@ TEST(MappedFile, RelativeAndOneCharacterNamesWork) {
 }
 
 TEST(MappedFile, FifoReadsAsEmptyWithoutBlocking) {
+#ifdef _WIN32
+  GTEST_SKIP() << "FIFOs in the file system are POSIX";
+#else
   test::TTempDir dir;
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   const TMappedFile file(dir / "pipe");  // would block forever if opened for reading
   EXPECT_EQ(file.Size(), 0);
   EXPECT_EQ(file.Memory(), nullptr);
   EXPECT_TRUE(FileExistsLong(dir / "pipe"));
+#endif
 }
 
 test::TBytes ContentOf(const TMappedFile& file) {
@@ -99,6 +105,9 @@ test::TBytes ContentOf(const TMappedFile& file) {
 // A pipe has no size: it is read to its end, whoever writes into it and
 // however slowly.
 TEST(MappedFile, PipesAreReadToTheirEnd) {
+#ifdef _WIN32
+  GTEST_SKIP() << "FIFOs in the file system and /proc/self/fd are POSIX";
+#else
   const test::TBytes bytes = test::MakeNoise(300000, 4);
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
@@ -126,6 +135,7 @@ TEST(MappedFile, PipesAreReadToTheirEnd) {
   while (seen.empty()) seen = ContentOf(TMappedFile(dir / "fifo"));  // empty until the writer has opened it
   fifoWriter.join();
   EXPECT_EQ(seen, test::TBytes(bytes.begin(), bytes.begin() + 1000));
+#endif
 }
 
 // Sets an environment variable for one scope, and puts the old value back.
@@ -189,6 +199,9 @@ TEST(MappedFile, PipesAreCopiedIntoAnUnnamedScratchFile) {
 
 // Files whose size reads 0 (/proc) or that do not map (/sys) are read.
 TEST(MappedFile, FilesThatReportNoSizeOrDoNotMapAreRead) {
+#ifdef _WIN32
+  GTEST_SKIP() << "/proc and /sys are Linux";
+#else
   for (const std::string path : {"/proc/self/maps", "/proc/self/status", "/sys/devices/system/cpu/online"}) {
     if (::access(path.c_str(), R_OK) != 0) continue;
     const TMappedFile file(path);
@@ -204,10 +217,14 @@ TEST(MappedFile, FilesThatReportNoSizeOrDoNotMapAreRead) {
       EXPECT_EQ(ContentOf(file), expected) << path;
     }
   }
+#endif
 }
 
 // Character devices and sockets have no content to scan.
 TEST(MappedFile, CharacterDevicesAndSocketsAreNotRegularFiles) {
+#ifdef _WIN32
+  GTEST_SKIP() << "device and socket nodes in the file system are POSIX";
+#else
   test::TTempDir dir;
   const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
@@ -219,11 +236,15 @@ TEST(MappedFile, CharacterDevicesAndSocketsAreNotRegularFiles) {
     EXPECT_EQ(ErrorOf(path), "Exception: File \"" + path + "\" is not a regular file.");
   }
   ::close(sock);
+#endif
 }
 
 // A block device (a loop device over a file here) is mapped whole, with the
 // size from the device: stat gives it 0.
 TEST(MappedFile, BlockDevicesAreMappedWithTheDevicesSize) {
+#ifdef _WIN32
+  GTEST_SKIP() << "loop devices are Linux";
+#else
   test::TTempDir dir;
   const test::TBytes bytes = test::MakeNoise(1 << 20, 9);
   test::WriteFile(dir / "disk.img", bytes);
@@ -238,6 +259,7 @@ TEST(MappedFile, BlockDevicesAreMappedWithTheDevicesSize) {
   }
   test::RunProgram("/sbin/losetup", {"--detach", device});
   EXPECT_EQ(seen, bytes);
+#endif
 }
 
 // Names past the path limit open through their directories; one part
@@ -245,8 +267,9 @@ TEST(MappedFile, BlockDevicesAreMappedWithTheDevicesSize) {
 TEST(MappedFile, NamesLongerThanThePathLimit) {
   test::TTempDir dir(test::MemoryBackedTempBase());
   const test::TBytes bytes = test::MakeNoise(5000, 3);
-  const test::TDeepTree tree(dir.Path(), 2100, {2100}, bytes);
-  ASSERT_GT(tree.Files().back().size(), 4096u);
+  const int levels = test::kLevelsPastThePathLimit;
+  const test::TDeepTree tree(dir.Path(), levels, {levels}, bytes);
+  ASSERT_GT(tree.Files().back().size(), test::kPathLimitBytes);
   {
     const TMappedFile file(tree.Files().back());
     EXPECT_EQ(ContentOf(file), bytes);
@@ -261,6 +284,9 @@ TEST(MappedFile, NamesLongerThanThePathLimit) {
 // A file that is there but out of reach says why; only a name that truly
 // does not exist gets the missing-file text.
 TEST(MappedFile, PermissionDeniedIsNotAbsence) {
+#ifdef _WIN32
+  GTEST_SKIP() << "permission bits and an ordinary user to drop to are POSIX";
+#else
   test::TTempDir dir;
   ::chmod(dir.Path().c_str(), 0755);
   ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
@@ -273,9 +299,13 @@ TEST(MappedFile, PermissionDeniedIsNotAbsence) {
   if (!seen) GTEST_SKIP() << "cannot run as an ordinary user here";
   EXPECT_EQ(*seen, "Exception: File \"" + dir / "locked/b.bin" + "\" cannot be opened: Permission denied.\n" +
                        "Exception: File \"" + dir / "missing.bin" + "\" does not exists.");
+#endif
 }
 
 TEST(MappedFile, UnreadableFileNamesTheReason) {
+#ifdef _WIN32
+  GTEST_SKIP() << "permission bits and an ordinary user to drop to are POSIX";
+#else
   test::TTempDir dir;
   const std::string path = dir / "secret";
   test::WriteFile(path, test::TBytes(100, 1));
@@ -284,18 +314,20 @@ TEST(MappedFile, UnreadableFileNamesTheReason) {
   const auto seen = test::RunAsOrdinaryUser([&] { return ErrorOf(path); });
   if (!seen) GTEST_SKIP() << "cannot run as an ordinary user here";
   EXPECT_EQ(*seen, "Exception: File \"" + path + "\" cannot be opened: Permission denied.");
+#endif
 }
 
 TEST(MappedFile, FileCutShortWhileMappedIsReportedNotFatal) {
+  if (!test::CanCutMappedFiles()) GTEST_SKIP() << "this system keeps mapped files from being cut short";
   test::TTempDir dir;
   const std::string path = dir / "shrinks";
   test::WriteFile(path, test::TBytes(1 << 20, 0xAB));
   const TMappedFile file(path);
-  ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+  ASSERT_TRUE(test::CutFileShort(path, 4096));
   EXPECT_EQ(file.Memory()[100], 0xAB);
   EXPECT_FALSE(file.ChangedWhileMapped());
   // Past the new end the pages are gone: without the guard this read
-  // would end the process with SIGBUS.
+  // would end the process with SIGBUS (EXCEPTION_IN_PAGE_ERROR on Windows).
   EXPECT_EQ(file.Memory()[file.Size() - 1], 0);
   EXPECT_TRUE(file.ChangedWhileMapped());
 }

@@ -4,9 +4,11 @@
 #include "util/platform/temporary_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
 
@@ -47,9 +49,11 @@ TEST(TemporaryFile, AppearsUnderItsNameOnlyWhenMoved) {
   }
   EXPECT_EQ(ReadText(target), "first second");
   EXPECT_EQ(EntriesIn(dir.Path()), 1u) << "no temporary name is left";
+#ifndef _WIN32  // Windows files have no permission bits
   struct stat st {};
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
+#endif
 }
 
 TEST(TemporaryFile, AnExistingFileIsReplacedOnlyWhenAsked) {
@@ -79,7 +83,13 @@ TEST(TemporaryFile, UnwrittenFileLeavesNothingAndAMissingDirectoryFails) {
     platform::TTemporaryFile file;
     ASSERT_EQ(file.Create(dir.Path()), 0);
     WriteText(file, "never moved");
+#ifdef _WIN32
+    // Windows has no unnamed files: only the stand-in name is there.
+    ASSERT_EQ(EntriesIn(dir.Path()), 1u);
+    EXPECT_EQ(std::filesystem::directory_iterator(dir.Path())->path().filename().string().rfind(".quarn-extract-", 0), 0u);
+#else
     EXPECT_EQ(EntriesIn(dir.Path()), 0u) << "no name until it is whole";
+#endif
   }
   EXPECT_EQ(EntriesIn(dir.Path()), 0u);
   platform::TTemporaryFile file;
@@ -88,6 +98,9 @@ TEST(TemporaryFile, UnwrittenFileLeavesNothingAndAMissingDirectoryFails) {
 
 // A writer killed before the move leaves nothing at all.
 TEST(TemporaryFile, AKilledWriterLeavesNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no unnamed files: a killed writer leaves its stand-in name";
+#else
   test::TTempDir dir;
   const pid_t child = ::fork();
   if (child == 0) {
@@ -101,6 +114,7 @@ TEST(TemporaryFile, AKilledWriterLeavesNothing) {
   ::waitpid(child, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+#endif
 }
 
 }  // namespace

@@ -13,6 +13,13 @@ void* OpenDynamicLibrary(const std::string& path) {
   return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
+void* OpenLibraryBesideProgram(const std::string& fileName) {
+  const std::string directory = ExecutableDirectory();
+  if (directory.empty() || fileName.empty()) return nullptr;
+  const char* separator = directory.back() == '/' ? "" : "/";
+  return OpenDynamicLibrary(directory + separator + fileName);
+}
+
 void* FindDynamicLibraryEntry(void* library, const char* name) {
   if (library == nullptr || name == nullptr) return nullptr;
   return ::dlsym(library, name);
@@ -21,6 +28,8 @@ void* FindDynamicLibraryEntry(void* library, const char* name) {
 void CloseDynamicLibrary(void* library) {
   if (library != nullptr) ::dlclose(library);
 }
+
+uint32_t SetProcessErrorMode(uint32_t) { return 0; }
 
 std::string ExecutableDirectory() {
   std::string path(PATH_MAX, '\0');

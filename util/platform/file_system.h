@@ -93,6 +93,11 @@ class TDirectory {
 
   intptr_t FHandle = -1;
   TFileIdentity FIdentity;
+#ifdef _WIN32
+  // The directory's full name in its long-path form, as UTF-8: Windows
+  // lists a directory and opens its children by name.
+  std::string FLongName;
+#endif
 };
 
 // The name under which standard input can be opened like a file.

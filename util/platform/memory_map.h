@@ -14,7 +14,12 @@
 // which would kill the process. Every mapping made here is registered with
 // a SIGBUS handler that puts a page of zeros in place of the lost page and
 // marks the mapping as faulted; the reader goes on, sees zeros, and its
-// owner reports the file as changed once it is done with it.
+// owner reports the file as changed once it is done with it. On Windows the
+// same loss raises EXCEPTION_IN_PAGE_ERROR; a vectored exception handler
+// puts zeros in place of the whole view and marks the mapping the same way.
+// One implementation per platform: memory_map_posix.cpp (open, fstat, mmap)
+// and memory_map_win32.cpp (CreateFileW with read and write sharing,
+// CreateFileMappingW, MapViewOfFile).
 #pragma once
 
 #include <cstddef>
@@ -27,10 +32,15 @@ namespace quarn::platform {
 inline constexpr std::size_t kMaxReadBytes = std::size_t{256} << 20;
 
 struct TFileMapping {
+#ifdef _WIN32
+  void* Handle = nullptr;           // the opened file (HANDLE), null when none
+  void* Section = nullptr;          // the file-mapping object, null when none
+#else
   int Handle = -1;                  // open descriptor, -1 when none
+#endif
   const uint8_t* Content = nullptr;  // null for an empty file
   int64_t SizeBytes = 0;            // from the opened file itself
-  int GuardSlot = -1;               // registration with the SIGBUS guard
+  int GuardSlot = -1;               // registration with the guard of lost pages
   bool ReadIntoMemory = false;      // Content is our own copy, not a view
 };
 
@@ -48,7 +58,7 @@ enum class TMapFailure {
 struct TMapResult {
   TFileMapping Mapping;
   TMapFailure Failure = TMapFailure::None;
-  int ErrorNumber = 0;  // errno of the failed step
+  int ErrorNumber = 0;  // errno of the failed step (on Windows translated from the Win32 error)
 };
 
 // Opens `path` (of any length) read-only and maps or reads it whole.

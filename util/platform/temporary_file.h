@@ -6,7 +6,9 @@
 // stands in, removed again unless the file was moved into place. Results
 // are 0 or the system's error number (SystemErrorText gives its text).
 // Scratch files, which the program only reads back, are never named at
-// all. One implementation per platform: temporary_file_posix.cpp here.
+// all. One implementation per platform: temporary_file_posix.cpp (O_TMPFILE,
+// linkat, renameat2) and temporary_file_win32.cpp (a stand-in name always,
+// CreateFileW, WriteFile, FlushFileBuffers, MoveFileExW).
 #pragma once
 
 #include <cstddef>
@@ -37,13 +39,20 @@ class TTemporaryFile {
 
  private:
   std::string path_;  // the stand-in name, when the file has one
+#ifdef _WIN32
+  void* handle_ = nullptr;  // HANDLE of the open file
+#else
   int fd_ = -1;
+#endif
   bool moved_ = false;
 };
 
 // Makes an unnamed file for the program's own use in $TMPDIR (in /tmp when
 // that is unset or empty), open for reading and writing, private to the
 // user and gone once closed. Returns its descriptor, or -1 with errno set.
+// On Windows the file lies in the folder GetTempPathW gives (%TMP%), under
+// a name of its own that no other program may open, and is deleted when
+// it is closed; the descriptor is the C library's, over its handle.
 int OpenScratchFile();
 
 }  // namespace quarn::platform

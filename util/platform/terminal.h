@@ -1,6 +1,7 @@
 // Whether a standard stream is a terminal, for output meant for a person
 // (a progress line) that must not reach a file or a pipe. One
-// implementation per platform: terminal_posix.cpp here (isatty).
+// implementation per platform: terminal_posix.cpp (isatty) and
+// terminal_win32.cpp (a console with escape sequences).
 #pragma once
 
 namespace quarn::platform {

@@ -1,0 +1,64 @@
+// Cuts a file short while the program has it mapped, as another program
+// would. On Linux that is truncate(2). Windows refuses to cut a file that
+// has a mapped view (ERROR_USER_MAPPED_FILE), so there the loss comes only
+// from outside, e.g. over the network; under wine the test has the Linux
+// truncate program do it, through wine's start /unix.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "tests/support/run_program.h"
+#else
+#include <unistd.h>
+#endif
+
+namespace quarn::test {
+
+#ifdef _WIN32
+namespace detail {
+
+// wine's own entry that turns a Windows name into the Linux one; null when
+// this is not wine.
+using TUnixFileName = char*(CDECL*)(const wchar_t*);
+
+inline TUnixFileName UnixFileNameEntry() {
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<TUnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+}
+
+}  // namespace detail
+#endif
+
+// Whether CutFileShort can cut a file that is mapped right now.
+inline bool CanCutMappedFiles() {
+#ifdef _WIN32
+  return detail::UnixFileNameEntry() != nullptr;
+#else
+  return true;
+#endif
+}
+
+// Makes the file `path` `sizeBytes` long. True when it worked.
+inline bool CutFileShort(const std::string& path, int64_t sizeBytes) {
+#ifdef _WIN32
+  const detail::TUnixFileName unixFileName = detail::UnixFileNameEntry();
+  if (unixFileName == nullptr) return false;
+  char* unixPath = unixFileName(detail::Wide(path).c_str());
+  if (unixPath == nullptr) return false;
+  const std::string linuxPath = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  const TProgramResult r = RunProgram(
+      "start.exe", {"/wait", "/unix", "/usr/bin/truncate", "-s", std::to_string(sizeBytes), linuxPath});
+  return r.status == 0;
+#else
+  return ::truncate(path.c_str(), static_cast<off_t>(sizeBytes)) == 0;
+#endif
+}
+
+}  // namespace quarn::test

@@ -1,0 +1,246 @@
+// Whole-file mappings on Windows, and the guard that keeps a file cut short
+// while mapped from killing the process.
+//
+// The file is opened with read and write sharing, so other programs may
+// keep it open, for writing too, while it is scanned. A pipe (standard
+// input) is read to its end instead; a console or other device is refused. When pages of a view
+// can no longer be read (the file was cut short behind the mapping, a
+// network file went away) the reading thread gets EXCEPTION_IN_PAGE_ERROR.
+// A vectored exception handler, first in line, looks the address up in a
+// table of the views made here; for one of ours it unmaps the whole view
+// and reserves and commits read-only zero pages at the same address, marks
+// the mapping as faulted and lets the faulting read run again, now on
+// zeros. Another thread that reads the same view between the unmap and the
+// new pages gets an access violation there: the handler waits on the same
+// lock, finds the zeros in place and lets that read run again too. Faults
+// elsewhere, or that cannot be mended, go on to the next handler.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "util/platform/file_system.h"
+#include "util/platform/memory_map.h"
+#include "util/platform/wide_text_win32.h"
+
+namespace quarn::platform {
+namespace {
+
+constexpr int kGuardSlots = 1024;
+
+struct TGuardSlot {
+  std::atomic<bool> Used{false};
+  std::atomic<uintptr_t> Begin{0};
+  std::atomic<uintptr_t> End{0};
+  std::atomic<bool> LostPages{false};
+  std::atomic<bool> Replaced{false};  // the view is gone; zero pages stand in its place
+};
+
+TGuardSlot gSlots[kGuardSlots];
+SRWLOCK gReplaceLock = SRWLOCK_INIT;
+
+// Puts committed zero pages in place of the slot's view. Runs under
+// gReplaceLock. False when the address range could not be taken back.
+bool ReplaceViewWithZeros(TGuardSlot& slot) {
+  void* base = reinterpret_cast<void*>(slot.Begin.load());
+  const SIZE_T bytes = slot.End.load() - slot.Begin.load();
+  if (!::UnmapViewOfFile(base)) return false;
+  if (::VirtualAlloc(base, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY) != base) return false;
+  slot.Replaced.store(true);
+  return true;
+}
+
+LONG CALLBACK OnPageError(EXCEPTION_POINTERS* exception) {
+  const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+  const DWORD code = record->ExceptionCode;
+  if (code != EXCEPTION_IN_PAGE_ERROR && code != EXCEPTION_ACCESS_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+  if (record->NumberParameters < 2 || record->ExceptionInformation[0] != 0) {
+    return EXCEPTION_CONTINUE_SEARCH;  // only reads: nothing ever writes a view
+  }
+  const uintptr_t address = record->ExceptionInformation[1];
+  for (TGuardSlot& slot : gSlots) {
+    if (!slot.Used.load() || address < slot.Begin.load() || address >= slot.End.load()) continue;
+    ::AcquireSRWLockExclusive(&gReplaceLock);
+    bool mended = slot.Replaced.load();
+    // An access violation in a view that is still in place is a fault of
+    // its own, not a lost page.
+    if (!mended && code == EXCEPTION_IN_PAGE_ERROR) mended = ReplaceViewWithZeros(slot);
+    if (mended) slot.LostPages.store(true);
+    ::ReleaseSRWLockExclusive(&gReplaceLock);
+    return mended ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void InstallGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] { ::AddVectoredExceptionHandler(1, OnPageError); });
+}
+
+int RegisterRange(const uint8_t* begin, int64_t sizeBytes) {
+  InstallGuard();
+  for (int k = 0; k < kGuardSlots; ++k) {
+    bool expected = false;
+    if (!gSlots[k].Used.compare_exchange_strong(expected, true)) continue;
+    gSlots[k].LostPages.store(false);
+    gSlots[k].Replaced.store(false);
+    gSlots[k].Begin.store(reinterpret_cast<uintptr_t>(begin));
+    gSlots[k].End.store(reinterpret_cast<uintptr_t>(begin) + static_cast<uintptr_t>(sizeBytes));
+    return k;
+  }
+  return -1;  // table full: the mapping goes unguarded
+}
+
+TMapResult Failed(TMapFailure failure, DWORD errorCode) {
+  TMapResult result;
+  result.Failure = failure;
+  result.ErrorNumber = ErrnoFromWin32Error(errorCode);
+  return result;
+}
+
+// Reads `file` to its end into memory of our own. False with the Win32
+// error in `errorCode`. A pipe whose writer has gone reads as its end.
+bool ReadToEnd(HANDLE file, TFileMapping& mapping, DWORD& errorCode) {
+  std::size_t capacity = 0;
+  std::size_t used = 0;
+  uint8_t* data = nullptr;
+  while (true) {
+    if (used == capacity) {
+      capacity = capacity == 0 ? std::size_t{1} << 16 : capacity * 2;
+      auto* grown = static_cast<uint8_t*>(std::realloc(data, capacity));
+      if (grown == nullptr) {
+        std::free(data);
+        errorCode = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+      }
+      data = grown;
+    }
+    const std::size_t room = capacity - used;
+    DWORD got = 0;
+    if (!::ReadFile(file, data + used, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
+      std::free(data);
+      errorCode = error;
+      return false;
+    }
+    if (got == 0) break;
+    used += got;
+  }
+  if (used == 0) {
+    std::free(data);
+    return true;  // empty after all
+  }
+  mapping.Content = data;
+  mapping.SizeBytes = static_cast<int64_t>(used);
+  mapping.ReadIntoMemory = true;
+  return true;
+}
+
+// Standard input, as a handle of our own that releasing may close.
+HANDLE OpenStandardInput() {
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetStdHandle(STD_INPUT_HANDLE), ::GetCurrentProcess(), &copy, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return copy;
+}
+
+}  // namespace
+
+TMapResult MapWholeFile(const std::string& path) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (path == StandardInputName()) {
+    file = OpenStandardInput();
+  } else {
+    const std::wstring longPath = LongPathForm(path);
+    if (longPath.empty()) return Failed(TMapFailure::Open, ERROR_FILE_NOT_FOUND);
+    if (NameLengthError(longPath) != 0) return Failed(TMapFailure::Open, ERROR_FILENAME_EXCED_RANGE);
+    file = ::CreateFileW(longPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) return Failed(TMapFailure::Open, ::GetLastError());
+
+  TMapResult result;
+  result.Mapping.Handle = file;
+  auto fail = [&result](TMapFailure failure, DWORD errorCode) {
+    ReleaseMapping(result.Mapping);
+    result.Failure = failure;
+    result.ErrorNumber = errorCode == 0 ? 0 : ErrnoFromWin32Error(errorCode);
+    return result;
+  };
+  switch (::GetFileType(file)) {
+    case FILE_TYPE_DISK:
+      break;
+    case FILE_TYPE_PIPE: {
+      DWORD error = 0;
+      if (!ReadToEnd(file, result.Mapping, error)) return fail(TMapFailure::Read, error);
+      return result;
+    }
+    default:
+      return fail(TMapFailure::NotRegular, 0);  // a console or another device
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size)) return fail(TMapFailure::Status, ::GetLastError());
+  if (size.QuadPart == 0) return result;  // empty: nothing to map
+
+  const HANDLE section = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (section == nullptr) return fail(TMapFailure::Map, ::GetLastError());
+  result.Mapping.Section = section;
+  const void* view = ::MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
+  if (view == nullptr) return fail(TMapFailure::Map, ::GetLastError());
+  result.Mapping.Content = static_cast<const uint8_t*>(view);
+  result.Mapping.SizeBytes = static_cast<int64_t>(size.QuadPart);
+  result.Mapping.GuardSlot = RegisterRange(result.Mapping.Content, result.Mapping.SizeBytes);
+  return result;
+}
+
+void ReleaseMapping(TFileMapping& mapping) {
+  if (mapping.ReadIntoMemory) {
+    std::free(const_cast<uint8_t*>(mapping.Content));
+  } else if (mapping.Content != nullptr) {
+    void* view = const_cast<uint8_t*>(mapping.Content);
+    bool replaced = false;
+    if (mapping.GuardSlot >= 0) {
+      TGuardSlot& slot = gSlots[mapping.GuardSlot];
+      ::AcquireSRWLockExclusive(&gReplaceLock);
+      replaced = slot.Replaced.load();
+      slot.End.store(0);
+      slot.Begin.store(0);
+      slot.Used.store(false);
+      ::ReleaseSRWLockExclusive(&gReplaceLock);
+    }
+    if (replaced) {
+      ::VirtualFree(view, 0, MEM_RELEASE);
+    } else {
+      ::UnmapViewOfFile(view);
+    }
+  }
+  if (mapping.Section != nullptr) ::CloseHandle(mapping.Section);
+  if (mapping.Handle != nullptr) ::CloseHandle(mapping.Handle);
+  mapping = {};
+}
+
+void ReleaseMappedPages(const TFileMapping& mapping, int64_t fromBytes, int64_t toBytes) {
+  if (mapping.ReadIntoMemory || mapping.Content == nullptr) return;  // dropping those pages would lose them
+  SYSTEM_INFO info{};
+  ::GetSystemInfo(&info);
+  const uintptr_t pageBytes = info.dwPageSize;
+  const auto base = reinterpret_cast<uintptr_t>(mapping.Content);
+  const uintptr_t from = (base + static_cast<uintptr_t>(std::max<int64_t>(fromBytes, 0)) + pageBytes - 1) & ~(pageBytes - 1);
+  const uintptr_t to = (base + static_cast<uintptr_t>(std::min(toBytes, mapping.SizeBytes))) & ~(pageBytes - 1);
+  if (to <= from) return;
+  // Unlocking pages that are not locked takes them out of the process's
+  // working set (the call then reports ERROR_NOT_LOCKED); the file's pages
+  // stay in the system's cache and come back if read again.
+  ::VirtualUnlock(reinterpret_cast<void*>(from), to - from);
+}
+
+bool MappingLostPages(const TFileMapping& mapping) {
+  return mapping.GuardSlot >= 0 && gSlots[mapping.GuardSlot].LostPages.load();
+}
+
+}  // namespace quarn::platform
