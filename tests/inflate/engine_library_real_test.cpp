@@ -82,11 +82,7 @@ class EngineLibraryOnDisk : public testing::Test {
         test::ReferenceScan(layout.Bytes().data(), static_cast<int64_t>(layout.Bytes().size()), true, false);
     ASSERT_GT(r.Z, 0);
     ASSERT_GT(r.hless, 0);
-    expectedCounters_ = "zin=" + std::to_string(r.zin) + " zout=" + std::to_string(r.zout) +
-                        " hless=" + std::to_string(r.hless) + " Z=" + std::to_string(r.Z) + " l=" +
-                        std::to_string(r.l[0]) + "," + std::to_string(r.l[1]) + "," +
-                        std::to_string(r.l[2]) + "," + std::to_string(r.l[3]) + " w=";
-    for (int k = 9; k <= 15; ++k) expectedCounters_ += (k == 9 ? "" : ",") + std::to_string(r.w[k]);
+    expectedCounters_ = test::CountersLine(r);
   }
 
   // A fresh directory holding a copy of the probe program and `files`.

@@ -4,7 +4,10 @@
 // always UTF-8). Every name may be longer than the platform's path limit:
 // such names are resolved a part at a time, relative to open directories,
 // so that only a single over-long component can fail (with the system's
-// own "name too long" reason). One implementation per platform.
+// own "name too long" reason). One implementation per platform:
+// file_system_posix.cpp, and file_system_win32.cpp, where names are UTF-8,
+// reach the system as UTF-16 full names behind "\\?\" (up to 32,767
+// characters) and error numbers are errno values translated from Win32's.
 #pragma once
 
 #include <cstdint>

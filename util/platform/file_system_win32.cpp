@@ -67,6 +67,22 @@ std::wstring Joined(const std::wstring& directory, const std::wstring& name) {
   return directory + L"\\" + name;
 }
 
+// Opens the directory (or file: Adopt tells them apart) `longPath` for
+// listing. INVALID_HANDLE_VALUE, with `errorNumber`, on failure.
+HANDLE OpenDirectoryHandle(const std::wstring& longPath, int& errorNumber) {
+  if (longPath.empty()) {
+    errorNumber = ENOENT;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (const int error = NameLengthError(longPath); error != 0) {
+    errorNumber = error;
+    return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE handle = OpenForAttributes(longPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES);
+  if (handle == INVALID_HANDLE_VALUE) errorNumber = ErrnoFromWin32Error(::GetLastError());
+  return handle;
+}
+
 }  // namespace
 
 TFileStatus StatusOf(const std::string& path) {
@@ -120,19 +136,8 @@ void TDirectory::Close() {
 
 TDirectory TDirectory::Open(const std::string& path, int& errorNumber) {
   const std::wstring longPath = LongPathForm(path.empty() ? "." : path);
-  if (longPath.empty()) {
-    errorNumber = ENOENT;
-    return {};
-  }
-  if (const int error = NameLengthError(longPath); error != 0) {
-    errorNumber = error;
-    return {};
-  }
-  const HANDLE handle = OpenForAttributes(longPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES);
-  if (handle == INVALID_HANDLE_VALUE) {
-    errorNumber = ErrnoFromWin32Error(::GetLastError());
-    return {};
-  }
+  const HANDLE handle = OpenDirectoryHandle(longPath, errorNumber);
+  if (handle == INVALID_HANDLE_VALUE) return {};
   TDirectory dir = Adopt(reinterpret_cast<intptr_t>(handle), errorNumber);
   if (dir.IsOpen()) dir.FLongName = Utf8FromWide(longPath);
   return dir;
@@ -140,15 +145,8 @@ TDirectory TDirectory::Open(const std::string& path, int& errorNumber) {
 
 TDirectory TDirectory::OpenChild(const std::string& name, int& errorNumber) const {
   const std::wstring longPath = Joined(WideFromUtf8(FLongName), WideFromUtf8(name));
-  if (const int error = NameLengthError(longPath); error != 0) {
-    errorNumber = error;
-    return {};
-  }
-  const HANDLE handle = OpenForAttributes(longPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES);
-  if (handle == INVALID_HANDLE_VALUE) {
-    errorNumber = ErrnoFromWin32Error(::GetLastError());
-    return {};
-  }
+  const HANDLE handle = OpenDirectoryHandle(longPath, errorNumber);
+  if (handle == INVALID_HANDLE_VALUE) return {};
   TDirectory dir = Adopt(reinterpret_cast<intptr_t>(handle), errorNumber);
   if (dir.IsOpen()) dir.FLongName = Utf8FromWide(longPath);
   return dir;

@@ -3,6 +3,9 @@
 // dying part way. The first signal only records itself; a second one of
 // either kind, half a second or more later, ends the process at once, as
 // the signal's default would (one sooner is the first one delivered twice).
+// One implementation per platform: interrupt_signal_posix.cpp (sigaction)
+// and interrupt_signal_win32.cpp (SetConsoleCtrlHandler: Ctrl-C stands for
+// SIGINT, Ctrl-Break and the console's closing for SIGTERM).
 #pragma once
 
 namespace quarn::platform {
@@ -20,7 +23,9 @@ void CatchInterruptSignals(TInterruptAction action, void* context);
 int CaughtInterruptSignal();
 
 // Ends the process as `signalNumber` would have by default, so that a
-// parent sees the signal (a shell shows 130 for SIGINT). Does not return.
+// parent sees the signal (a shell shows 130 for SIGINT); on Windows, with
+// the status of a console program stopped by Ctrl-C (0xC000013A). Does not
+// return.
 [[noreturn]] void EndBySignal(int signalNumber);
 
 }  // namespace quarn::platform
