@@ -3,7 +3,8 @@
 //
 // The file is opened with read and write sharing, so other programs may
 // keep it open, for writing too, while it is scanned. A pipe (standard
-// input) is read to its end instead; a console or other device is refused. When pages of a view
+// input) is copied to its end into a scratch file (OpenScratchFile), which
+// is mapped instead; a console or other device is refused. When pages of a view
 // can no longer be read (the file was cut short behind the mapping, a
 // network file went away) the reading thread gets EXCEPTION_IN_PAGE_ERROR.
 // A vectored exception handler, first in line, looks the address up in a
@@ -16,13 +17,18 @@
 // elsewhere, or that cannot be mended, go on to the next handler.
 #include <windows.h>
 
+#include <io.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "util/platform/file_system.h"
 #include "util/platform/memory_map.h"
+#include "util/platform/temporary_file.h"
 #include "util/platform/wide_text_win32.h"
 
 namespace quarn::platform {
@@ -100,43 +106,49 @@ TMapResult Failed(TMapFailure failure, DWORD errorCode) {
   return result;
 }
 
-// Reads `file` to its end into memory of our own. False with the Win32
-// error in `errorCode`. A pipe whose writer has gone reads as its end.
-bool ReadToEnd(HANDLE file, TFileMapping& mapping, DWORD& errorCode) {
-  std::size_t capacity = 0;
-  std::size_t used = 0;
-  uint8_t* data = nullptr;
+// Copies the pipe `pipe` to its end into a new scratch file, which may be
+// mapped like any other. Returns the scratch file's handle, or
+// INVALID_HANDLE_VALUE with the errno value in `errorNumber` and `failure`
+// saying whether the pipe (Read) or the scratch file (Spool) failed. A pipe
+// whose writer has gone reads as its end.
+HANDLE CopyToScratchFile(HANDLE pipe, TMapFailure& failure, int& errorNumber) {
+  const int fd = OpenScratchFile();
+  if (fd < 0) {
+    failure = TMapFailure::Spool;
+    errorNumber = errno;
+    return INVALID_HANDLE_VALUE;
+  }
+  // A handle of our own, so that the C library's descriptor can go.
+  HANDLE scratch = INVALID_HANDLE_VALUE;
+  const BOOL copied = ::DuplicateHandle(::GetCurrentProcess(), reinterpret_cast<HANDLE>(::_get_osfhandle(fd)),
+                                        ::GetCurrentProcess(), &scratch, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  errorNumber = ErrnoFromWin32Error(::GetLastError());
+  ::_close(fd);
+  if (!copied) {
+    failure = TMapFailure::Spool;
+    return INVALID_HANDLE_VALUE;
+  }
+  constexpr DWORD kCopyBytes = DWORD{1} << 20;
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBytes]);
   while (true) {
-    if (used == capacity) {
-      capacity = capacity == 0 ? std::size_t{1} << 16 : capacity * 2;
-      auto* grown = static_cast<uint8_t*>(std::realloc(data, capacity));
-      if (grown == nullptr) {
-        std::free(data);
-        errorCode = ERROR_NOT_ENOUGH_MEMORY;
-        return false;
-      }
-      data = grown;
-    }
-    const std::size_t room = capacity - used;
     DWORD got = 0;
-    if (!::ReadFile(file, data + used, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
+    if (!::ReadFile(pipe, buffer.get(), kCopyBytes, &got, nullptr)) {
       const DWORD error = ::GetLastError();
-      if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
-      std::free(data);
-      errorCode = error;
-      return false;
+      if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return scratch;
+      failure = TMapFailure::Read;
+      errorNumber = ErrnoFromWin32Error(error);
+      break;
     }
-    if (got == 0) break;
-    used += got;
+    if (got == 0) return scratch;
+    DWORD put = 0;
+    if (!::WriteFile(scratch, buffer.get(), got, &put, nullptr) || put != got) {
+      failure = TMapFailure::Spool;
+      errorNumber = ErrnoFromWin32Error(::GetLastError());
+      break;
+    }
   }
-  if (used == 0) {
-    std::free(data);
-    return true;  // empty after all
-  }
-  mapping.Content = data;
-  mapping.SizeBytes = static_cast<int64_t>(used);
-  mapping.ReadIntoMemory = true;
-  return true;
+  ::CloseHandle(scratch);
+  return INVALID_HANDLE_VALUE;
 }
 
 // Standard input, as a handle of our own that releasing may close.
@@ -176,9 +188,19 @@ TMapResult MapWholeFile(const std::string& path) {
     case FILE_TYPE_DISK:
       break;
     case FILE_TYPE_PIPE: {
-      DWORD error = 0;
-      if (!ReadToEnd(file, result.Mapping, error)) return fail(TMapFailure::Read, error);
-      return result;
+      TMapFailure failure = TMapFailure::None;
+      int errorNumber = 0;
+      const HANDLE scratch = CopyToScratchFile(file, failure, errorNumber);
+      if (scratch == INVALID_HANDLE_VALUE) {
+        ReleaseMapping(result.Mapping);
+        result.Failure = failure;
+        result.ErrorNumber = errorNumber;
+        return result;
+      }
+      ::CloseHandle(file);
+      file = scratch;  // mapped from here on, like a file
+      result.Mapping.Handle = file;
+      break;
     }
     default:
       return fail(TMapFailure::NotRegular, 0);  // a console or another device

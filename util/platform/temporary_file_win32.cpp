@@ -5,6 +5,8 @@
 // killed while it writes can leave the stand-in name behind (a failed or
 // stopped write removes it). Results are errno values, translated from the
 // Win32 errors.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -19,6 +21,15 @@ namespace {
 
 int LastErrno() { return ErrnoFromWin32Error(::GetLastError()); }
 
+// A name that no other run or thread uses: process id, tick count, counter.
+std::string FreshSuffix() {
+  static std::atomic<unsigned> counter{0};
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, "%lx-%llx-%x", ::GetCurrentProcessId(),
+                static_cast<unsigned long long>(::GetTickCount64()), counter.fetch_add(1));
+  return suffix;
+}
+
 }  // namespace
 
 TTemporaryFile::~TTemporaryFile() {
@@ -27,13 +38,8 @@ TTemporaryFile::~TTemporaryFile() {
 }
 
 int TTemporaryFile::Create(const std::string& directory) {
-  static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    // A name no other run or thread uses: process id, tick count, counter.
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, "%lx-%llx-%x", ::GetCurrentProcessId(),
-                  static_cast<unsigned long long>(::GetTickCount64()), counter.fetch_add(1));
-    const std::string path = directory + "\\.quarn-extract-" + suffix;
+    const std::string path = directory + "\\.quarn-extract-" + FreshSuffix();
     const std::wstring longPath = LongPathForm(path);
     if (longPath.empty()) return ENOENT;
     const HANDLE file = ::CreateFileW(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -73,6 +79,37 @@ int TTemporaryFile::MoveTo(const std::string& finalPath, bool replace) {
   if (!::MoveFileExW(LongPathForm(path_).c_str(), LongPathForm(finalPath).c_str(), flags)) return LastErrno();
   moved_ = true;
   return 0;
+}
+
+int OpenScratchFile() {
+  std::wstring directory(MAX_PATH + 1, L'\0');
+  const DWORD length = ::GetTempPathW(static_cast<DWORD>(directory.size()), directory.data());
+  if (length == 0 || length > directory.size()) {
+    errno = ENOENT;
+    return -1;
+  }
+  directory.resize(length);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring path = directory + WideFromUtf8(".quarn-scratch-" + FreshSuffix());
+    // No sharing: nobody else opens it; deleted when the last handle closes.
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
+                                      nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      errno = ErrnoFromWin32Error(error);
+      return -1;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+      ::CloseHandle(file);
+      errno = EMFILE;
+    }
+    return fd;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 }  // namespace quarn::platform
