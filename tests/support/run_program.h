@@ -72,7 +72,11 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
                                  bool closeStdout = false, const std::string& workingDirectory = "") {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) return {};
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+    TProgramResult failed;
+    failed.err = "cannot make the pipes: Win32 error " + std::to_string(GetLastError());
+    return failed;
+  }
   SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
   std::wstring commandLine = detail::Quoted(detail::Wide(program));
@@ -87,6 +91,7 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
   const std::wstring directory = detail::Wide(workingDirectory);
   const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       directory.empty() ? nullptr : directory.c_str(), &startup, &process);
+  const DWORD startError = started ? 0 : GetLastError();
   CloseHandle(outWrite);
   CloseHandle(errWrite);
   TProgramResult result;
@@ -98,7 +103,11 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
   if (outRead != nullptr) outReader = std::thread([&] { detail::Drain(outRead, result.out); });
   detail::Drain(errRead, result.err);
   if (outReader.joinable()) outReader.join();
-  if (!started) return {};
+  if (!started) {
+    TProgramResult failed;
+    failed.err = "cannot start " + program + ": Win32 error " + std::to_string(startError);
+    return failed;
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;
   GetExitCodeProcess(process.hProcess, &status);

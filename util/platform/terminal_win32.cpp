@@ -1,4 +1,4 @@
-// Terminals on Windows: a console on the standard error handle, with its
+// Terminals on Windows: a console on a standard handle, with its
 // escape sequences switched on (the progress line clears itself with them).
 #include <windows.h>
 
@@ -6,12 +6,20 @@
 
 namespace quarn::platform {
 
-bool StandardErrorIsTerminal() {
-  const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+namespace {
+
+// A console, with escape sequences switched on where they can be.
+bool IsConsoleWithEscapes(DWORD standardHandle) {
+  const HANDLE handle = ::GetStdHandle(standardHandle);
   DWORD mode = 0;
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return false;
   return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
          ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
+
+}  // namespace
+
+bool StandardErrorIsTerminal() { return IsConsoleWithEscapes(STD_ERROR_HANDLE); }
+bool StandardOutputIsTerminal() { return IsConsoleWithEscapes(STD_OUTPUT_HANDLE); }
 
 }  // namespace quarn::platform
