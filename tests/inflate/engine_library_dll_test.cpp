@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/reference_scan.h"
+#include "tests/inflate/engine_probe_fixture.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -52,18 +52,6 @@ void Place(TKind kind, const std::string& path) {
   fs::copy_file(source, path, fs::copy_options::overwrite_existing);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
 std::string Utf8(const wchar_t* text, DWORD length) {
   const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(bytes), '\0');
@@ -91,42 +79,14 @@ std::pair<std::string, std::string> EngineWithNothingBeside() {
 // A name as the system reports it: backslashes, no long-path prefix.
 std::string SystemName(const std::string& path) { return fs::path(path).make_preferred().string(); }
 
-class EngineLibraryDlls : public testing::Test {
+class EngineLibraryDlls : public test::TEngineProbeFixture {
  protected:
-  void SetUp() override {
-    const test::TBytes text = test::MakeText(60000, 4);
-    test::TLayout layout;
-    layout.Append(test::MakeNoise(3000, 1));
-    layout.Append(test::Zlib(text, 9, 15));
-    layout.Zeros(40);
-    layout.Append(test::Zlib(text, 1, 10));
-    layout.Append(test::Raw(test::MakeText(20000, 5)));
-    layout.Zeros(100);
-    layout.Append(test::Zlib(text, 6, 12, Z_FIXED));
-    layout.Append(test::MakeNoise(5000, 3));
-    data_ = dir_ / "data.bin";
-    test::WriteFile(data_, layout.Bytes());
-
-    const test::TReferenceResult r =
-        test::ReferenceScan(layout.Bytes().data(), static_cast<int64_t>(layout.Bytes().size()), true, false);
-    ASSERT_GT(r.Z, 0);
-    ASSERT_GT(r.hless, 0);
-    expectedCounters_ = test::CountersLine(r);
-  }
-
   // A fresh folder holding a copy of the probe program and `files`.
   std::string ProgramBeside(const std::string& name, const std::map<std::string, TKind>& files) {
-    const std::string directory = dir_ / name;
-    fs::create_directory(directory);
-    const std::string program = directory + "/quarn-engine-probe.exe";
-    fs::copy_file(QUARN_ENGINE_PROBE_PATH, program);
-    for (const auto& [fileName, kind] : files) Place(kind, directory + "/" + fileName);
+    const std::string program = CopyOfProgram(name);
+    for (const auto& [fileName, kind] : files) Place(kind, dir_ / name + "/" + fileName);
     return program;
   }
-
-  test::TTempDir dir_;
-  std::string data_;
-  std::string expectedCounters_;
 };
 
 struct TDllCase {
@@ -165,25 +125,13 @@ TEST_F(EngineLibraryDlls, ServingDllScansLikeTheReferenceOrStopsStartUp) {
     SCOPED_TRACE(c.label);
     const std::string program = ProgramBeside("case" + std::to_string(caseNumber++), c.files);
     const test::TProgramResult result = test::RunProgram(program, {data_});
-    if (c.failure != nullptr) {
-      EXPECT_EQ(result.status, 1);
-      EXPECT_EQ(result.err, std::string(c.failure) + "\n");
-      EXPECT_EQ(result.out, "");
-      continue;
-    }
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const std::vector<std::string> lines = Lines(result.out);
-    ASSERT_EQ(lines.size(), 3u) << result.out;
     if (c.serving == nullptr) {
-      EXPECT_EQ(lines[0], engineAlone);
-      EXPECT_EQ(lines[1], inflateAlone);
+      ExpectRun(result, c.failure, engineAlone, inflateAlone);
     } else {
-      EXPECT_EQ(lines[0], std::string("engine: ") + c.serving + " zlib " + zlibVersion());
       const std::string beside = SystemName(fs::path(program).parent_path().string() + "/" + c.serving);
-      EXPECT_EQ(lines[1], "inflate from: " + beside);
+      ExpectRun(result, c.failure, std::string("engine: ") + c.serving + " zlib " + zlibVersion(),
+                "inflate from: " + beside);
     }
-    EXPECT_EQ(lines[2], expectedCounters_);
   }
 }
 
@@ -208,13 +156,8 @@ TEST_F(EngineLibraryDlls, DllsInTheCurrentFolderOrOnPathAreNeverLoaded) {
   const test::TProgramResult result = test::RunProgram(program, {data_});
   SetEnvironmentVariableW(L"PATH", savedPath.c_str());
   fs::current_path(savedFolder);
-  ASSERT_EQ(result.status, 0) << result.err << result.out;
-  const std::vector<std::string> lines = Lines(result.out);
-  ASSERT_EQ(lines.size(), 3u) << result.out;
   const auto [engineAlone, inflateAlone] = EngineWithNothingBeside();
-  EXPECT_EQ(lines[0], engineAlone);
-  EXPECT_EQ(lines[1], inflateAlone);
-  EXPECT_EQ(lines[2], expectedCounters_);
+  ExpectRun(result, nullptr, engineAlone, inflateAlone);
 }
 
 }  // namespace

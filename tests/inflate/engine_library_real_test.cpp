@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/reference_scan.h"
+#include "tests/inflate/engine_probe_fixture.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -46,59 +46,14 @@ void Place(TKind kind, const std::string& path) {
   fs::copy_file(SourceOf(kind), path, fs::copy_options::overwrite_existing);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
-class EngineLibraryOnDisk : public testing::Test {
+class EngineLibraryOnDisk : public test::TEngineProbeFixture {
  protected:
-  void SetUp() override {
-    // Header streams of several windows and levels, raw deflate and noise.
-    const test::TBytes text = test::MakeText(60000, 4);
-    test::TLayout layout;
-    layout.Append(test::MakeNoise(3000, 1));
-    layout.Append(test::Zlib(text, 9, 15));
-    layout.Zeros(40);
-    layout.Append(test::Zlib(text, 1, 10));
-    layout.Append(test::MakeNoise(2000, 2));
-    layout.Append(test::Raw(test::MakeText(20000, 5)));
-    layout.Zeros(100);
-    layout.Append(test::Zlib(text, 6, 12, Z_FIXED));
-    layout.Append(test::MakeNoise(5000, 3));
-    data_ = dir_ / "data.bin";
-    test::WriteFile(data_, layout.Bytes());
-
-    // The counters line that the probe program must print, from the plain
-    // reference scan (zlib called directly) over the same bytes.
-    const test::TReferenceResult r =
-        test::ReferenceScan(layout.Bytes().data(), static_cast<int64_t>(layout.Bytes().size()), true, false);
-    ASSERT_GT(r.Z, 0);
-    ASSERT_GT(r.hless, 0);
-    expectedCounters_ = test::CountersLine(r);
-  }
-
-  // A fresh directory holding a copy of the probe program and `files`.
+  // A fresh folder holding a copy of the probe program and `files`.
   std::string ProgramBeside(const std::string& name, const std::map<std::string, TKind>& files) {
-    const std::string directory = dir_ / name;
-    fs::create_directory(directory);
-    const std::string program = directory + "/quarn-engine-probe";
-    fs::copy_file(QUARN_ENGINE_PROBE_PATH, program);
-    fs::permissions(program, fs::perms::owner_all, fs::perm_options::add);
-    for (const auto& [fileName, kind] : files) Place(kind, directory + "/" + fileName);
+    const std::string program = CopyOfProgram(name);
+    for (const auto& [fileName, kind] : files) Place(kind, dir_ / name + "/" + fileName);
     return program;
   }
-
-  test::TTempDir dir_;
-  std::string data_;
-  std::string expectedCounters_;
 };
 
 struct TDiskCase {
@@ -134,25 +89,13 @@ TEST_F(EngineLibraryOnDisk, ServingLibraryScansLikeTheBuiltInEngineOrStopsStartU
     SCOPED_TRACE(c.label);
     const std::string program = ProgramBeside("case" + std::to_string(caseNumber++), c.files);
     const test::TProgramResult result = test::RunProgram(program, {data_});
-    if (c.failure != nullptr) {
-      EXPECT_EQ(result.status, 1);
-      EXPECT_EQ(result.err, std::string(c.failure) + "\n");
-      EXPECT_EQ(result.out, "");
-      continue;
-    }
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const std::vector<std::string> lines = Lines(result.out);
-    ASSERT_EQ(lines.size(), 3u) << result.out;
-    const std::string directory = fs::path(program).parent_path().string();
     if (c.serving == nullptr) {
-      EXPECT_EQ(lines[0], std::string("engine: built-in zlib ") + zlibVersion());
-      EXPECT_EQ(lines[1], "inflate from: (this program)");
+      ExpectRun(result, c.failure, std::string("engine: built-in zlib ") + zlibVersion(), "inflate from: (this program)");
     } else {
-      EXPECT_EQ(lines[0], std::string("engine: ") + c.serving + " zlib " + zlibVersion());
-      EXPECT_EQ(lines[1], "inflate from: " + directory + "/" + c.serving);
+      const std::string directory = fs::path(program).parent_path().string();
+      ExpectRun(result, c.failure, std::string("engine: ") + c.serving + " zlib " + zlibVersion(),
+                "inflate from: " + directory + "/" + c.serving);
     }
-    EXPECT_EQ(lines[2], expectedCounters_);
   }
 }
 
@@ -176,12 +119,7 @@ TEST_F(EngineLibraryOnDisk, LibrariesElsewhereThanBesideTheExecutableAreIgnored)
     SCOPED_TRACE(run[run.size() - 2]);
     const test::TProgramResult result =
         test::RunProgram(run[0], std::vector<std::string>(run.begin() + 1, run.end()));
-    ASSERT_EQ(result.status, 0) << result.err;
-    const std::vector<std::string> lines = Lines(result.out);
-    ASSERT_EQ(lines.size(), 3u) << result.out;
-    EXPECT_EQ(lines[0], std::string("engine: built-in zlib ") + zlibVersion());
-    EXPECT_EQ(lines[1], "inflate from: (this program)");
-    EXPECT_EQ(lines[2], expectedCounters_);
+    ExpectRun(result, nullptr, std::string("engine: built-in zlib ") + zlibVersion(), "inflate from: (this program)");
   }
 }
 
