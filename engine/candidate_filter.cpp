@@ -16,16 +16,23 @@
 // Headerless a quarter of all positions start a dynamic block, and those
 // with HLIT and HDIST in range get the code-length-code test below, five
 // table look-ups and no branch. Either way, only the 0.4% or so of dynamic
-// candidates whose code-length code is complete are decoded further, out
-// of line; zlib then sees about one position in 5,000.
+// candidates whose code-length code is complete have their code lengths
+// decoded, out of line, and header candidates their first block. Without
+// AcceptIncomplete that decoding goes on past the probe, and in random
+// data zlib then sees almost no position at all.
 //
 // Why it is exact. Every test here repeats a check that zlib 1.2.13's
-// inflate makes on the same bits, in the same order, and rejects only when
-// zlib would reach that check with the 64 probe bytes alone. When zlib
-// would run out of probe input first, its probe returns Z_OK and the rest
-// of the file decides; such a position is always left to zlib. Tests and a
-// differential fuzz target hold this against the plain reference loop and
-// against zlib's own verdict.
+// inflate makes on the same bits, in the same order, and rejects only
+// where zlib reaches that check. For the probe that means within its 64
+// bytes and 4,096 bytes of output: when zlib would run out of probe input
+// or output space first, its probe returns Z_OK and the rest of the file
+// decides, so such a position is left to zlib. Where only complete
+// streams count, any failure of the whole trial rejects, and so does the
+// input ending before the stream does: the tests may then use every byte
+// to the end of the input (they look at no more than a block header or
+// the first 256 bytes of a fixed-code block). Tests and a differential
+// fuzz target hold this against the plain reference loop and against
+// zlib's own verdicts.
 #include "engine/candidate_filter.h"
 
 #include <immintrin.h>

@@ -4,10 +4,12 @@
 // zlib is slow to say no: a probe costs far more than looking at a few
 // bytes. These filters find the next position that is a candidate at all
 // (the zlib header test, or with Headerless the dynamic-block test) and
-// whose probe zlib could still pass. They never reject a position that
-// zlib's probe would accept: a position is skipped only when the 64 probe
-// bytes alone prove that the probe fails. Anything they cannot decide goes
-// to zlib as before, so the scan finds exactly what the plain loop finds.
+// whose trial could still be accepted. They never reject a position that
+// the scan would accept: a position is skipped only when its 64 probe
+// bytes prove that zlib's probe fails, or, where only complete streams
+// count (AcceptIncomplete off), when the input from it on proves that
+// zlib's trial never ends a stream. Anything they cannot decide goes to
+// zlib as before, so the scan finds exactly what the plain loop finds.
 #pragma once
 
 #include <cstdint>

@@ -21,11 +21,12 @@
 //     so positions inside a stream are never tried.
 //
 // Why it is fast: the loop below never looks at a position itself. It asks
-// NextCandidate (candidate_filter.cpp) for the next candidate whose probe
-// zlib could pass; that search tests 64 positions at a time with vector
+// NextCandidate (candidate_filter.cpp) for the next candidate that could
+// be accepted; that search tests 64 positions at a time with vector
 // compares and drops, without calling zlib, every candidate whose probe
-// bytes alone prove a failure (most dynamic block headers in random data
-// are invalid within a few bytes). Between two trials the loop keeps no
+// bytes prove a failure, and without AcceptIncomplete every candidate
+// whose first block header (or first fixed-code symbols) the input proves
+// bad (most block headers in random data are invalid within a few bytes). Between two trials the loop keeps no
 // state but `pos`, so skipping positions that would have been rejected
 // leaves every result as the plain loop gives it.
 //
