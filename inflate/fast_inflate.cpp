@@ -44,6 +44,7 @@
 #include <limits>
 
 #include "inflate/deflate_tables.h"
+#include "util/platform/thread_exit.h"
 
 namespace quarn {
 namespace {
@@ -651,8 +652,14 @@ TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, T
 }
 
 TFastInflater& ThreadFastInflater() {
-  thread_local TFastInflater inflater;
-  return inflater;
+  // The thread-local part is a plain pointer: a thread_local object with a
+  // destructor is used after it is freed at thread end on Windows.
+  thread_local TFastInflater* inflater = nullptr;
+  if (inflater == nullptr) {
+    inflater = new TFastInflater;
+    platform::AtThreadExit([](void* decoder) { delete static_cast<TFastInflater*>(decoder); }, inflater);
+  }
+  return *inflater;
 }
 
 }  // namespace quarn
