@@ -55,7 +55,18 @@ inline bool CutFileShort(const std::string& path, int64_t sizeBytes) {
   HeapFree(GetProcessHeap(), 0, unixPath);
   const TProgramResult r = RunProgram(
       "start.exe", {"/wait", "/unix", "/usr/bin/truncate", "-s", std::to_string(sizeBytes), linuxPath});
-  return r.status == 0;
+  if (r.status != 0) return false;
+  // start /wait can return before the Linux program has run: wait until
+  // the file has its new size.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(detail::Wide(path).c_str(), GetFileExInfoStandard, &data) &&
+        ((static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == sizeBytes) {
+      return true;
+    }
+    Sleep(10);
+  }
+  return false;
 #else
   return ::truncate(path.c_str(), static_cast<off_t>(sizeBytes)) == 0;
 #endif

@@ -6,7 +6,8 @@
 // input) is copied to its end into a scratch file (OpenScratchFile), which
 // is mapped instead; a console or other device is refused. When pages of a view
 // can no longer be read (the file was cut short behind the mapping, a
-// network file went away) the reading thread gets EXCEPTION_IN_PAGE_ERROR.
+// network file went away) the reading thread gets EXCEPTION_IN_PAGE_ERROR
+// (under wine an access violation).
 // A vectored exception handler, first in line, looks the address up in a
 // table of the views made here; for one of ours it unmaps the whole view
 // and reserves and commits read-only zero pages at the same address, marks
@@ -70,9 +71,10 @@ LONG CALLBACK OnPageError(EXCEPTION_POINTERS* exception) {
     if (!slot.Used.load() || address < slot.Begin.load() || address >= slot.End.load()) continue;
     ::AcquireSRWLockExclusive(&gReplaceLock);
     bool mended = slot.Replaced.load();
-    // An access violation in a view that is still in place is a fault of
-    // its own, not a lost page.
-    if (!mended && code == EXCEPTION_IN_PAGE_ERROR) mended = ReplaceViewWithZeros(slot);
+    // A read of a read-only view that is in place fails for no other
+    // reason than a lost page: Windows says so with EXCEPTION_IN_PAGE_ERROR,
+    // wine with an access violation.
+    if (!mended) mended = ReplaceViewWithZeros(slot);
     if (mended) slot.LostPages.store(true);
     ::ReleaseSRWLockExclusive(&gReplaceLock);
     return mended ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH;
