@@ -230,6 +230,15 @@ constexpr std::array<TClcEntry, 19> kClcSymbolEntries = [] {
   return entries;
 }();
 
+// The code-length code whose lengths `clc` holds (three bits each, the
+// first lowest, those past HCLEN+4 cleared) is complete: its Kraft sum is
+// exactly 1.
+inline bool IsCompleteCodeLengthCode(uint64_t clc) {
+  unsigned kraft = 0;
+  for (unsigned shift = 0; shift < 60; shift += 12) kraft += kClcQuadWeights[(clc >> shift) & 4095u];
+  return kraft == 128;
+}
+
 bool CodeLengthsCertainlyFail(TReach& bits) {
   const uint8_t* const bytes = bits.Bytes();
   const uint64_t head = LoadWord(bytes);
@@ -239,6 +248,11 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
   if (nlen > 286 || ndist > 30) return true;
   // The lengths of the code-length code, stream bits 17 on.
   const uint64_t clc = (LoadWord(bytes + 2) >> 1) & kClcFieldMasks[ncode - 4];
+  // The lanes that led here found the code complete, but from a read of
+  // their own: input that changes under the scan (a file rewritten while it
+  // is mapped) may differ now, and the table below is built for a complete
+  // code only. An incomplete or over-subscribed one fails in zlib too.
+  if (!IsCompleteCodeLengthCode(clc)) return true;
   bits.bitsUsed = 17 + 3 * ncode;
 
   // The canonical code as a table by the next 7 bits (deflate sends
@@ -343,10 +357,7 @@ inline bool HasCompleteCodeLengthCode(const uint8_t* probe) {
   std::memcpy(&head, probe, sizeof head);
   std::memcpy(&tail, probe + 2, sizeof tail);  // stream bits 16..79
   const unsigned hclen = static_cast<unsigned>(head >> 13) & 15u;
-  const uint64_t clc = (tail >> 1) & kClcFieldMasks[hclen];  // stream bits 17 on
-  unsigned kraft = 0;
-  for (unsigned shift = 0; shift < 60; shift += 12) kraft += kClcQuadWeights[(clc >> shift) & 4095u];
-  return kraft == 128;
+  return IsCompleteCodeLengthCode((tail >> 1) & kClcFieldMasks[hclen]);  // stream bits 17 on
 }
 
 // How far a filter may look: the probe's bytes, or, where the scan counts
@@ -741,6 +752,10 @@ inline bool IsWorthATrial(const uint8_t* p, bool headerless, TLook look) {
 bool ProbeCertainlyFails(const uint8_t* probe) { return BlockCertainlyFails(probe, {kProbeInputBytes, false}); }
 
 bool TrialCertainlyFails(const uint8_t* at, int64_t restBytes) { return BlockCertainlyFails(at, {restBytes, true}); }
+
+bool CodeLengthsOfCompleteCodeCertainlyFail(const uint8_t* at, int64_t restBytes, bool wholeTrial) {
+  return CodeLengthsCertainlyFail(at, {restBytes, wholeTrial});
+}
 
 bool ProcessorHasAvx2() {
   static const bool hasAvx2 = [] {

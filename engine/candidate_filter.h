@@ -23,17 +23,19 @@ namespace quarn::detail {
 // Low three bits 4 or 5: BTYPE 2 (dynamic Huffman codes), BFINAL 0 or 1.
 inline bool IsDynamicBlockStart(uint8_t firstDeflateByte) { return (firstDeflateByte & 6u) == 4u; }
 
-// The zlib header test on CMF (at `header`[0], the position minus 2) and
-// FLG (`header`[1]): CM 8, CINFO 1..7, no preset dictionary, and the two
+// The zlib header test on CMF (the byte at the position minus 2) and FLG
+// (the byte after it): CM 8, CINFO 1..7, no preset dictionary, and the two
 // bytes as a big-endian number a multiple of 31.
+constexpr bool IsHeaderCandidate(unsigned cmf, unsigned flg) {
+  const unsigned cinfo = cmf >> 4;
+  return (cmf & 0x0Fu) == 8 && cinfo >= 1 && cinfo <= 7 && (flg & 0x20u) == 0 && (cmf << 8 | flg) % 31u == 0;
+}
+
+// The same test on the two bytes at `header`.
 inline bool IsHeaderCandidate(const uint8_t* header) {
   uint16_t littleEndian;
   std::memcpy(&littleEndian, header, sizeof littleEndian);
-  const unsigned cmf = header[0];
-  const unsigned flg = header[1];
-  const unsigned cinfo = cmf >> 4;
-  return (cmf & 0x0Fu) == 8 && cinfo >= 1 && cinfo <= 7 && (flg & 0x20u) == 0 &&
-         Swap16(littleEndian) % 31u == 0;
+  return IsHeaderCandidate(littleEndian & 0xFFu, littleEndian >> 8);
 }
 
 // True only when the probe (InflateProbe on kProbeInputBytes bytes at
@@ -53,6 +55,14 @@ bool ProbeCertainlyFails(const uint8_t* probe);
 // that counts streams cut short may not. Reads `at`[0 .. restBytes-1]
 // only.
 bool TrialCertainlyFails(const uint8_t* at, int64_t restBytes);
+
+// The decoding of a dynamic block header's code lengths at `at` (restBytes
+// to the end of the input, kProbeInputBytes or more), over the probe's
+// bytes or, with `wholeTrial`, as far as the trial reads: true only when
+// zlib certainly fails there. NextCandidate calls it for positions whose
+// code-length code its lanes found complete; it decides any bytes, so that
+// input rewritten since the lanes read it is decided too, in bounds.
+bool CodeLengthsOfCompleteCodeCertainlyFail(const uint8_t* at, int64_t restBytes, bool wholeTrial);
 
 // The vector lanes NextCandidate looks at positions with: the widest this
 // processor has (AVX2 where present), or SSE2, which every x86-64 has.

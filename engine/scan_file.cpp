@@ -35,7 +35,7 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
 
   try {
     const TMappedFile file(fileName);
-    {
+    try {
       TInflateRecord record;
       std::unique_ptr<TFileSink> sink;
       if (listener != nullptr && listener->WantsStreams()) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
@@ -46,10 +46,10 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
       } else {
         ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
       }
+    } catch (const TChangedInputError&) {
+      throw TChangedInputError(fileName);  // the detector knows no names
     }
-    if (file.ChangedWhileMapped()) {
-      throw TQuarnError("File \"" + fileName + "\" changed while it was being scanned.");
-    }
+    if (file.ChangedWhileMapped()) throw TChangedInputError(fileName);
     state.i.fetch_add(file.Size());
     state.Control.AddFileDone();
     if (listener != nullptr) listener->FileDone(fileIndex, file.Size());

@@ -39,6 +39,15 @@
 // The loop takes no lock and allocates nothing; the output buffer and the
 // inflate record are the caller's and are reused by every trial.
 //
+// Input that changes under the scan: a mapped file may be rewritten by
+// another process while a trial runs. The bytes that decide a candidate
+// (its header and first byte) are read once and kept, so a counter is
+// only ever indexed by a value that passed the header test; they are read
+// again after the trial, and a difference raises TChangedInputError. The
+// filters and the fast path read the input with no such care, but every
+// index they take from it is masked to its table, so changed bytes can
+// only change their verdicts, never what they touch.
+//
 // Stopping and progress: the loop looks at the scan's stop request (one
 // relaxed load) before every trial, every kProgressStepBytes positions
 // without a candidate, and between the inflate calls of a long trial, and
@@ -48,11 +57,14 @@
 #include "engine/stream_detector.h"
 
 #include <algorithm>
+#include <string>
 
 #include "engine/candidate_filter.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 #include "inflate/fast_inflate.h"
+#include "util/errors.h"
+#include "util/read_once.h"
 
 namespace quarn {
 namespace {
@@ -112,6 +124,28 @@ int64_t NextPlainCandidate(const uint8_t* memory, int64_t pos, int64_t end, bool
   }
   return pos;  // `end`, or `pos` itself when it was already past `end`
 }
+
+// The bytes that decide what a candidate is and how it is counted: the
+// zlib header before it (zero where the position has no room for one) and
+// its first deflate byte. Each is read once and then kept, so that what is
+// counted is what was tried, whatever the input does meanwhile; reading
+// them again after the trial shows whether it changed.
+struct TCandidateBytes {
+  uint8_t cmf = 0;
+  uint8_t flg = 0;
+  uint8_t first = 0;
+
+  static TCandidateBytes Read(const uint8_t* memory, int64_t pos) {
+    TCandidateBytes bytes;
+    if (pos >= 2) {
+      bytes.cmf = ReadOnce(memory + pos - 2);
+      bytes.flg = ReadOnce(memory + pos - 1);
+    }
+    bytes.first = ReadOnce(memory + pos);
+    return bytes;
+  }
+  bool operator==(const TCandidateBytes&) const = default;
+};
 
 // The control of a scan that nothing steers: every stream goes to
 // `onStream`, every trial runs to its end.
@@ -185,8 +219,10 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
       continue;
     }
     meter.ThrowIfCancelled();
-    const uint8_t first = Memory[pos];
-    const bool header = pos >= 2 && IsHeaderCandidate(Memory + pos - 2);
+    const TCandidateBytes tried = TCandidateBytes::Read(Memory, pos);
+    const bool header = pos >= 2 && IsHeaderCandidate(tried.cmf, tried.flg);
+    // The search found a candidate here from reads of its own.
+    if (!header && !(headerless && IsDynamicBlockStart(tried.first))) throw TChangedInputError();
 
     meter.StartTrial(pos);
     TTrialOutcome trial;
@@ -202,8 +238,9 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
     } else {
       trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch(), fast);
     }
+    if (TCandidateBytes::Read(Memory, pos) != tried) throw TChangedInputError();
     if (!trial.Accepted(acceptIncomplete) ||
-        (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(first))) {
+        (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(tried.first))) {
       ++pos;
       continue;
     }
@@ -215,8 +252,8 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
     stream.OutBytes = trial.OutBytes;
     stream.Complete = trial.Complete();
     if (header) {
-      stream.CINFO = static_cast<uint8_t>(Memory[pos - 2] >> 4);
-      stream.FLEVEL = static_cast<uint8_t>(Memory[pos - 1] >> 6);
+      stream.CINFO = static_cast<uint8_t>(tried.cmf >> 4);
+      stream.FLEVEL = static_cast<uint8_t>(tried.flg >> 6);
     }
 
     // A trial that consumed nothing cannot be accepted, but never stand still.
@@ -232,6 +269,12 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
 
 void CountFoundStream(TScanState& state, const TFoundStream& stream) {
   if (stream.HasHeader) {
+    // The counters are indexed by these: a stream from anywhere but the
+    // detector (a caller's list) must not reach past them.
+    if (stream.CINFO < 1 || stream.CINFO > 7 || stream.FLEVEL > 3) {
+      throw TQuarnError("A zlib stream has CINFO " + std::to_string(stream.CINFO) + " and FLEVEL " +
+                        std::to_string(stream.FLEVEL) + "; a header allows CINFO 1..7 and FLEVEL 0..3.");
+    }
     state.w[stream.CINFO + 8].fetch_add(1);
     state.l[stream.FLEVEL].fetch_add(1);
     state.Z.fetch_add(1);

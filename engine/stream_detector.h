@@ -49,11 +49,6 @@ class TCollectSink final : public TStreamSink {
   std::vector<TFoundStream> Streams;
 };
 
-// Exchanges the two bytes of a 16-bit value.
-constexpr uint16_t Swap16(uint16_t value) {
-  return static_cast<uint16_t>((value >> 8) | (value << 8));
-}
-
 // Scans `Memory`[0 .. `Size`-1] and adds every accepted stream to `state`
 // (Z or hless, l and w for header streams, zin, zout). `record` must be
 // started for raw inflate (InflateInit2 with -15); it is reset before every
@@ -61,7 +56,9 @@ constexpr uint16_t Swap16(uint16_t value) {
 // written there is discarded. `sink`, when given, hears of every stream.
 // Reads `state.Options`; reports its progress to `state.Control`, all of
 // `Size` once it has ended. Raises TScanCancelled, leaving partial totals in
-// `state`, when the stop is requested there; nothing else.
+// `state`, when the stop is requested there, and TChangedInputError when a
+// candidate's header or first byte reads differently after its trial than
+// before it (the memory changed under the scan); nothing else.
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
                uint8_t* buffer, TStreamSink* sink = nullptr);
 
@@ -76,7 +73,8 @@ void CountFoundStream(TScanState& state, const TFoundStream& stream);
 // Returns the first position at or after `to` where the scan would go on:
 // `to` itself, or the end of a stream that runs past it. With `progress`,
 // reports the positions it goes past (the whole range by its end) and
-// raises TScanCancelled when the stop is requested there.
+// raises TScanCancelled when the stop is requested there. Raises
+// TChangedInputError as ScanBlock does.
 int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                            const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
                            TBlockProgress* progress = nullptr);

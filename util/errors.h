@@ -32,6 +32,18 @@ class TMissingFileError : public TQuarnError {
   using TQuarnError::TQuarnError;
 };
 
+// Input that changed while it was scanned: a file rewritten, cut short or
+// grown during its scan, or a buffer changed under the scan. What was read
+// of it no longer holds, so nothing counted from it is kept. The detector,
+// which sees only memory, raises it without a name; whoever knows the file
+// raises it again with the name. Its kind name is the general one.
+class TChangedInputError : public TQuarnError {
+ public:
+  TChangedInputError() : TQuarnError("The data changed while it was being scanned.") {}
+  explicit TChangedInputError(const std::string& fileName)
+      : TQuarnError("File \"" + fileName + "\" changed while it was being scanned.") {}
+};
+
 // An error's text as the program shows it to a person: a full stop is
 // appended when the text is not empty and its last character comes after
 // the full stop in code order (a letter, a digit, a colon, a slash, a
