@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/chunk_stitch.h"
+#include "engine/dead_starts.h"
 #include "engine/scan_control.h"
 #include "engine/trial_inflation.h"
 #include "inflate/inflate_record.h"
@@ -85,6 +86,9 @@ struct TChunkJob {
   // The start of the holder's trial while that trial runs past the
   // holder's chunk; -1 otherwise.
   std::atomic<int64_t> LongTrialFrom{-1};
+  // The true path's dead block starts, used by the holder alone: the baton
+  // passes under Lock.
+  detail::TDeadStarts TrueDeadStarts;
 };
 
 // How far a scanning thread goes before it tells BytesDone.
@@ -144,6 +148,7 @@ class TTrueControl final : public detail::TRangeControl {
       job_.LongTrialFrom.store(-1);
     }
   }
+  detail::TDeadStarts* DeadStarts() override { return &job_.TrueDeadStarts; }
 
  private:
   TChunkJob& job_;
@@ -175,6 +180,7 @@ class TAheadControl final : public detail::TRangeControl {
     consumed_.Consumed(start, reach);
     return reach <= chunk_.End && !MustStop();
   }
+  detail::TDeadStarts* DeadStarts() override { return &deadStarts_; }
 
  private:
   bool MustStop() const {
@@ -184,6 +190,7 @@ class TAheadControl final : public detail::TRangeControl {
   TChunkJob& job_;
   TChunk& chunk_;
   TTrialBytesDone consumed_;
+  detail::TDeadStarts deadStarts_;  // of this chunk's speculative path, across its stretches
 };
 
 // Scans [from, to) under `control` a stretch at a time, telling BytesDone

@@ -19,6 +19,9 @@
 //     fixed-code first blocks are too easy to hit by chance.
 //   * After an accepted stream the scan jumps over the input it consumed,
 //     so positions inside a stream are never tried.
+//   * Without AcceptIncomplete, a trial that ends no stream tells of the
+//     block starts on a byte that it passed: none of them can start a
+//     stream that ends either (dead_starts.h), so they get no trial.
 //
 // Why it is fast: the loop below never looks at a position itself. It asks
 // NextCandidate (candidate_filter.cpp) for the next candidate that could
@@ -36,8 +39,11 @@
 // with the same totals. Anything else it hands back, and zlib goes on from
 // where its probe stopped, exactly as without it.
 //
-// The loop takes no lock and allocates nothing; the output buffer and the
-// inflate record are the caller's and are reused by every trial.
+// The loop takes no lock; the output buffer and the inflate record are
+// the caller's and are reused by every trial. It allocates nothing but the
+// list of dead block starts (dead_starts.h), after trials that fail past
+// a block boundary; it keeps the scan of a stream that never ends from
+// inflating the rest of it once per block.
 //
 // Input that changes under the scan: a mapped file may be rewritten by
 // another process while a trial runs. The bytes that decide a candidate
@@ -205,6 +211,10 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
   TFastInflater* const fast = filtersMatchEngine && fastPathAllowed ? &ThreadFastInflater() : nullptr;
 
   TRangeMeter meter(progress, from, to);
+  detail::TDeadStarts ownDeadStarts;
+  detail::TDeadStarts* deadStartsOfControl = nullptr;
+  if constexpr (TControl::kSteered) deadStartsOfControl = control.control.DeadStarts();
+  detail::TDeadStarts& deadStarts = deadStartsOfControl != nullptr ? *deadStartsOfControl : ownDeadStarts;
   meter.ThrowIfCancelled();
   int64_t pos = from;
   while (true) {
@@ -219,12 +229,18 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
       continue;
     }
     meter.ThrowIfCancelled();
+    if (!acceptIncomplete && deadStarts.Contains(pos)) {
+      ++pos;
+      continue;
+    }
     const TCandidateBytes tried = TCandidateBytes::Read(Memory, pos);
     const bool header = pos >= 2 && IsHeaderCandidate(tried.cmf, tried.flg);
     // The search found a candidate here from reads of its own.
     if (!header && !(headerless && IsDynamicBlockStart(tried.first))) throw TChangedInputError();
 
     meter.StartTrial(pos);
+    const bool learnDeadStarts = fast != nullptr && !acceptIncomplete;
+    if (learnDeadStarts) fast->KeepBlockStartsOfNextDecode();
     TTrialOutcome trial;
     if constexpr (TControl::kSteered) {
       TSteeringWatch watch(meter.Watch(), control.control, pos);
@@ -239,6 +255,7 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
       trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch(), fast);
     }
     if (TCandidateBytes::Read(Memory, pos) != tried) throw TChangedInputError();
+    if (learnDeadStarts && !trial.Complete()) deadStarts.Add(pos, fast->AlignedBlockStarts());
     if (!trial.Accepted(acceptIncomplete) ||
         (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(tried.first))) {
       ++pos;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/dead_starts.h"
 #include "engine/scan_state.h"
 #include "engine/trial_inflation.h"
 
@@ -94,6 +95,9 @@ class TRangeControl {
   virtual bool TrialMayGoOn(int64_t start, int64_t reach) = 0;
   // Called after every trial, whatever its outcome.
   virtual void TrialEnded() {}
+  // The dead block starts of the block, kept across the calls that scan
+  // one path through it (none: each call keeps its own).
+  virtual TDeadStarts* DeadStarts() { return nullptr; }
 };
 
 // Where a steered range scan ended: at `to` or past it as

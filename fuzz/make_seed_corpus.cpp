@@ -1,9 +1,11 @@
 // quarn-fuzz-seeds DIR: writes the seed corpus of scan_block_fuzzer into
 // DIR, one file per seed: an options byte (bit 0 Headerless, bit 1
 // AcceptIncomplete) and a small block made with zlib: streams with and
-// without a header, cut, after noise, with stored and fixed-code blocks.
+// without a header, cut, after noise, with stored and fixed-code blocks,
+// flushed and never finished.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/support/zlib_fixtures.h"
 
@@ -16,6 +18,10 @@ int main(int argc, char** argv) {
   const TBytes text = quarn::test::MakeText(1500, 1);
   const TBytes zlibStream = quarn::test::Zlib(text, 9, 15);
   const TBytes rawStream = quarn::test::Raw(text);
+  const std::vector<TBytes> pieces = quarn::test::RandomLetterPieces(16, 120, 5);
+  TBytes repeated;
+  const TBytes block = quarn::test::Unfinished({pieces[0]}, Z_SYNC_FLUSH, 6, -15);
+  for (int k = 0; k < 30; ++k) repeated.insert(repeated.end(), block.begin(), block.end());
   struct TSeed {
     const char* name;
     uint8_t options;
@@ -38,6 +44,12 @@ int main(int argc, char** argv) {
       {"raw-at-start", 1, rawStream},
       {"raw-beyond-window", 1, quarn::test::Raw(TBytes(200000, 'w'), 9)},
       {"raw-huffman-only", 1, quarn::test::Raw(text, 6, Z_HUFFMAN_ONLY)},
+      // Streams flushed block by block and never finished: every block
+      // start after a flush is a candidate whose trial runs to the end.
+      {"zlib-full-flush-unfinished", 1, quarn::test::Unfinished(pieces, Z_FULL_FLUSH)},
+      {"raw-sync-flush-unfinished", 1,
+       join(quarn::test::MakeNoise(30, 4), quarn::test::Unfinished(pieces, Z_SYNC_FLUSH, 9, -15))},
+      {"sync-block-repeated", 1, repeated},
   };
   for (const TSeed& seed : seeds) {
     const std::string path = std::string(argv[1]) + "/" + seed.name;

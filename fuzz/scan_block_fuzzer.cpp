@@ -12,7 +12,9 @@
 // ways, by zlib alone and by the fast inflate path with zlib behind it,
 // and the two must agree on accepted, complete, InBytes and OutBytes; the
 // block from its first byte on is decoded both ways too, candidate or
-// not. Any difference aborts.
+// not. Where a trial ends no stream, the block starts on a byte that its
+// fast decode passed must start no stream that ends either. Any
+// difference aborts.
 #include <zlib.h>
 
 #include <cstdio>
@@ -108,6 +110,23 @@ TTrial WithFastPath(const quarn::TFastInflateResult& fast, const TTrial& zlib) {
   return fast.Complete ? TTrial{true, true, fast.InBytes, fast.OutBytes} : zlib;
 }
 
+// A trial from `p` that ends no stream: no block start on a byte that its
+// fast decode passed may start a stream that ends (the detector rejects
+// them without a trial). The first few are checked, to keep the time
+// linear in the block.
+void CheckDeadStarts(z_stream& record, const uint8_t* p, int64_t restBytes, const quarn::TFastInflater& fast) {
+  const std::vector<uint64_t> starts(fast.AlignedBlockStarts().begin(), fast.AlignedBlockStarts().end());
+  for (std::size_t k = 0; k < starts.size() && k < 8; ++k) {
+    const auto at = static_cast<int64_t>(starts[k]);
+    if (restBytes - at < quarn::kProbeInputBytes) break;
+    if (!ProbePasses(record, p + at)) continue;
+    const std::size_t rest = static_cast<std::size_t>(restBytes - at) - record.total_in;
+    if (FinishInZlib(record, p + at + record.total_in, rest, false).complete) {
+      Fail("a block start passed by a trial that ends no stream starts a stream that ends", at);
+    }
+  }
+}
+
 void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless, bool acceptIncomplete) {
   const int64_t size = static_cast<int64_t>(block.size());
   quarn::TFastInflater& fast = quarn::ThreadFastInflater();
@@ -123,8 +142,10 @@ void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless,
     if (zlib.complete && quarn::detail::TrialCertainlyFails(p, size - pos)) {
       Fail("a filter dropped a candidate whose trial ends a stream", pos);
     }
+    fast.KeepBlockStartsOfNextDecode();
     const TTrial both = WithFastPath(fast.Inflate(p, static_cast<uint64_t>(size - pos)), zlib);
     if (!(both == zlib)) Fail("a trial decided with the fast path differs from zlib's", pos);
+    if (!zlib.complete) CheckDeadStarts(record, p, size - pos, fast);
   }
   // The whole block as one raw deflate stream, whatever its first byte.
   inflateReset(&record);

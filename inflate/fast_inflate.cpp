@@ -42,6 +42,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "inflate/deflate_tables.h"
 #include "util/platform/thread_exit.h"
@@ -301,6 +302,8 @@ struct TFastInflater::TState {
   uint8_t* out = nullptr;  // next output byte in `buffer`
   uint64_t outSlid = 0;    // output bytes that slid out of the buffer
   TFastInflateWatch* watch = nullptr;
+  bool keepBlockStarts = false;              // armed for the next decode only
+  std::vector<uint64_t> alignedBlockStarts;  // capacity kept from decode to decode
 
   TState() {
     uint8_t fixed[kMaxLitlenSymbols];
@@ -612,6 +615,9 @@ TFastInflater::~TFastInflater() = default;
 TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TFastInflateWatch* watch) {
   TState& s = *state_;
   s.watch = watch;
+  const bool keepBlockStarts = s.keepBlockStarts;
+  s.keepBlockStarts = false;
+  s.alignedBlockStarts.clear();
   s.inStart = s.inNext = in;
   s.inEnd = in + inBytes;
   s.bits = 0;
@@ -621,8 +627,16 @@ TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, T
   s.outSlid = 0;
 
   bool final = false;
+  bool first = true;
   while (!final) {
     if (!s.RefillChecked()) return {};
+    // A whole number of bytes consumed: this block starts on a byte.
+    if (keepBlockStarts && !first && (s.bitsLeft & 7u) == 0 &&
+        s.alignedBlockStarts.size() < kMaxKeptBlockStarts) {
+      const uint64_t at = s.ConsumedBytes();
+      if (at < inBytes) s.alignedBlockStarts.push_back(at);
+    }
+    first = false;
     final = s.Take(1) != 0;
     const unsigned btype = s.Take(2);
     bool ok = false;
@@ -650,6 +664,13 @@ TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, T
   result.Complete = true;
   return result;
 }
+
+void TFastInflater::KeepBlockStartsOfNextDecode() {
+  state_->alignedBlockStarts.clear();
+  state_->keepBlockStarts = true;
+}
+
+std::span<const uint64_t> TFastInflater::AlignedBlockStarts() const { return state_->alignedBlockStarts; }
 
 TFastInflater& ThreadFastInflater() {
   // The thread-local part is a plain pointer: a thread_local object with a

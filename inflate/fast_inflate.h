@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 namespace quarn {
 
@@ -51,6 +52,18 @@ class TFastInflater {
   // otherwise a result with Complete false. `watch`, when given, hears of
   // the progress of a long decode.
   TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TFastInflateWatch* watch = nullptr);
+
+  // Forgets the block starts kept so far, and has the next Inflate (only
+  // that one) keep where its blocks start.
+  void KeepBlockStartsOfNextDecode();
+  // The byte offsets from `in` of the blocks after the first that the last
+  // Inflate reached, each where its first bit is the lowest bit of a byte,
+  // in order, at most kMaxKeptBlockStarts of them; empty when that decode
+  // was not armed to keep them, or when none ran since the arming. zlib's
+  // inflate starts a block at each of these too: they lie before any point
+  // where zlib fails.
+  std::span<const uint64_t> AlignedBlockStarts() const;
+  static constexpr std::size_t kMaxKeptBlockStarts = std::size_t{1} << 20;
 
   struct TState;
 

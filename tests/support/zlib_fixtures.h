@@ -76,6 +76,39 @@ inline TBytes Raw(const TBytes& data, int level = Z_DEFAULT_COMPRESSION,
   return Deflate(data, {level, -15, strategy, nullptr});
 }
 
+// Deflate data (zlib with a header, or raw with a negative `windowBits`)
+// of `pieces`, flushed with `flush` (Z_SYNC_FLUSH, Z_FULL_FLUSH) after
+// each and never finished: a stream that a trial inflates to the end of
+// its input, where a new block starts on a byte after every piece.
+inline TBytes Unfinished(const std::vector<TBytes>& pieces, int flush, int level = 6, int windowBits = 15) {
+  z_stream s{};
+  if (deflateInit2(&s, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  TBytes out;
+  for (const TBytes& piece : pieces) {
+    TBytes room(deflateBound(&s, static_cast<uLong>(piece.size())) + 64);
+    s.next_in = const_cast<Bytef*>(piece.data());
+    s.avail_in = static_cast<uInt>(piece.size());
+    s.next_out = room.data();
+    s.avail_out = static_cast<uInt>(room.size());
+    if (deflate(&s, flush) != Z_OK || s.avail_in != 0) throw std::runtime_error("deflate did not flush");
+    out.insert(out.end(), room.data(), s.next_out);
+  }
+  deflateEnd(&s);
+  return out;
+}
+
+// `count` pieces of `pieceBytes` random lowercase letters.
+inline std::vector<TBytes> RandomLetterPieces(std::size_t count, std::size_t pieceBytes, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<TBytes> pieces(count, TBytes(pieceBytes));
+  for (TBytes& piece : pieces) {
+    for (uint8_t& b : piece) b = static_cast<uint8_t>('a' + rng() % 26);
+  }
+  return pieces;
+}
+
 // A block built piece by piece, remembering where each piece starts.
 class TLayout {
  public:
