@@ -1,5 +1,6 @@
-// quarn-fuzz-seeds DIR: writes the seed corpus of scan_block_fuzzer into
-// DIR, one file per seed: an options byte (bit 0 Headerless, bit 1
+// quarn-fuzz-seeds DIR [CHANGING_DIR]: writes the seed corpus of
+// scan_block_fuzzer into DIR (and that of changing_input_fuzzer, the same
+// blocks with a few changes, into CHANGING_DIR), one file per seed: an options byte (bit 0 Headerless, bit 1
 // AcceptIncomplete) and a small block made with zlib: streams with and
 // without a header, cut, after noise, with stored and fixed-code blocks,
 // flushed and never finished.
@@ -9,9 +10,24 @@
 
 #include "tests/support/zlib_fixtures.h"
 
+namespace {
+
+bool WriteSeed(const std::string& path, const std::vector<uint8_t>& head, const std::vector<uint8_t>& block) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    std::perror(path.c_str());
+    return false;
+  }
+  std::fwrite(head.data(), 1, head.size(), file);
+  std::fwrite(block.data(), 1, block.size(), file);
+  return std::fclose(file) == 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: quarn-fuzz-seeds DIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: quarn-fuzz-seeds DIR [CHANGING_DIR]\n");
     return 2;
   }
   using quarn::test::TBytes;
@@ -52,15 +68,13 @@ int main(int argc, char** argv) {
       {"sync-block-repeated", 1, repeated},
   };
   for (const TSeed& seed : seeds) {
-    const std::string path = std::string(argv[1]) + "/" + seed.name;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-      std::perror(path.c_str());
+    if (!WriteSeed(std::string(argv[1]) + "/" + seed.name, {seed.options}, seed.block)) return 1;
+    // The same block for changing_input_fuzzer: four changes, each making
+    // one of the first bytes something else (a zlib header's CMF 0xF8).
+    if (argc == 3 && !WriteSeed(std::string(argv[2]) + "/" + seed.name,
+                                {seed.options, 4, 0, 0, 0xF8, 2, 0, 0x78, 1, 0, 0x05, 3, 0, 0xF8}, seed.block)) {
       return 1;
     }
-    std::fputc(seed.options, file);
-    std::fwrite(seed.block.data(), 1, seed.block.size(), file);
-    std::fclose(file);
   }
   return 0;
 }
