@@ -127,6 +127,28 @@ TEST(ChunkedScan, EqualsTheWholeBlockScanAcrossALongFlushedStream) {
   }
 }
 
+// Streams whose first deflate byte is a chunk's last byte, and a block
+// whose position limit is a whole number of chunks, with a stream cut short
+// starting at the last position tried: no position between two chunks, or
+// at the end, is left out.
+TEST(ChunkedScan, StreamsOnTheLastByteOfAChunkAndOfTheBlock) {
+  constexpr int64_t kChunk = 4096;
+  const TBytes text = test::MakeText(20000, 14);
+  test::TLayout layout;
+  layout.Zeros(kChunk - 3);
+  ASSERT_EQ(layout.Append(test::Zlib(text, 9)) + 2, static_cast<std::size_t>(kChunk - 1));
+  layout.Zeros(static_cast<std::size_t>(3 * kChunk - 1) - layout.Bytes().size());
+  const TBytes raw = test::Raw(text);
+  ASSERT_EQ(layout.Append(raw), static_cast<std::size_t>(3 * kChunk - 1));
+  layout.Zeros(static_cast<std::size_t>(6 * kChunk - 1) - layout.Bytes().size());
+  // The limit, size-63, is 6 chunks: the last position tried is 6 * kChunk - 1.
+  ASSERT_EQ(layout.Append(TBytes(raw.begin(), raw.begin() + 64)), static_cast<std::size_t>(6 * kChunk - 1));
+  ASSERT_EQ(PositionLimit(static_cast<int64_t>(layout.Bytes().size())), 6 * kChunk);
+  for (bool headerless : {false, true}) {
+    for (bool accept : {false, true}) ExpectChunkedEqualsReference(layout.Bytes(), kChunk, headerless, accept);
+  }
+}
+
 // A stored zlib stream whose payload ends with the start of a raw stream
 // that runs past it: the chunk that starts inside the stored stream
 // accepts the raw one, and the stitch must undo that.
