@@ -7,10 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "engine/scan_driver.h"
 #include "inflate/inflate_record.h"
+#include "tests/support/fake_engine.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/scan_comparison.h"
 #include "tests/support/temp_dir.h"
@@ -250,14 +252,7 @@ TEST(ChunkedScan, AFailureInTheCallersChunkWaitsForEveryPostedChunk) {
   layout.Append(MixedBlock(7));
   const TBytes bytes = layout.Bytes();
 
-  const TEngineBinding saved = EngineBinding;
-  EngineBinding.LibraryBound = true;
-  EngineBinding.UseLibraryA = true;
-  EngineBinding.zlibVersion = &zlibVersion;
-  EngineBinding.EntriesA.inflateInit2_ = &inflateInit2_;
-  EngineBinding.EntriesA.inflate = &InflateFailingInTheFirstChunk;
-  EngineBinding.EntriesA.inflateReset = &inflateReset;
-  EngineBinding.EntriesA.inflateEnd = &inflateEnd;
+  std::optional<test::TFakeEngine> engine(std::in_place, &InflateFailingInTheFirstChunk);
   gFailureArmed = true;
   gFailed = false;
 
@@ -290,7 +285,7 @@ TEST(ChunkedScan, AFailureInTheCallersChunkWaitsForEveryPostedChunk) {
     ASSERT_EQ(e.Members().size(), 1u);
     EXPECT_THROW(std::rethrow_exception(e.Members()[0]), std::bad_alloc);
   }
-  EngineBinding = saved;
+  engine.reset();
   EXPECT_TRUE(gFailed.load());
   EXPECT_EQ(callsInFlightAtTheFailure, 0);
   EXPECT_FALSE(chunkQueuedAtTheFailure);

@@ -20,6 +20,7 @@
 #include "engine/scan_driver.h"
 #include "inflate/engine_binding.h"
 #include "inflate/inflate_record.h"
+#include "tests/support/fake_engine.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 
@@ -41,26 +42,16 @@ int CountingInflate(z_stream* record, int flush) {
 
 class TCountingEngine {
  public:
-  explicit TCountingEngine(std::function<void(int64_t)> onInflate) : saved_(EngineBinding) {
+  explicit TCountingEngine(std::function<void(int64_t)> onInflate) {
     gInflateCalls = 0;
     gOnInflate = std::move(onInflate);
-    EngineBinding.LibraryBound = true;
-    EngineBinding.UseLibraryA = true;
-    EngineBinding.zlibVersion = &zlibVersion;
-    EngineBinding.EntriesA.inflateInit2_ = &inflateInit2_;
-    EngineBinding.EntriesA.inflate = &CountingInflate;
-    EngineBinding.EntriesA.inflateReset = &inflateReset;
-    EngineBinding.EntriesA.inflateEnd = &inflateEnd;
   }
-  ~TCountingEngine() {
-    EngineBinding = saved_;
-    gOnInflate = nullptr;
-  }
+  ~TCountingEngine() { gOnInflate = nullptr; }
   TCountingEngine(const TCountingEngine&) = delete;
   TCountingEngine& operator=(const TCountingEngine&) = delete;
 
  private:
-  TEngineBinding saved_;
+  test::TFakeEngine engine_{&CountingInflate};
 };
 
 // One long zlib stream of noise (so its input is about as long as its

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "inflate/engine_binding.h"
+#include "tests/support/fake_engine.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/zlib_fixtures.h"
@@ -366,19 +367,11 @@ TEST(StreamDetector, AgreesWithTheReferenceScanInEveryOptionCombination) {
 // filters repeat the built-in zlib's checks). Here the "external" entries
 // are the built-in ones, so the results must not change.
 TEST(StreamDetector, SameResultsWhenAnExternalEngineServes) {
-  const TEngineBinding saved = EngineBinding;
-  EngineBinding.LibraryBound = true;
-  EngineBinding.UseLibraryA = true;
-  EngineBinding.zlibVersion = &zlibVersion;
-  EngineBinding.EntriesA.inflateInit2_ = &inflateInit2_;
-  EngineBinding.EntriesA.inflate = &inflate;
-  EngineBinding.EntriesA.inflateReset = &inflateReset;
-  EngineBinding.EntriesA.inflateEnd = &inflateEnd;
+  const test::TFakeEngine engine;
   const TBytes block = MixedBlock(23, 50000);
   for (bool headerless : {false, true}) {
     for (bool accept : {false, true}) ExpectSameAsReference(block, headerless, accept);
   }
-  EngineBinding = saved;
 }
 
 // An engine that inflates as zlib does in a trial's probe and fails every
@@ -402,16 +395,11 @@ TEST(StreamDetector, ExternalEngineDecidesTrialsWithoutTheFastPath) {
   layout.Zeros(10);
   ASSERT_EQ(Scan(layout.Bytes(), false, false).Z, 1) << "the built-in engine finds the stream";
 
-  const TEngineBinding saved = EngineBinding;
-  EngineBinding.LibraryBound = true;
-  EngineBinding.UseLibraryA = true;
-  EngineBinding.zlibVersion = &zlibVersion;
-  EngineBinding.EntriesA.inflateInit2_ = &inflateInit2_;
-  EngineBinding.EntriesA.inflate = &FailAfterTheProbe;
-  EngineBinding.EntriesA.inflateReset = &ResetAndCount;
-  EngineBinding.EntriesA.inflateEnd = &inflateEnd;
-  const TScanResult r = Scan(layout.Bytes(), false, false);
-  EngineBinding = saved;
+  TScanResult r;
+  {
+    const test::TFakeEngine engine(&FailAfterTheProbe, &ResetAndCount);
+    r = Scan(layout.Bytes(), false, false);
+  }
   EXPECT_EQ(r.Z, 0);
   EXPECT_EQ(r.zout, 0);
 }
