@@ -33,15 +33,18 @@
 // the first 256 bytes of a fixed-code block). Tests and a differential
 // fuzz target hold this against the plain reference loop and against
 // zlib's own verdicts.
+//
+// The vector lanes live in x86/ (lanes_sse2.cpp, lanes_avx2.cpp); this
+// file picks between them and holds the scalar tests.
 #include "engine/candidate_filter.h"
-
-#include <immintrin.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <utility>
 
+#include "engine/code_length_code.h"
+#include "engine/x86/lanes.h"
 #include "inflate/deflate_tables.h"
 
 namespace quarn::detail {
@@ -71,30 +74,6 @@ static_assert(ZLIB_VERNUM == 0x12d0, "the candidate filters mirror the checks of
 // ---------------------------------------------------------------------------
 
 constexpr const unsigned (&kClcOrder)[19] = deflate_tables::kCodeLengthOrder;
-
-// Kraft weight of four code-length-code lengths packed in 12 bits, in
-// units of 2^-7: a length n > 0 weighs 2^(7-n), a length 0 nothing. A
-// complete code-length code weighs exactly 128. Sums above 255 are kept
-// as 255: any of them already rules out a total of 128.
-constexpr std::array<uint8_t, 4096> kClcQuadWeights = [] {
-  std::array<uint8_t, 4096> weights{};
-  for (unsigned quad = 0; quad < 4096; ++quad) {
-    unsigned sum = 0;
-    for (unsigned shift = 0; shift < 12; shift += 3) {
-      const unsigned length = (quad >> shift) & 7u;
-      if (length != 0) sum += 128u >> length;
-    }
-    weights[quad] = static_cast<uint8_t>(std::min(sum, 255u));
-  }
-  return weights;
-}();
-
-// The bits of the HCLEN+4 code-length-code lengths, by HCLEN.
-constexpr std::array<uint64_t, 16> kClcFieldMasks = [] {
-  std::array<uint64_t, 16> masks{};
-  for (unsigned hclen = 0; hclen < 16; ++hclen) masks[hclen] = (uint64_t{1} << (3 * (hclen + 4))) - 1;
-  return masks;
-}();
 
 // A code of up to 7 bits, left-aligned in 7 bits, with its bits reversed.
 constexpr std::array<uint8_t, 128> kReverse7 = [] {
@@ -230,15 +209,6 @@ constexpr std::array<TClcEntry, 19> kClcSymbolEntries = [] {
   return entries;
 }();
 
-// The code-length code whose lengths `clc` holds (three bits each, the
-// first lowest, those past HCLEN+4 cleared) is complete: its Kraft sum is
-// exactly 1.
-inline bool IsCompleteCodeLengthCode(uint64_t clc) {
-  unsigned kraft = 0;
-  for (unsigned shift = 0; shift < 60; shift += 12) kraft += kClcQuadWeights[(clc >> shift) & 4095u];
-  return kraft == 128;
-}
-
 bool CodeLengthsCertainlyFail(TReach& bits) {
   const uint8_t* const bytes = bits.Bytes();
   const uint64_t head = LoadWord(bytes);
@@ -347,17 +317,6 @@ bool CodeLengthsCertainlyFail(TReach& bits) {
   }
   if (endOfBlockShare == 0) return true;  // no code for end-of-block
   return IsBadCode(literalSum) || IsBadCode(sum - literalSum);
-}
-
-// The code-length code of a dynamic block header is complete: the Kraft
-// sum of its HCLEN+4 lengths is exactly 1.
-inline bool HasCompleteCodeLengthCode(const uint8_t* probe) {
-  uint64_t head;
-  uint64_t tail;
-  std::memcpy(&head, probe, sizeof head);
-  std::memcpy(&tail, probe + 2, sizeof tail);  // stream bits 16..79
-  const unsigned hclen = static_cast<unsigned>(head >> 13) & 15u;
-  return IsCompleteCodeLengthCode((tail >> 1) & kClcFieldMasks[hclen]);  // stream bits 17 on
 }
 
 // How far a filter may look: the probe's bytes, or, where the scan counts
@@ -504,226 +463,6 @@ bool BlockCertainlyFails(const uint8_t* at, TLook look) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Lanes: one bit per position, 64 positions from `at` on. Reading them
-// touches at-2 .. at+64.
-// ---------------------------------------------------------------------------
-
-inline __m128i Load16(const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
-inline __m128i Bytes16(int value) { return _mm_set1_epi8(static_cast<char>(value)); }
-inline uint64_t Mask16(__m128i lanes) { return static_cast<uint32_t>(_mm_movemask_epi8(lanes)); }
-
-// CMF at p-2 is 0x18, 0x28, ..., 0x78 and FDICT at p-1 is clear.
-inline uint64_t HeaderLanes(const uint8_t* at) {
-  uint64_t lanes = 0;
-  for (unsigned k = 0; k < 4; ++k) {
-    const __m128i cmf = Load16(at + 16 * k - 2);
-    const __m128i flg = Load16(at + 16 * k - 1);
-    const __m128i cm8 = _mm_cmpeq_epi8(_mm_and_si128(cmf, Bytes16(0x8F)), Bytes16(0x08));
-    const __m128i cinfo0 = _mm_cmpeq_epi8(cmf, Bytes16(0x08));
-    const __m128i noDict = _mm_cmpeq_epi8(_mm_and_si128(flg, Bytes16(0x20)), _mm_setzero_si128());
-    lanes |= Mask16(_mm_andnot_si128(cinfo0, _mm_and_si128(cm8, noDict))) << (16 * k);
-  }
-  return lanes;
-}
-
-struct TDynamicLanes {
-  uint64_t starts = 0;   // low bits 4 or 5 at p
-  uint64_t inRange = 0;  // ... and HLIT (p >> 3) and HDIST (p+1 & 31) at most 29
-};
-
-inline TDynamicLanes DynamicLanes(const uint8_t* at) {
-  TDynamicLanes lanes;
-  for (unsigned k = 0; k < 4; ++k) {
-    const __m128i first = Load16(at + 16 * k);
-    const __m128i second = Load16(at + 16 * k + 1);
-    const __m128i starts = _mm_cmpeq_epi8(_mm_and_si128(first, Bytes16(6)), Bytes16(4));
-    const __m128i hlitOk = _mm_cmpeq_epi8(_mm_min_epu8(first, Bytes16(0xEF)), first);
-    const __m128i hdistOk = _mm_cmplt_epi8(_mm_and_si128(second, Bytes16(0x1F)), Bytes16(30));
-    lanes.starts |= Mask16(starts) << (16 * k);
-    lanes.inRange |= Mask16(_mm_and_si128(starts, _mm_and_si128(hlitOk, hdistOk))) << (16 * k);
-  }
-  return lanes;
-}
-
-// Keeps the lanes that pass `test`; the hot loops, with no branch that
-// depends on the data but the loop's own.
-template <typename TTest>
-inline uint64_t KeepLanes(const uint8_t* at, uint64_t lanes, TTest test) {
-  uint64_t kept = 0;
-  for (; lanes != 0; lanes &= lanes - 1) {
-    const int bit = std::countr_zero(lanes);
-    kept |= uint64_t{test(at + bit)} << bit;
-  }
-  return kept;
-}
-
-// The lanes of 64 positions from `at` that the byte tests keep, before the
-// header's check bits and the decoding of code lengths.
-struct TBlockLanes {
-  uint64_t header = 0;         // CMF and FLG at p-2 and p-1 pass all but the multiple-of-31 test
-  uint64_t dynamicStarts = 0;  // with Headerless: low bits 4 or 5 at p
-  uint64_t dynamicKept = 0;    // ... with HLIT and HDIST in range and a complete code-length code
-};
-
-// The lanes of the positions in `inBlock` (and maybe others); SSE2, on
-// every x86-64. Reads `at`[-2 .. 64] and the 10 bytes from each position
-// in `inBlock`.
-TBlockLanes BlockLanesSse2(const uint8_t* at, bool headerless, uint64_t inBlock) {
-  TBlockLanes lanes;
-  lanes.header = HeaderLanes(at);
-  if (headerless) {
-    const TDynamicLanes dynamic = DynamicLanes(at);
-    lanes.dynamicStarts = dynamic.starts;
-    lanes.dynamicKept = KeepLanes(at, dynamic.inRange & inBlock, HasCompleteCodeLengthCode);
-  }
-  return lanes;
-}
-
-// ---------------------------------------------------------------------------
-// The same lanes with AVX2, 32 positions a vector, the code-length code
-// included: its HCLEN+4 three-bit lengths are cut out of every position's
-// bytes at once (each length lies at the same bit offset from its
-// position's byte), weighed with a 16-entry shuffle, and summed with
-// saturation, so that a sum that overshoots can never come back to 128.
-// ---------------------------------------------------------------------------
-
-[[gnu::target("avx2")]] inline __m256i Load32(const uint8_t* at) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-}
-[[gnu::target("avx2")]] inline __m256i Bytes32(int value) { return _mm256_set1_epi8(static_cast<char>(value)); }
-[[gnu::target("avx2")]] inline uint64_t Mask32(__m256i lanes) {
-  return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
-}
-
-// Byte `kByte` (2..9) of each position, that is stream bits 8*kByte on,
-// with the bits past the HCLEN+4 lengths of the code-length code cleared
-// (they end at bit 29 + 3*HCLEN), so that lengths that are not sent weigh
-// nothing.
-template <unsigned kByte>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcBytes(const uint8_t* at, __m256i hclen) {
-  const __m256i bytes = Load32(at + kByte);
-  if constexpr (kByte == 2) {
-    return bytes;  // bits 16..23: all sent
-  } else {
-    alignas(32) static constexpr std::array<uint8_t, 32> kMaskByHclen = [] {
-      std::array<uint8_t, 32> masks{};  // the same 16 in both halves, for the shuffle
-      for (unsigned h = 0; h < 32; ++h) {
-        const unsigned end = 29 + 3 * (h % 16);  // first bit past the lengths
-        for (unsigned b = 0; b < 8; ++b) {
-          if (8 * kByte + b < end) masks[h] = static_cast<uint8_t>(masks[h] | (1u << b));
-        }
-      }
-      return masks;
-    }();
-    const __m256i masks = _mm256_load_si256(reinterpret_cast<const __m256i*>(kMaskByHclen.data()));
-    return _mm256_and_si256(bytes, _mm256_shuffle_epi8(masks, hclen));
-  }
-}
-
-// The Kraft weight, in units of 2^-7, of the k-th length of the
-// code-length code (stream bits 17+3k .. 19+3k) of each position, from the
-// cleared bytes: 64 for a length of 1 down to 1 for 7, nothing for 0.
-template <unsigned k>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcWeight(const __m256i* clcBytes, __m256i weights) {
-  constexpr unsigned kBit = 17 + 3 * k;
-  constexpr unsigned kByte = kBit / 8;
-  constexpr unsigned kShift = kBit % 8;
-  // Shifting 16-bit words moves bits between the two bytes of a word; the
-  // masks keep only the bits of each byte's own field.
-  const __m256i low = _mm256_srli_epi16(clcBytes[kByte - 2], kShift);
-  __m256i field;
-  if constexpr (kShift <= 5) {
-    field = _mm256_and_si256(low, Bytes32(7));
-  } else {
-    const __m256i high = _mm256_slli_epi16(clcBytes[kByte - 1], 8 - kShift);
-    field = _mm256_or_si256(_mm256_and_si256(low, Bytes32(0xFF >> kShift)),
-                            _mm256_and_si256(high, Bytes32((0xFF << (8 - kShift)) & 7)));
-  }
-  return _mm256_shuffle_epi8(weights, field);
-}
-
-// The Kraft sum of each position's code-length code, saturated at 255.
-template <unsigned... k>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ClcKraftSum(const uint8_t* at, __m256i hclen,
-                                                                        std::integer_sequence<unsigned, k...>) {
-  const __m256i clcBytes[8] = {ClcBytes<2>(at, hclen), ClcBytes<3>(at, hclen), ClcBytes<4>(at, hclen),
-                               ClcBytes<5>(at, hclen), ClcBytes<6>(at, hclen), ClcBytes<7>(at, hclen),
-                               ClcBytes<8>(at, hclen), ClcBytes<9>(at, hclen)};
-  const __m256i weights = _mm256_setr_epi8(0, 64, 32, 16, 8, 4, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0,  //
-                                           0, 64, 32, 16, 8, 4, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0);
-  __m256i sum = _mm256_setzero_si256();
-  ((sum = _mm256_adds_epu8(sum, ClcWeight<k>(clcBytes, weights))), ...);
-  return sum;
-}
-
-// CMF at p-2 and FLG at p-1 make a zlib header (IsHeaderCandidate), for
-// the 32 positions p from `at`, in bytes. The check bits without a
-// division: with CM 8, CMF is 16c+8 (c = CINFO), 256 is 8 modulo 31 and
-// 32 is 1, so CMF*256 + FLG is a multiple of 31 exactly when
-// 4c + 2 + (FLG >> 5) + (FLG & 31), at most 68, is 31 or 62.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i HeaderBytes(const uint8_t* at) {
-  const __m256i cmf = Load32(at - 2);
-  const __m256i flg = Load32(at - 1);
-  const __m256i cm8 = _mm256_cmpeq_epi8(_mm256_and_si256(cmf, Bytes32(0x8F)), Bytes32(0x08));
-  const __m256i cinfo0 = _mm256_cmpeq_epi8(cmf, Bytes32(0x08));
-  const __m256i noDict = _mm256_cmpeq_epi8(_mm256_and_si256(flg, Bytes32(0x20)), _mm256_setzero_si256());
-  // Shifting 16-bit words moves bits between the two bytes of a word; the
-  // masks keep each byte's own.
-  const __m256i fourC = _mm256_and_si256(_mm256_srli_epi16(cmf, 2), Bytes32(0x3C));
-  const __m256i flgHigh = _mm256_and_si256(_mm256_srli_epi16(flg, 5), Bytes32(7));
-  const __m256i sum = _mm256_add_epi8(_mm256_add_epi8(fourC, flgHigh),
-                                      _mm256_add_epi8(_mm256_and_si256(flg, Bytes32(31)), Bytes32(2)));
-  const __m256i multipleOf31 =
-      _mm256_or_si256(_mm256_cmpeq_epi8(sum, Bytes32(31)), _mm256_cmpeq_epi8(sum, Bytes32(62)));
-  return _mm256_andnot_si256(cinfo0, _mm256_and_si256(multipleOf31, _mm256_and_si256(cm8, noDict)));
-}
-
-// The dynamic lanes of 32 positions from `at`; reads `at`[0 .. 40].
-[[gnu::target("avx2"), gnu::always_inline]] inline void DynamicLanes32(const uint8_t* at, TBlockLanes& lanes,
-                                                                       unsigned shift) {
-  const __m256i first = Load32(at);
-  const __m256i second = Load32(at + 1);
-  const __m256i starts = _mm256_cmpeq_epi8(_mm256_and_si256(first, Bytes32(6)), Bytes32(4));
-  const __m256i hlitOk = _mm256_cmpeq_epi8(_mm256_min_epu8(first, Bytes32(0xEF)), first);
-  const __m256i hdistOk = _mm256_cmpgt_epi8(Bytes32(30), _mm256_and_si256(second, Bytes32(0x1F)));
-  // HCLEN: stream bits 13..16.
-  const __m256i hclen = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(second, 5), Bytes32(7)),
-                                        _mm256_slli_epi16(_mm256_and_si256(Load32(at + 2), Bytes32(1)), 3));
-  const __m256i complete =
-      _mm256_cmpeq_epi8(ClcKraftSum(at, hclen, std::make_integer_sequence<unsigned, 19>{}), Bytes32(128));
-  lanes.dynamicStarts |= Mask32(starts) << shift;
-  lanes.dynamicKept |= Mask32(_mm256_and_si256(_mm256_and_si256(starts, complete), _mm256_and_si256(hlitOk, hdistOk)))
-                       << shift;
-}
-
-// 32 positions from `at`: the header lanes that pass IsHeaderCandidate,
-// and with `headerless` the dynamic lanes; reads `at`[-2 .. 40].
-template <bool kHeaderless>
-[[gnu::target("avx2"), gnu::always_inline]] inline void Lanes32(const uint8_t* at,
-                                                                TBlockLanes& lanes, unsigned shift) {
-  lanes.header |= Mask32(HeaderBytes(at)) << shift;
-  if constexpr (kHeaderless) DynamicLanes32(at, lanes, shift);
-}
-
-
-// Steps of 64 positions from `pos` on, up to and including `lastStep`:
-// the first step with a lane left, its lanes in `lanes` (the header lanes
-// already through IsHeaderCandidate); else the first step after
-// `lastStep`, with no lanes. Reads `memory`[pos-2 .. lastStep+72].
-template <bool kHeaderless>
-[[gnu::target("avx2")]] int64_t NextBusyStepAvx2(const uint8_t* memory, int64_t pos, int64_t lastStep,
-                                                 TBlockLanes& lanes) {
-  for (; pos <= lastStep; pos += 64) {
-    lanes = {};
-    Lanes32<kHeaderless>(memory + pos, lanes, 0);
-    Lanes32<kHeaderless>(memory + pos + 32, lanes, 32);
-    if (((lanes.header & ~lanes.dynamicStarts) | lanes.dynamicKept) != 0) return pos;
-  }
-  lanes = {};
-  return pos;
-}
-
 // The first of the lanes whose trial is not certain to fail: `header`
 // lanes (a zlib header before them) and `dynamic` lanes (a dynamic block
 // start with a complete code-length code), the positions from `at`;
@@ -786,8 +525,7 @@ int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t 
   for (; pos < end; pos += 64) {
     TBlockLanes lanes;
     if (wide && pos <= lastWideStep) {
-      pos = headerless ? NextBusyStepAvx2<true>(memory, pos, lastWideStep, lanes)
-                       : NextBusyStepAvx2<false>(memory, pos, lastWideStep, lanes);
+      pos = NextBusyStepAvx2(memory, pos, lastWideStep, headerless, lanes);
       if (pos <= lastWideStep) {
         if (const int64_t found = CheckLanes(memory + pos, lanes.header & ~lanes.dynamicStarts, lanes.dynamicKept,
                                              {size - pos, !acceptIncomplete});

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/stream_detector.h"
+#include "engine/position_limit.h"
 #include "engine/trial_inflation.h"
 
 namespace quarn::detail {

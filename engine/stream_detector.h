@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/dead_starts.h"
+#include "engine/position_limit.h"
 #include "engine/scan_state.h"
 #include "engine/trial_inflation.h"
 
@@ -38,10 +39,6 @@ class TStreamSink {
   virtual ~TStreamSink() = default;
   virtual void StreamFound(const TFoundStream& stream) = 0;
 };
-
-// The first position never tried in a block of `size` bytes (size-63):
-// every position tried has the probe's kProbeInputBytes bytes in the block.
-constexpr int64_t PositionLimit(int64_t size) { return size - (kProbeInputBytes - 1); }
 
 // Keeps every stream it hears of, in order. For one thread.
 class TCollectSink final : public TStreamSink {
