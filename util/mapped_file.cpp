@@ -1,6 +1,8 @@
 // TMappedFile over the platform layer's whole-file mapping.
 #include "util/mapped_file.h"
 
+#include <optional>
+
 #include "util/errors.h"
 #include "util/platform/file_system.h"
 
@@ -71,6 +73,11 @@ void TMappedFile::ReleasePages(int64_t fromBytes, int64_t toBytes) const {
   platform::ReleaseMappedPages(FMapping, fromBytes, toBytes);
 }
 
-bool TMappedFile::ChangedWhileMapped() const { return platform::MappingLostPages(FMapping); }
+bool TMappedFile::ChangedWhileMapped() const {
+  if (platform::MappingLostPages(FMapping)) return true;
+  if (!FMapping.StampWhenMapped) return false;
+  const std::optional<platform::TFileStamp> now = platform::CurrentStamp(FMapping);
+  return !now || *now != *FMapping.StampWhenMapped;
+}
 
 }  // namespace quarn

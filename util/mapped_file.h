@@ -49,8 +49,13 @@ class TMappedFile {
   // memory of a long scan from growing with the file. Thread-safe.
   void ReleasePages(int64_t fromBytes, int64_t toBytes) const;
 
-  // True when the file was cut short while mapped: the lost pages read as
-  // zeros, so whatever was read from them is not the file's content.
+  // True when the file changed since it was mapped: it was cut short (the
+  // lost pages read as zeros, so whatever was read from them is not the
+  // file's content), or its size or modification time now differ from
+  // those it had when it was mapped (it grew, or was written in place), or
+  // its status can no longer be read. Read from the open file, so a file
+  // renamed over the name meanwhile is no change. A pipe's copy or a file
+  // read into memory cannot change: for those it is always false.
   bool ChangedWhileMapped() const;
 
  private:

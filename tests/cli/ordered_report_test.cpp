@@ -1,16 +1,19 @@
 // The command line's reorder buffer: streams and file ends reach the output
 // in file-list order whatever order the workers report them in, a worker
 // that is ahead waits once the buffer is full, and only the files scanned
-// whole are counted.
+// whole are counted: a file that changes during its scan is not.
 #include "cli/ordered_report.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
+#include "tests/support/cut_file.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/zlib_fixtures.h"
 #include "util/errors.h"
 
 namespace quarn {
@@ -80,6 +83,53 @@ TEST(OrderedReport, FailedFilesAreNotCounted) {
   EXPECT_EQ(report.Totals().zout.load(), 7);
   EXPECT_EQ(report.Totals().i.load(), 300);
   EXPECT_EQ(report.FilesScanned(), 1);
+}
+
+// Hands every event on to the report, and makes the file grow as soon as
+// its first stream is found, while the scan has the rest of it ahead: the
+// moment the command line's scan used to miss.
+class TGrowOnFirstStream final : public TScanListener {
+ public:
+  TGrowOnFirstStream(cli::TOrderedReport& report, std::string path) : report_(report), path_(std::move(path)) {}
+  void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override {
+    std::call_once(once_, [&] { grown = test::GrowFile(path_, 100); });
+    report_.StreamFound(fileIndex, file, stream);
+  }
+  void FileDone(int32_t fileIndex, int64_t sizeBytes) override { report_.FileDone(fileIndex, sizeBytes); }
+  bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {
+    return report_.FileFailed(fileIndex, error);
+  }
+  bool grown = false;
+
+ private:
+  cli::TOrderedReport& report_;
+  const std::string path_;
+  std::once_flag once_;
+};
+
+// A file appended to during its scan was scanned at its old length: it
+// fails as changed, as a file cut short does, and is not counted.
+TEST(OrderedReport, FileThatGrowsDuringItsScanFailsAsChanged) {
+  test::TTempDir dir;
+  const std::string path = dir / "grows.bin";
+  test::TLayout layout;
+  layout.Zeros(100);
+  layout.Append(test::Zlib(test::MakeText(20000)));
+  layout.Append(test::MakeNoise(1 << 16, 4));
+  test::WriteFile(path, layout.Bytes());
+  const std::vector<std::string> files = {path};
+  TRecordingFormat format;
+  std::vector<std::string> messages;
+  cli::TOrderedReport report(files, format, nullptr, [&](const std::string& m) { messages.push_back(m); }, true);
+  TGrowOnFirstStream listener(report, path);
+  TScanState state;
+  ScanFile(files, state, 0, &listener);
+  ASSERT_TRUE(listener.grown);
+  EXPECT_EQ(messages, std::vector<std::string>{"quarn-scan: " + path + ": changed while it was being scanned"});
+  EXPECT_EQ(report.FilesScanned(), 0);
+  EXPECT_EQ(report.FilesFailed(), 1);
+  EXPECT_EQ(report.Totals().i.load(), 0);
+  EXPECT_EQ(report.Totals().Z.load(), 0);
 }
 
 // With room for two held streams, a worker three streams ahead waits until

@@ -2,10 +2,15 @@
 // would. On Linux that is truncate(2). Windows refuses to cut a file that
 // has a mapped view (ERROR_USER_MAPPED_FILE), so there the loss comes only
 // from outside, e.g. over the network; under wine the test has the Linux
-// truncate program do it, through wine's start /unix.
+// truncate program do it, through wine's start /unix. The file can also
+// grow, or keep its size and get a new modification time, as it does when
+// it is written in place; both work on every platform, mapped or not.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #ifdef _WIN32
@@ -70,6 +75,42 @@ inline bool CutFileShort(const std::string& path, int64_t sizeBytes) {
 #else
   return ::truncate(path.c_str(), static_cast<off_t>(sizeBytes)) == 0;
 #endif
+}
+
+namespace detail {
+
+// Names are UTF-8; on Windows a path object has to be told so.
+inline std::filesystem::path PathObject(const std::string& path) {
+#ifdef _WIN32
+  return std::filesystem::u8path(path);
+#else
+  return path;
+#endif
+}
+
+}  // namespace detail
+
+// Adds `countBytes` bytes at the end of the file `path`, through a handle
+// of its own, as another program appending would. True when it worked.
+inline bool GrowFile(const std::string& path, std::size_t countBytes) {
+  std::ofstream out(detail::PathObject(path), std::ios::binary | std::ios::app);
+  const std::string bytes(countBytes, 'x');
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// Moves the modification time of `path` one second on, leaving its bytes
+// alone: what writing in place does to a file. (A write by itself may keep
+// the time when the clock has not moved past the file system's
+// granularity, which would make a test of it depend on timing.) True when
+// it worked.
+inline bool TouchFile(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path name = detail::PathObject(path);
+  const auto before = std::filesystem::last_write_time(name, error);
+  if (!error) std::filesystem::last_write_time(name, before + std::chrono::seconds(1), error);
+  return !error;
 }
 
 }  // namespace quarn::test

@@ -1,5 +1,6 @@
 // Mapped input files: what a missing, empty, special, unreadable or
-// truncated file gives, and that a mapped file shows its exact bytes; what
+// truncated file gives, that a file which grows or is written while mapped
+// is reported changed, and that a mapped file shows its exact bytes; what
 // cannot be mapped (pipes, /proc, /sys) is read whole, a pipe into a
 // scratch file; block devices are mapped with their own size; names longer
 // than the path limit work.
@@ -334,13 +335,87 @@ TEST(MappedFile, FileCutShortWhileMappedIsReportedNotFatal) {
   const std::string path = dir / "shrinks";
   test::WriteFile(path, test::TBytes(1 << 20, 0xAB));
   const TMappedFile file(path);
+  platform::TMapResult second = platform::MapWholeFile(path);
+  ASSERT_EQ(second.Failure, platform::TMapFailure::None);
   ASSERT_TRUE(test::CutFileShort(path, 4096));
+  // The new size says so before any page is touched.
+  EXPECT_TRUE(file.ChangedWhileMapped());
   EXPECT_EQ(file.Memory()[100], 0xAB);
-  EXPECT_FALSE(file.ChangedWhileMapped());
   // Past the new end the pages are gone: without the guard this read
   // would end the process with SIGBUS (EXCEPTION_IN_PAGE_ERROR on Windows).
   EXPECT_EQ(file.Memory()[file.Size() - 1], 0);
-  EXPECT_TRUE(file.ChangedWhileMapped());
+  // The guard marks only the mapping whose page was lost, once it is.
+  EXPECT_FALSE(platform::MappingLostPages(second.Mapping));
+  EXPECT_EQ(second.Mapping.Content[second.Mapping.SizeBytes - 1], 0);
+  EXPECT_TRUE(platform::MappingLostPages(second.Mapping));
+  platform::ReleaseMapping(second.Mapping);
+}
+
+// A file that grows or is written in place while mapped loses no page: the
+// view still shows the old bytes and length, and only the file's size or
+// modification time, read again from the open file, tell the change. A file
+// renamed over the name meanwhile is another file: the mapped one did not
+// change.
+TEST(MappedFile, FileThatGrowsOrIsWrittenWhileMappedIsReportedChanged) {
+  struct TCase {
+    const char* name;
+    std::function<bool(const std::string&)> change;
+    bool changed;
+  };
+  const TCase cases[] = {
+      {"left alone", [](const std::string&) { return true; }, false},
+      {"grows by a byte", [](const std::string& path) { return test::GrowFile(path, 1); }, true},
+      {"grows by a page", [](const std::string& path) { return test::GrowFile(path, 4096); }, true},
+      {"written in place", [](const std::string& path) { return test::TouchFile(path); }, true},
+      {"replaced under its name",
+       [](const std::string& path) {
+         test::WriteFile(path + ".new", test::TBytes(5000, 1));
+         std::error_code error;
+         std::filesystem::rename(path + ".new", path, error);
+         return !error;
+       },
+       false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TTempDir dir;
+    const std::string path = dir / "data";
+    const test::TBytes bytes = test::MakeNoise(100000, 2);
+    test::WriteFile(path, bytes);
+    const TMappedFile file(path);
+    if (!c.change(path)) {
+#ifdef _WIN32
+      if (std::string(c.name) == "replaced under its name") continue;  // Windows keeps an open file's name
+#endif
+      FAIL() << "the change could not be made";
+    }
+    EXPECT_EQ(file.ChangedWhileMapped(), c.changed);
+    ASSERT_EQ(file.Size(), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(std::memcmp(file.Memory(), bytes.data(), bytes.size()), 0);
+  }
+}
+
+// What was copied has no file behind it to change: a pipe's scratch file,
+// a /proc file read into memory.
+TEST(MappedFile, CopiesNeverReportAChange) {
+#ifdef _WIN32
+  GTEST_SKIP() << "pipes by name and /proc are Linux";
+#else
+  const test::TBytes bytes = test::MakeNoise(5000, 6);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fds[1]);
+  {
+    const TMappedFile piped("/proc/self/fd/" + std::to_string(fds[0]));
+    EXPECT_EQ(ContentOf(piped), bytes);
+    EXPECT_FALSE(piped.ChangedWhileMapped());
+  }
+  ::close(fds[0]);
+  const TMappedFile proc("/proc/self/stat");
+  ASSERT_GT(proc.Size(), 0);
+  EXPECT_FALSE(proc.ChangedWhileMapped());
+#endif
 }
 
 }  // namespace

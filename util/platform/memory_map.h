@@ -17,19 +17,39 @@
 // owner reports the file as changed once it is done with it. On Windows the
 // same loss raises EXCEPTION_IN_PAGE_ERROR; a vectored exception handler
 // puts zeros in place of the whole view and marks the mapping the same way.
+//
+// A mapped file can also grow, or be rewritten in place, under us: the view
+// then shows the old length, or a mix of old and new bytes, and no fault
+// says so. The size and last modification time of the file are kept from
+// the moment it was mapped (its stamp), read from the open file itself, so
+// that its owner can compare them with the file's stamp once it is done.
+// A copy (a pipe's scratch file, a file read into memory) has no stamp: what
+// it holds cannot change.
 // One implementation per platform: memory_map_posix.cpp (open, fstat, mmap)
 // and memory_map_win32.cpp (CreateFileW with read and write sharing,
-// CreateFileMappingW, MapViewOfFile).
+// CreateFileMappingW, MapViewOfFile, GetFileInformationByHandle).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quarn::platform {
 
 // The most that is read into memory from a file that cannot be mapped.
 inline constexpr std::size_t kMaxReadBytes = std::size_t{256} << 20;
+
+// What tells one state of a file from another without reading it: its size
+// and its last modification time, to the nanosecond where the file system
+// keeps it (POSIX st_mtim since 1970; on Windows the last-write time, in
+// 100 ns steps since 1601).
+struct TFileStamp {
+  int64_t SizeBytes = 0;
+  int64_t ModifiedSeconds = 0;
+  int64_t ModifiedNanoseconds = 0;  // within the second
+  bool operator==(const TFileStamp&) const = default;
+};
 
 struct TFileMapping {
 #ifdef _WIN32
@@ -42,6 +62,9 @@ struct TFileMapping {
   int64_t SizeBytes = 0;            // from the opened file itself
   int GuardSlot = -1;               // registration with the guard of lost pages
   bool ReadIntoMemory = false;      // Content is our own copy, not a view
+  // The file's stamp when it was mapped, from the same status that gave
+  // SizeBytes; none for a copy, an empty file or a block device.
+  std::optional<TFileStamp> StampWhenMapped;
 };
 
 enum class TMapFailure {
@@ -78,5 +101,10 @@ void ReleaseMappedPages(const TFileMapping& mapping, int64_t fromBytes, int64_t 
 
 // True once a page of the mapping was lost to a truncation since it was made.
 bool MappingLostPages(const TFileMapping& mapping);
+
+// The stamp of the mapped file now, read from the open file (not by name,
+// which may lead to another file by now). None when the mapping has no
+// StampWhenMapped, or when the status cannot be read.
+std::optional<TFileStamp> CurrentStamp(const TFileMapping& mapping);
 
 }  // namespace quarn::platform

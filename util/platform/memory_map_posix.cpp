@@ -102,6 +102,11 @@ namespace {
 
 bool IsReadable(mode_t mode) { return S_ISREG(mode) || S_ISFIFO(mode) || S_ISBLK(mode); }
 
+TFileStamp StampOf(const struct stat& st) {
+  return {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+          static_cast<int64_t>(st.st_mtim.tv_nsec)};
+}
+
 // Reads `fd` to its end into memory of our own: None, or Read with errno
 // set, or TooLarge past kMaxReadBytes.
 TMapFailure ReadToEnd(int fd, TFileMapping& mapping) {
@@ -255,6 +260,8 @@ TMapResult MapWholeFile(const std::string& path) {
   result.Mapping.Content = static_cast<const uint8_t*>(view);
   result.Mapping.SizeBytes = sizeBytes;
   result.Mapping.GuardSlot = RegisterRange(result.Mapping.Content, result.Mapping.SizeBytes);
+  // A device's node keeps no useful time, and its size is not st_size.
+  if (S_ISREG(st.st_mode)) result.Mapping.StampWhenMapped = StampOf(st);
   return result;
 }
 
@@ -282,6 +289,12 @@ void ReleaseMappedPages(const TFileMapping& mapping, int64_t fromBytes, int64_t 
 
 bool MappingLostPages(const TFileMapping& mapping) {
   return mapping.GuardSlot >= 0 && gSlots[mapping.GuardSlot].LostPages.load();
+}
+
+std::optional<TFileStamp> CurrentStamp(const TFileMapping& mapping) {
+  struct stat st {};
+  if (!mapping.StampWhenMapped || mapping.Handle < 0 || ::fstat(mapping.Handle, &st) != 0) return std::nullopt;
+  return StampOf(st);
 }
 
 }  // namespace quarn::platform

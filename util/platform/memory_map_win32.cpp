@@ -15,7 +15,9 @@
 // zeros. Another thread that reads the same view between the unmap and the
 // new pages gets an access violation there: the handler waits on the same
 // lock, finds the zeros in place and lets that read run again too. Faults
-// elsewhere, or that cannot be mended, go on to the next handler.
+// elsewhere, or that cannot be mended, go on to the next handler. The
+// file's stamp is its size and last-write time from the open handle
+// (GetFileInformationByHandle), never looked up by name again.
 #include <windows.h>
 
 #include <io.h>
@@ -153,6 +155,20 @@ HANDLE CopyToScratchFile(HANDLE pipe, TMapFailure& failure, int& errorNumber) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The size and last-write time of the open file `file`. False, with the
+// Win32 error set, when they cannot be read.
+bool ReadStamp(HANDLE file, TFileStamp& stamp) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) return false;
+  stamp.SizeBytes = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  const uint64_t ticks =
+      (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+  constexpr uint64_t kTicksPerSecond = 10000000;  // FILETIME counts 100 ns steps
+  stamp.ModifiedSeconds = static_cast<int64_t>(ticks / kTicksPerSecond);
+  stamp.ModifiedNanoseconds = static_cast<int64_t>(ticks % kTicksPerSecond) * 100;
+  return true;
+}
+
 // Standard input, as a handle of our own that releasing may close.
 HANDLE OpenStandardInput() {
   HANDLE copy = nullptr;
@@ -186,6 +202,7 @@ TMapResult MapWholeFile(const std::string& path) {
     result.ErrorNumber = errorCode == 0 ? 0 : ErrnoFromWin32Error(errorCode);
     return result;
   };
+  bool copied = false;  // a pipe's scratch file: nothing else can change it
   switch (::GetFileType(file)) {
     case FILE_TYPE_DISK:
       break;
@@ -202,14 +219,16 @@ TMapResult MapWholeFile(const std::string& path) {
       ::CloseHandle(file);
       file = scratch;  // mapped from here on, like a file
       result.Mapping.Handle = file;
+      copied = true;
       break;
     }
     default:
       return fail(TMapFailure::NotRegular, 0);  // a console or another device
   }
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size)) return fail(TMapFailure::Status, ::GetLastError());
-  if (size.QuadPart == 0) return result;  // empty: nothing to map
+  // The size mapped and the stamp kept come from one look at the file.
+  TFileStamp stamp;
+  if (!ReadStamp(file, stamp)) return fail(TMapFailure::Status, ::GetLastError());
+  if (stamp.SizeBytes == 0) return result;  // empty: nothing to map
 
   const HANDLE section = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (section == nullptr) return fail(TMapFailure::Map, ::GetLastError());
@@ -217,8 +236,9 @@ TMapResult MapWholeFile(const std::string& path) {
   const void* view = ::MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
   if (view == nullptr) return fail(TMapFailure::Map, ::GetLastError());
   result.Mapping.Content = static_cast<const uint8_t*>(view);
-  result.Mapping.SizeBytes = static_cast<int64_t>(size.QuadPart);
+  result.Mapping.SizeBytes = stamp.SizeBytes;
   result.Mapping.GuardSlot = RegisterRange(result.Mapping.Content, result.Mapping.SizeBytes);
+  if (!copied) result.Mapping.StampWhenMapped = stamp;
   return result;
 }
 
@@ -265,6 +285,12 @@ void ReleaseMappedPages(const TFileMapping& mapping, int64_t fromBytes, int64_t 
 
 bool MappingLostPages(const TFileMapping& mapping) {
   return mapping.GuardSlot >= 0 && gSlots[mapping.GuardSlot].LostPages.load();
+}
+
+std::optional<TFileStamp> CurrentStamp(const TFileMapping& mapping) {
+  TFileStamp stamp;
+  if (!mapping.StampWhenMapped || mapping.Handle == nullptr || !ReadStamp(mapping.Handle, stamp)) return std::nullopt;
+  return stamp;
 }
 
 }  // namespace quarn::platform
