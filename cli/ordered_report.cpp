@@ -1,6 +1,7 @@
 // The reorder buffer. One lock guards the slots and every write to the
 // format, so rows of different files never interleave; the extraction of a
-// stream, the slow part, runs before the lock is taken.
+// stream, the slow part, runs before the lock is taken, and what it could
+// not write is kept in the file's slot until the file's turn.
 #include "cli/ordered_report.h"
 
 #include <new>
@@ -42,10 +43,20 @@ TOrderedReport::TOrderedReport(const std::vector<std::string>& files, TReportFor
       maxHeldStreams_(maxHeldStreams) {}
 
 void TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
-  if (extractor_ != nullptr && !stopping_.load()) extractor_->Extract(fileIndex, file, stream);
+  std::string writeError;
+  if (extractor_ != nullptr && !stopping_.load()) {
+    try {
+      extractor_->Extract(fileIndex, file, stream);
+    } catch (const TExtractError& e) {
+      if (!keepGoing_) throw;  // --fail-fast: the file's run ends with it
+      writeError = e.what();
+      if (!writeError.empty() && writeError.back() == '.') writeError.pop_back();
+    }
+  }
 
   std::unique_lock<std::mutex> hold(lock_);
   TSlot& slot = slots_[fileIndex];  // map nodes stay put while others come and go
+  if (!writeError.empty() && slot.StreamsNotWritten++ == 0) slot.WriteError = std::move(writeError);
   ++slot.Streams;
   TTally& t = slot.Tally;
   if (stream.HasHeader) {
@@ -134,6 +145,14 @@ void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
   if (slot.State == TFileState::Cancelled) return;
   const std::string& name = files_[static_cast<std::size_t>(fileIndex)];
   const bool failed = slot.State == TFileState::Failed;
+  if (slot.StreamsNotWritten > 0) {
+    streamsNotWritten_ += slot.StreamsNotWritten;
+    const int64_t others = slot.StreamsNotWritten - 1;
+    message_("quarn-scan: " + EscapeName(name) + ": " + EscapeName(slot.WriteError) +
+             (others == 0 ? std::string()
+                          : " (and " + std::to_string(others) + " more stream" + (others == 1 ? "" : "s") +
+                                " not written)"));
+  }
   if (failed) {
     ++filesFailed_;
     // With --fail-fast the run raises the error and main reports it once.
@@ -151,7 +170,9 @@ void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
     }
     for (std::size_t f = 0; f < 4; ++f) totals_.l[f] += t.Levels[f];
   }
-  Guarded([&] { format_.FileEnded({name, failed, slot.Error, slot.SizeBytes, slot.Streams}); });
+  Guarded([&] {
+    format_.FileEnded({name, failed, slot.Error, slot.SizeBytes, slot.Streams, slot.StreamsNotWritten, slot.WriteError});
+  });
 }
 
 void TOrderedReport::Advance() {

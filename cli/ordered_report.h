@@ -9,7 +9,11 @@
 // to move on. The head's own worker never waits, so the scan cannot stall.
 //
 // A file that fails is reported in its turn as "quarn-scan: PATH: reason"
-// on stderr; the totals count only the files scanned whole. A file stopped
+// on stderr; the totals count only the files scanned whole. A stream that
+// cannot be written (TExtractError: its name is taken, the disk is full)
+// fails no file: the file's scan goes on and is counted, and in its turn
+// the first reason is reported the same way, with the number of the
+// file's other streams that were not written either. A file stopped
 // by the engine's cancel (TScanCancelled) is no failure: it stops the
 // report, releases every waiting worker and is neither shown nor counted.
 #pragma once
@@ -55,6 +59,7 @@ class TOrderedReport final : public TScanListener {
   const TScanState& Totals() const { return totals_; }
   int64_t FilesScanned() const { return filesScanned_; }
   int64_t FilesFailed() const { return filesFailed_; }
+  int64_t StreamsNotWritten() const { return streamsNotWritten_; }  // of every file that ended
   int64_t FilesEnded() const { return head_; }  // entries that ended, in list order
 
  private:
@@ -71,6 +76,8 @@ class TOrderedReport final : public TScanListener {
     int64_t Streams = 0;
     int64_t SizeBytes = 0;
     std::string Error;
+    int64_t StreamsNotWritten = 0;
+    std::string WriteError;  // why the first of them was not
   };
 
   void Emit(int32_t fileIndex, const TFoundStream& stream);  // lock held
@@ -96,6 +103,7 @@ class TOrderedReport final : public TScanListener {
   TScanState totals_;
   int64_t filesScanned_ = 0;
   int64_t filesFailed_ = 0;
+  int64_t streamsNotWritten_ = 0;
 };
 
 // Why a file failed, without its name: the error's text with a leading

@@ -146,6 +146,10 @@ class TJsonLinesFormat final : public TReportFormat {
       j["size_bytes"] = outcome.SizeBytes;
     }
     j["streams"] = outcome.Streams;
+    if (outcome.StreamsNotWritten > 0) {
+      j["streams_not_written"] = outcome.StreamsNotWritten;
+      j["write_error"] = outcome.WriteError;
+    }
     WriteOut(Dump(j) + "\n");
   }
   void Finish(const TScanSummary& summary) override {

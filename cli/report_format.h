@@ -25,6 +25,8 @@ struct TFileOutcome {
   std::string Error;      // for a failed file: why, without the name
   int64_t SizeBytes = 0;  // for a scanned file
   int64_t Streams = 0;    // streams found in it (also those before a failure)
+  int64_t StreamsNotWritten = 0;  // with --extract: found but not written
+  std::string WriteError;         // why the first of those was not, without the source's name
 };
 
 // The end of a scan. `Totals` covers the files that were scanned whole.

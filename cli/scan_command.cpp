@@ -150,11 +150,13 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
                      std::to_string(count) + " files were scanned whole");
   }
   if (extractor) {
+    const int64_t notWritten = report.StreamsNotWritten();
     progress.Message("Wrote " + std::to_string(extractor->StreamsWritten()) + " streams, " +
                      std::to_string(extractor->BytesWritten()) + " bytes, to " +
-                     EscapeName(options.ExtractDirectory));
+                     EscapeName(options.ExtractDirectory) +
+                     (notWritten > 0 ? "; " + std::to_string(notWritten) + " not written" : std::string()));
   }
-  result.SomethingFailed = summary.FilesFailed > 0;
+  result.SomethingFailed = summary.FilesFailed > 0 || report.StreamsNotWritten() > 0;
   return result;
 }
 

@@ -21,7 +21,7 @@ namespace quarn::cli {
 namespace {
 
 [[noreturn]] void FailOn(const std::string& path, const std::string& what, int errorNumber) {
-  throw TQuarnError("Cannot " + what + " \"" + path + "\": " + platform::SystemErrorText(errorNumber));
+  throw TExtractError("Cannot " + what + " \"" + path + "\": " + platform::SystemErrorText(errorNumber));
 }
 
 std::string BaseName(const std::string& path) {
@@ -44,7 +44,7 @@ class TOutputFile {
   }
   void Link(const std::string& finalPath, bool replace) {
     const int error = file_.MoveTo(finalPath, replace);
-    if (error == EEXIST) throw TQuarnError("File \"" + finalPath + "\" already exists; use --force to replace it.");
+    if (error == EEXIST) throw TExtractError("File \"" + finalPath + "\" already exists; use --force to replace it.");
     if (error != 0) FailOn(finalPath, "write", error);
   }
 

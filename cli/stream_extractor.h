@@ -19,6 +19,7 @@
 
 #include "engine/scan_control.h"
 #include "engine/stream_detector.h"
+#include "util/errors.h"
 #include "util/mapped_file.h"
 
 namespace quarn::cli {
@@ -44,6 +45,15 @@ std::vector<std::string> PlanStems(const std::vector<std::string>& files);
 // offset nor the kind holds an '@', distinct stems give distinct names.
 std::string ExtractedFileName(const std::string& stem, int64_t offsetBytes, bool hasHeader);
 
+// A stream that was found but could not be written: its name is taken
+// (without Force) or the directory cannot take it (full, read-only, gone).
+// The source was read as it should be, so the scan's counts stand; only
+// the stream is missing from the directory.
+class TExtractError : public TQuarnError {
+ public:
+  using TQuarnError::TQuarnError;
+};
+
 class TStreamExtractor {
  public:
   // Makes the directory when missing. Raises TQuarnError naming it when it
@@ -55,11 +65,11 @@ class TStreamExtractor {
   // Writes `stream`, found in `file` (entry `fileIndex` of the list), when
   // it inflates to at least MinSizeBytes. Inflates it exactly as the scan's
   // trial did and checks that the same numbers of bytes were consumed and
-  // produced, with the same ending. Raises TQuarnError, and writes nothing,
-  // when they differ or the file was cut short ("File "x" changed while
-  // ..."), when the name exists already without Force ("File "y" already
-  // exists; use --force to replace it."), or on a write failure ("Cannot
-  // write "y": reason"). Safe to call from several threads at once.
+  // produced, with the same ending. Writes nothing, and raises TQuarnError
+  // when they differ or the source changed ("File "x" changed while ..."),
+  // or TExtractError when the name exists already without Force ("File "y"
+  // already exists; use --force to replace it.") or on a write failure
+  // ("Cannot write "y": reason"). Safe to call from several threads at once.
   void Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream);
 
   // The path of the file that `stream` of entry `fileIndex` is written to.

@@ -7,14 +7,18 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 
 #include "tests/support/cut_file.h"
@@ -114,24 +118,135 @@ TEST_F(Extraction, MinSizeWritesOnlyLargeStreamsButCountsAll) {
   EXPECT_NE(r.out.find("Potential zlib streams: 2"), std::string::npos);
 }
 
+// A name that exists stops only its own stream: the scan goes on, its
+// counts stay, the other streams are written, and the stream not written
+// is the run's error.
 TEST_F(Extraction, NeverOverwritesWithoutForce) {
+  const test::TProgramResult plain = Run({"--headerless"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
   ASSERT_EQ(Run({"--headerless", "--extract", out_}).status, 0);
   const std::string zlibFile = out_ + "/firmware.bin@0x" + Hex(zlibAt_) + ".zlib";
   const std::string rawFile = out_ + "/firmware.bin@0x" + Hex(rawAt_) + ".raw";
   test::WriteFile(zlibFile, {'k', 'e', 'e', 'p'});
   fs::remove(rawFile);
 
-  // The clash fails the source file: it is named, the rest of the run goes on.
   const test::TProgramResult clash = Run({"--headerless", "--extract", out_});
   EXPECT_EQ(clash.status, 1);
   EXPECT_EQ(clash.err, "quarn-scan: " + source_ + ": File \"" + zlibFile +
-                           "\" already exists; use --force to replace it\nWrote 0 streams, 0 bytes, to " + out_ + "\n");
+                           "\" already exists; use --force to replace it\nWrote 1 streams, " +
+                           std::to_string(textB_.size()) + " bytes, to " + out_ + "; 1 not written\n");
+  EXPECT_EQ(clash.out, plain.out) << "the scan's counts stay";
   EXPECT_EQ(ReadAll(zlibFile), (TBytes{'k', 'e', 'e', 'p'}));
-  EXPECT_FALSE(fs::exists(rawFile)) << "the file's scan stopped at the clash";
+  EXPECT_EQ(ReadAll(rawFile), textB_) << "the scan went on past the clash";
+  const test::TProgramResult lines = Run({"--headerless", "--json-lines", "--extract", out_});
+  EXPECT_EQ(lines.status, 1);
+  EXPECT_NE(lines.out.find("\"streams\":2,\"streams_not_written\":2,\"write_error\":\"File \\\"" + zlibFile +
+                           "\\\" already exists; use --force to replace it\"}"),
+            std::string::npos)
+      << lines.out;
 
   ASSERT_EQ(Run({"--headerless", "--extract", out_, "--force"}).status, 0);
   EXPECT_EQ(ReadAll(zlibFile), textA_);
   EXPECT_EQ(ReadAll(rawFile), textB_);
+}
+
+#ifndef _WIN32
+// A small tmpfs mounted over a directory for one scope: a file system that
+// fills up. Mounting needs root (or CAP_SYS_ADMIN); `Error()` says why not.
+class TSmallFileSystem {
+ public:
+  TSmallFileSystem(const std::string& directory, const std::string& size) : directory_(directory) {
+    fs::create_directories(directory_);
+    if (::mount("tmpfs", directory_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) error_ = errno;
+  }
+  ~TSmallFileSystem() {
+    if (error_ == 0) ::umount2(directory_.c_str(), MNT_DETACH);
+  }
+  int Error() const { return error_; }
+
+ private:
+  std::string directory_;
+  int error_ = 0;
+};
+
+// A limit on the size of any file the process writes, for one scope. A
+// program started meanwhile inherits it, and SIGXFSZ ignored, so that a
+// write past the limit fails with EFBIG instead of ending the program.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, savedHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*savedHandler_)(int) = SIG_DFL;
+};
+#endif
+
+// A write that fails part way through a stream (the file system is full,
+// or the file may not grow any further) stops only that stream: the file
+// is left out, the scan's counts stay as if nothing had been written, the
+// streams that fit are written whole, and the one that did not is the
+// run's error, with its reason.
+TEST_F(Extraction, WriteFailuresKeepTheScansCounts) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a small tmpfs and a file-size limit are POSIX";
+#else
+  const test::TProgramResult plain = Run({"--headerless"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::string rawFile = out_ + "/firmware.bin@0x" + Hex(rawAt_) + ".raw";
+  const std::string zlibName = "firmware.bin@0x" + Hex(zlibAt_) + ".zlib";
+  // Room for the first stream (70,000 bytes), not for the second (300,000).
+  for (const bool fullFileSystem : {true, false}) {
+    SCOPED_TRACE(fullFileSystem ? "full file system" : "file-size limit");
+    fs::remove_all(out_);
+    test::TProgramResult r;
+    std::string reason;
+    if (fullFileSystem) {
+      const TSmallFileSystem small(out_, "128k");
+      if (small.Error() != 0) {
+        std::cout << "[  SKIPPED ] the full file system: cannot mount a small tmpfs here: "
+                  << std::strerror(small.Error()) << "\n";
+        continue;
+      }
+      r = Run({"--headerless", "--extract", out_});
+      EXPECT_EQ(Names(out_), std::vector<std::string>{zlibName});
+      EXPECT_EQ(ReadAll(out_ + "/" + zlibName), textA_);
+      reason = "No space left on device";
+    } else {
+      const TFileSizeLimit limit(100000);
+      r = Run({"--headerless", "--extract", out_});
+      reason = "File too large";
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quarn-scan: " + source_ + ": Cannot write \"" + rawFile + "\": " + reason + "\nWrote 1 streams, " +
+                         std::to_string(textA_.size()) + " bytes, to " + out_ + "; 1 not written\n");
+    EXPECT_EQ(r.out, plain.out) << "the scan's counts stay";
+    if (!fullFileSystem) {
+      EXPECT_EQ(Names(out_), std::vector<std::string>{zlibName});
+      EXPECT_EQ(ReadAll(out_ + "/" + zlibName), textA_);
+    }
+  }
+#endif
+}
+
+// With --fail-fast a stream not written ends the run, as a file that
+// cannot be scanned does.
+TEST_F(Extraction, FailFastStopsAtAStreamNotWritten) {
+  ASSERT_EQ(Run({"--extract", out_}).status, 0);
+  const test::TProgramResult r = Run({"--headerless", "--extract", out_, "--fail-fast"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("File \"" + out_ + "/firmware.bin@0x" + Hex(zlibAt_) + ".zlib\" already exists"), std::string::npos)
+      << r.err;
 }
 
 // The source changes after the scan found a stream and before it is
