@@ -2,6 +2,13 @@
 // filters, so it allocates nothing and takes no lock: the record and the
 // buffer are the caller's, reused from trial to trial.
 //
+// A trial's totals are counted here, in 64 bits, from how far each call
+// moved the record's input and output pointers; zlib's own total_in and
+// total_out are never read. They are unsigned long, which is 32 bits on
+// Windows: there a stream past 4 GiB of input or output would wrap them,
+// and the scan, the extractor and the Python module would all see the
+// size less a multiple of 4 GiB.
+//
 // The fast inflate path goes in front of the zlib calls after the probe:
 // it either decides the whole trial exactly as these calls would, or hands
 // the trial back to them untouched. It only counts, so a trial whose bytes
@@ -21,6 +28,18 @@ namespace {
 bool PassOn(TInflatedBytes* output, const uint8_t* buffer, const z_stream* record) {
   if (output == nullptr) return true;
   return output->Take(buffer, static_cast<std::size_t>(record->next_out - buffer));
+}
+
+// One inflate call after the probe, its input and output added to the
+// trial's totals: zlib leaves next_in just past the input it consumed and
+// next_out just past the output it produced.
+int CountedInflate(z_stream* record, TTrialOutcome& outcome) {
+  const Bytef* const inBefore = record->next_in;
+  const Bytef* const outBefore = record->next_out;
+  const int code = Inflate(record, kTrialFlush);
+  outcome.InBytes += static_cast<uint64_t>(record->next_in - inBefore);
+  outcome.OutBytes += static_cast<uint64_t>(record->next_out - outBefore);
+  return code;
 }
 
 // The trial's watch, as the fast path calls it.
@@ -51,6 +70,8 @@ TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_s
   TTrialOutcome outcome;
 
   int code = InflateProbe(memory + pos, size - pos, record, buffer);
+  outcome.InBytes = static_cast<uint64_t>(record->next_in - (memory + pos));
+  outcome.OutBytes = static_cast<uint64_t>(record->next_out - buffer);
   outcome.ProbePassed = code == Z_OK || code == Z_STREAM_END;
   bool goOn = outcome.ProbePassed && PassOn(output, buffer, record);
 
@@ -67,12 +88,12 @@ TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_s
   }
 
   if (goOn && code == Z_OK) {
-    const int64_t restStart = pos + static_cast<int64_t>(record->total_in);
+    const int64_t restStart = pos + static_cast<int64_t>(outcome.InBytes);
     uint64_t notOffered = static_cast<uint64_t>(size - restStart);
     record->next_in = const_cast<Bytef*>(memory + restStart);
     record->avail_in = 0;
     while (goOn && code == Z_OK) {
-      if (watch != nullptr) watch->BeforeInflate(record->total_in);
+      if (watch != nullptr) watch->BeforeInflate(outcome.InBytes);
       if (record->avail_in == 0 && notOffered > 0) {
         const uint64_t piece = std::min(notOffered, maxOfferBytes);
         record->avail_in = static_cast<uInt>(piece);
@@ -80,14 +101,12 @@ TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_s
       }
       record->next_out = buffer;
       record->avail_out = kInflateBufferBytes;
-      code = Inflate(record, kTrialFlush);
+      code = CountedInflate(record, outcome);
       goOn = PassOn(output, buffer, record);
     }
   }
 
   outcome.LastCode = code;
-  outcome.InBytes = record->total_in;
-  outcome.OutBytes = record->total_out;
   return outcome;
 }
 

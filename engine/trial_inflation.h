@@ -53,16 +53,19 @@ class TInflatedBytes {
 class TTrialWatch {
  public:
   virtual ~TTrialWatch() = default;
-  // Before every inflate call after the probe, with total_in so far.
+  // Before every inflate call after the probe, with the deflate bytes the
+  // trial has consumed so far (counted in 64 bits, as TTrialOutcome's).
   virtual void BeforeInflate(uint64_t inBytes) = 0;
 };
 
-// What one trial gave.
+// What one trial gave. The totals are what zlib's total_in and total_out
+// would say if they were 64 bits wide everywhere: the trial counts them
+// itself, call by call, as zlib's own are 32 bits on Windows.
 struct TTrialOutcome {
   bool ProbePassed = false;       // the probe returned Z_OK or Z_STREAM_END
   int LastCode = Z_STREAM_ERROR;  // zlib's code of the last call made
-  uint64_t InBytes = 0;           // total_in: deflate bytes consumed
-  uint64_t OutBytes = 0;          // total_out: bytes inflated
+  uint64_t InBytes = 0;           // deflate bytes consumed
+  uint64_t OutBytes = 0;          // bytes inflated
 
   // Decoded to the end of a deflate stream.
   bool Complete() const { return ProbePassed && LastCode == Z_STREAM_END; }
@@ -77,7 +80,8 @@ struct TTrialOutcome {
 // The probe alone, the first call of every trial: resets `record`, then
 // one inflate call on the first min(kProbeInputBytes, `availableBytes`)
 // bytes at `probe` with kProbeOutputBytes of space at `buffer`. Returns
-// zlib's code; the record holds what zlib left there (total_in, msg).
+// zlib's code; the record holds what zlib left there: next_in and next_out
+// just past what the call consumed and produced, and msg.
 int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record, uint8_t* buffer);
 
 // Runs one trial of the deflate data at `memory`[`pos`], reading no byte

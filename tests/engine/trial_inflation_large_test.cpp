@@ -1,0 +1,190 @@
+// Trials past 4 GiB: one stream whose output passes 4 GiB, one whose input
+// does. The outcome's totals, what the watch hears and what a taker gets
+// must be the whole 64-bit sizes on every platform, whatever the width of
+// zlib's own counters (32 bits on Windows), in zlib's calls and in the fast
+// path alike. Slow: zlib inflates more than 4 GiB a few times, so the
+// sanitizer trees leave it out.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
+
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "engine/trial_inflation.h"
+#include "inflate/fast_inflate.h"
+#include "inflate/inflate_record.h"
+#include "tests/support/deflate_bits.h"
+
+namespace quarn {
+namespace {
+
+constexpr uint64_t k4GiB = uint64_t{1} << 32;
+
+// Memory that reads as zeros, as much as asked for. Pages go back to the
+// system behind a trial, so that a pass over 4 GiB holds little of it at
+// any time; a page given back reads as zeros again.
+class TZeroMemory {
+ public:
+  explicit TZeroMemory(std::size_t bytes) : bytes_(bytes) {
+#ifdef _WIN32
+    void* base = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (base == nullptr) throw std::runtime_error("VirtualAlloc failed");
+#else
+    void* base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
+#endif
+    base_ = static_cast<uint8_t*>(base);
+  }
+#ifdef _WIN32
+  ~TZeroMemory() { VirtualFree(base_, 0, MEM_RELEASE); }
+#else
+  ~TZeroMemory() { munmap(base_, bytes_); }
+#endif
+  TZeroMemory(const TZeroMemory&) = delete;
+  TZeroMemory& operator=(const TZeroMemory&) = delete;
+
+  uint8_t* Data() { return base_; }
+  int64_t Size() const { return static_cast<int64_t>(bytes_); }
+
+  // Gives back the whole 64 KiB pieces (a multiple of every page size)
+  // that lie in [from, to).
+  void GiveBack(uint64_t from, uint64_t to) {
+    constexpr uint64_t kPiece = 65536;
+    from = (from + kPiece - 1) / kPiece * kPiece;
+    to = to / kPiece * kPiece;
+    if (to <= from) return;
+    uint8_t* const at = base_ + from;
+    const std::size_t bytes = static_cast<std::size_t>(to - from);
+#ifdef _WIN32
+    if (!VirtualFree(at, bytes, MEM_DECOMMIT) || VirtualAlloc(at, bytes, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+      throw std::runtime_error("giving pages back failed");
+    }
+#else
+    if (madvise(at, bytes, MADV_DONTNEED) != 0) throw std::runtime_error("madvise failed");
+#endif
+  }
+
+ private:
+  std::size_t bytes_;
+  uint8_t* base_ = nullptr;
+};
+
+// Counts the bytes it is handed and checks that each is `value`.
+class TCountBytes final : public TInflatedBytes {
+ public:
+  explicit TCountBytes(uint8_t value) : expected_(kInflateBufferBytes, value) {}
+  bool Take(const uint8_t* bytes, std::size_t count) override {
+    if (count > expected_.size() || std::memcmp(bytes, expected_.data(), count) != 0) ++wrongCalls;
+    taken += count;
+    return true;
+  }
+  uint64_t taken = 0;
+  int wrongCalls = 0;
+
+ private:
+  std::vector<uint8_t> expected_;
+};
+
+// Keeps the input counts it hears and whether they ever went back; with
+// `memory`, gives back the pages the trial has gone past.
+class TRecordingWatch final : public TTrialWatch {
+ public:
+  explicit TRecordingWatch(TZeroMemory* memory = nullptr) : memory_(memory) {}
+  void BeforeInflate(uint64_t inBytes) override {
+    if (inBytes < last) wentBack = true;
+    last = inBytes;
+    ++calls;
+    if (memory_ != nullptr && inBytes - givenBackTo_ >= kGiveBackBytes) {
+      memory_->GiveBack(givenBackTo_, inBytes);
+      givenBackTo_ = inBytes;
+    }
+  }
+  uint64_t last = 0;
+  uint64_t calls = 0;
+  bool wentBack = false;
+
+ private:
+  static constexpr uint64_t kGiveBackBytes = uint64_t{64} << 20;
+  TZeroMemory* memory_;
+  uint64_t givenBackTo_ = 0;
+};
+
+// Raw deflate that inflates to 4 GiB + 12,345 bytes of 'r': a dynamic
+// block of matches at distance 1, about 20 MB of input.
+TEST(TrialInflationLarge, OutputPast4GiBIsCountedWhole) {
+  constexpr uint64_t kOutput = k4GiB + 12345;
+  const test::TCode litlen(test::UsualLitlenLengths());
+  const test::TCode dist(test::UsualDistLengths());
+  test::TBitWriter w;
+  test::Write(w, test::HeaderFor(test::UsualLitlenLengths(), test::UsualDistLengths(), true));
+  test::PutRun(w, litlen, dist, kOutput, 'r');
+  litlen.Put(w, 256);
+  std::vector<uint8_t> input = w.Bytes();
+  const uint64_t streamBytes = input.size();
+  input.resize(input.size() + 100, 0x55);  // bytes after the stream, not counted
+  const auto size = static_cast<int64_t>(input.size());
+
+  TInflateRecord record;
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+
+  // zlib's calls, handing every byte on as the extractor and the Python
+  // module have them.
+  TCountBytes taker('r');
+  TRecordingWatch watch;
+  const TTrialOutcome zlib =
+      InflateTrial(input.data(), size, 0, record.Get(), buffer.data(), &taker, kMaxOfferBytes, &watch);
+  EXPECT_TRUE(zlib.Complete());
+  EXPECT_EQ(zlib.OutBytes, kOutput);
+  EXPECT_EQ(zlib.InBytes, streamBytes);
+  EXPECT_EQ(taker.taken, kOutput);
+  EXPECT_EQ(taker.wrongCalls, 0);
+  EXPECT_FALSE(watch.wentBack);
+  EXPECT_GE(watch.calls, kOutput / kInflateBufferBytes);
+  EXPECT_LE(watch.last, streamBytes);
+
+  // The fast path decides it alone, with the same totals.
+  TFastInflater fast;
+  const TTrialOutcome quick =
+      InflateTrial(input.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, nullptr, &fast);
+  EXPECT_TRUE(quick.Complete());
+  EXPECT_EQ(quick.OutBytes, kOutput);
+  EXPECT_EQ(quick.InBytes, streamBytes);
+}
+
+// Stored blocks of 65,535 zero bytes, so many that the input passes 4 GiB;
+// zeros follow the final block. The memory is zeros but for each block's
+// 5-byte header; the watch gives back what the trial has gone past.
+TEST(TrialInflationLarge, InputPast4GiBIsCountedWhole) {
+  constexpr uint64_t kBlocks = 65600;
+  constexpr uint64_t kBlockBytes = 5 + 65535;
+  constexpr uint64_t kInput = kBlocks * kBlockBytes;
+  constexpr uint64_t kOutput = kBlocks * 65535;
+  static_assert(kInput > k4GiB && kOutput > k4GiB);
+  TZeroMemory memory(kInput + 100);
+  for (uint64_t k = 0; k < kBlocks; ++k) {
+    uint8_t* header = memory.Data() + k * kBlockBytes;
+    header[0] = k + 1 == kBlocks ? 1 : 0;  // BFINAL on the last, BTYPE 0 (stored)
+    header[1] = header[2] = 0xFF;          // LEN 65,535; NLEN 0 is its complement
+  }
+
+  TInflateRecord record;
+  std::vector<uint8_t> buffer(kInflateBufferBytes);
+  TRecordingWatch watch(&memory);
+  const TTrialOutcome outcome =
+      InflateTrial(memory.Data(), memory.Size(), 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &watch);
+  EXPECT_TRUE(outcome.Complete());
+  EXPECT_EQ(outcome.InBytes, kInput);
+  EXPECT_EQ(outcome.OutBytes, kOutput);
+  EXPECT_FALSE(watch.wentBack);
+  EXPECT_GT(watch.last, k4GiB) << "the watch heard of the input past 4 GiB";
+  EXPECT_LE(watch.last, kInput);
+}
+
+}  // namespace
+}  // namespace quarn
