@@ -226,6 +226,76 @@ TEST_F(QuarnScan, KeepsGoingPastFilesThatFail) {
   }
 }
 
+// Inflates the zlib stream `stream` whole with zlib itself (window up to
+// 32 KiB): true when zlib ends it, with `expected` as its output.
+bool ZlibInflatesTo(const test::TBytes& stream, const test::TBytes& expected) {
+  test::TBytes out(expected.size() + 1);
+  uLongf outBytes = static_cast<uLongf>(out.size());
+  if (uncompress(out.data(), &outBytes, stream.data(), static_cast<uLong>(stream.size())) != Z_OK) return false;
+  out.resize(outBytes);
+  return out == expected;
+}
+
+// The README's list of what is not found, held to the program: each stream
+// that the rules leave out, and beside it one just inside the rules that
+// is found. Each left-out stream but the cut ones is one zlib inflates.
+TEST(QuarnScanRules, WhatIsNotFound) {
+  const test::TBytes text = test::MakeText(300000, 8);
+  const test::TBytes small = test::MakeText(100000, 9);
+  const test::TBytes fixed256 = test::MakeText(262144, 10);
+  // CINFO 0 needs a window of 256 bytes: Huffman coding alone uses none.
+  const test::TBytes huffmanOnly = test::Deflate(text, {6, -15, Z_HUFFMAN_ONLY, nullptr});
+  auto withHeader = [&](uint8_t cmf) {
+    const unsigned flg = 0x80u + (31u - (cmf * 256u + 0x80u) % 31u) % 31u;
+    test::TBytes stream = {cmf, static_cast<uint8_t>(flg)};
+    stream.insert(stream.end(), huffmanOnly.begin(), huffmanOnly.end());
+    const uLong check = adler32(adler32(0, nullptr, 0), text.data(), static_cast<uInt>(text.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<uint8_t>(check >> shift));
+    return stream;
+  };
+  // A stream cut so that its first deflate byte is `fromEnd` bytes before
+  // the end of the file.
+  const test::TBytes long50k = test::Zlib(test::MakeText(50000, 11));
+  auto cutAt = [&](long fromEnd) { return test::TBytes(long50k.begin(), long50k.begin() + 2 + fromEnd); };
+  struct TCase {
+    const char* name;
+    test::TBytes stream;
+    std::vector<std::string> options;
+    int streams;
+    const test::TBytes* inflatesTo;  // checked with zlib when not null
+  };
+  const TCase cases[] = {
+      {"CINFO 0", withHeader(0x08), {}, 0, &text},
+      {"the same data with CINFO 7", withHeader(0x78), {}, 1, &text},
+      {"fixed first block, under 256 KiB", test::Zlib(small, 6, 15, Z_FIXED), {}, 0, &small},
+      {"fixed first block, 256 KiB", test::Zlib(fixed256, 6, 15, Z_FIXED), {}, 1, &fixed256},
+      {"stored first block, under 256 KiB", test::Zlib(small, 0), {}, 0, &small},
+      {"raw, fixed first block", test::Raw(text, 6, Z_FIXED), {"--headerless"}, 0, nullptr},
+      {"raw, stored first block", test::Raw(text, 0), {"--headerless"}, 0, nullptr},
+      {"raw, dynamic first block", test::Raw(text), {"--headerless"}, 1, nullptr},
+      {"first deflate byte 63 bytes before the end", cutAt(63), {"--accept-incomplete"}, 0, nullptr},
+      {"first deflate byte 64 bytes before the end", cutAt(64), {"--accept-incomplete"}, 1, nullptr},
+  };
+  test::TTempDir dir;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.inflatesTo != nullptr) {
+      ASSERT_TRUE(ZlibInflatesTo(c.stream, *c.inflatesTo));
+    }
+    test::TLayout layout;
+    layout.Zeros(10);
+    layout.Append(c.stream);
+    const bool cut = std::string(c.name).find("before the end") != std::string::npos;
+    if (!cut) layout.Zeros(70);
+    test::WriteFile(dir / "t.bin", layout.Bytes());
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--json", dir / "t.bin"});
+    const test::TProgramResult r = Scan(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["streams"], c.streams);
+  }
+}
+
 // Ctrl-C stops the scan: no further file is started, the status is that of
 // SIGINT (130 in a shell), and the partial totals are not printed as a
 // report. The program is held in a write to a full pipe while the signal
