@@ -1,11 +1,19 @@
 // The fast inflate path: a raw deflate decoder that only counts.
 //
 // THE RULE. It is never more lenient than zlib. It answers "complete" only
-// where zlib 1.2.13's raw inflate would reach Z_STREAM_END with the same
-// total_in and total_out; wherever zlib fails, and wherever this decoder
-// is unsure, it answers "don't know", and zlib decides. Each check that
-// zlib makes has one named function below (section "zlib's checks"),
-// next to the message zlib gives, so the two lists can be compared.
+// where zlib 1.2.13's raw inflate would reach Z_STREAM_END having consumed
+// and produced exactly as many bytes as it says; wherever zlib fails, and
+// wherever this decoder is unsure, it answers "don't know", and zlib
+// decides. Each check that zlib makes has one named function below
+// (section "zlib's checks"), next to the message zlib gives, so the two
+// lists can be compared.
+//
+// Totals past 4 GiB are decided here too, on every platform: this decoder
+// counts in 64 bits, and so does the trial around zlib's calls. zlib's own
+// total_in and total_out are 32 bits on Windows and wrap there, but no
+// decision of its raw inflate depends on them (it checks distances against
+// its window, not against its totals), so the totals it would count in 64
+// bits are the ones given here.
 //
 // Why it is faster than zlib, which it replaces for every stream that is
 // complete (nearly all accepted streams of real data):
@@ -29,19 +37,16 @@
 //
 // Counting input as zlib does: zlib pulls input bytes into its bit buffer
 // only when a code needs them and gives back whole unused bytes when it
-// stops, so at Z_STREAM_END its total_in is the number of bytes that hold
-// a consumed bit. Here the bit buffer may run ahead of the input (with
+// stops, so at Z_STREAM_END it has consumed exactly the bytes that hold a
+// consumed bit. Here the bit buffer may run ahead of the input (with
 // zero bits, counted in `overread`); consumed bits are
 // 8 * (bytes loaded) - (bits left), and any consumed bit past the last
 // input byte means the input ran out: "don't know" (zlib says Z_BUF_ERROR).
 #include "inflate/fast_inflate.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "inflate/deflate_tables.h"
@@ -125,7 +130,7 @@ using deflate_tables::kCodeLengthOrder;
 // ---------------------------------------------------------------------------
 // zlib's checks. Each returns true where zlib 1.2.13's inflate fails (its
 // message in quotes) or cannot reach Z_STREAM_END; the decoder then says
-// "don't know". The last two are this decoder's own limits.
+// "don't know". The last one is this decoder's own limit.
 // ---------------------------------------------------------------------------
 
 // "invalid block type": BTYPE 3.
@@ -170,12 +175,6 @@ inline bool DistanceBeyondOutput(unsigned distance, std::size_t outputInBuffer) 
 // for missing input; while they are all still in the buffer, nothing past
 // the end has been used.
 inline bool InputRanOut(unsigned overreadBytes, unsigned bitsLeft) { return 8 * overreadBytes > bitsLeft; }
-// zlib's total_in and total_out are unsigned long; where that is 32 bits
-// (Windows), larger totals would wrap there and are left to zlib.
-inline bool TotalsBeyondZlibCounters(uint64_t inBytes, uint64_t outBytes) {
-  constexpr uint64_t kMax = std::numeric_limits<uLong>::max();
-  return inBytes > kMax || outBytes > kMax;
-}
 // Our own: a table that would not fit its room (see kLitlenCapacity).
 constexpr bool TableOverflow(unsigned used, unsigned capacity) { return used > capacity; }
 
@@ -350,7 +349,7 @@ struct TFastInflater::TState {
     bitsLeft -= count;
     return value;
   }
-  uint64_t ConsumedBytes() const {  // rounded up, as zlib counts total_in
+  uint64_t ConsumedBytes() const {  // rounded up, as zlib counts its input
     return static_cast<uint64_t>(inNext - inStart) + overread - bitsLeft / 8;
   }
 
@@ -660,7 +659,6 @@ TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, T
   TFastInflateResult result;
   result.InBytes = s.ConsumedBytes();
   result.OutBytes = s.outSlid + static_cast<uint64_t>(s.out - s.buffer);
-  if (TotalsBeyondZlibCounters(result.InBytes, result.OutBytes)) return {};
   result.Complete = true;
   return result;
 }

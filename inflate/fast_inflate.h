@@ -4,9 +4,11 @@
 // The rule: it is never more lenient than zlib. It answers "complete" only
 // where zlib 1.2.13's raw inflate (32 KiB window, starting empty, called
 // with Z_SYNC_FLUSH and fresh output space until it stops) would return
-// Z_STREAM_END with the same total_in and total_out. Everything else (bad
-// data, input that runs out, totals zlib's counters cannot hold, anything
-// the decoder does not handle) is "don't know", and zlib decides as before.
+// Z_STREAM_END having consumed and produced the same numbers of bytes, on
+// every platform and at any size: the totals are 64 bits wide, as the
+// trial counts zlib's. Everything else (bad data, input that runs out,
+// anything the decoder does not handle) is "don't know", and zlib decides
+// as before.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +20,8 @@ namespace quarn {
 // What the fast path says of one candidate.
 struct TFastInflateResult {
   bool Complete = false;  // false: "don't know", zlib must decide
-  uint64_t InBytes = 0;   // when Complete: zlib's total_in at Z_STREAM_END
-  uint64_t OutBytes = 0;  // when Complete: zlib's total_out at Z_STREAM_END
+  uint64_t InBytes = 0;   // when Complete: the bytes zlib consumes up to Z_STREAM_END
+  uint64_t OutBytes = 0;  // when Complete: the bytes zlib produces up to Z_STREAM_END
 };
 
 // Looks at a long decode: called each time the output buffer fills, with

@@ -202,7 +202,9 @@ inline void PutRun(TBitWriter& w, const TCode& litlen, const TCode& dist, uint64
 // What zlib's raw inflate (32 KiB window) says of `data`, asked as the
 // detector's trial asks: a probe of at most 64 bytes and 4,096 bytes of
 // output, then the rest, 64 KiB of output a call, Z_SYNC_FLUSH throughout,
-// until a call returns anything but Z_OK.
+// until a call returns anything but Z_OK. The totals are counted in 64
+// bits from how far the calls moved next_in and next_out, as the trial
+// counts them: zlib's own total_in and total_out are 32 bits on Windows.
 struct TZlibVerdict {
   int code = Z_OK;
   uint64_t totalIn = 0;
@@ -213,12 +215,14 @@ inline TZlibVerdict ZlibVerdict(const uint8_t* data, uint64_t size) {
   z_stream s{};
   if (inflateInit2(&s, -15) != Z_OK) throw std::runtime_error("inflateInit2 failed");
   std::vector<uint8_t> out(65536);
+  TZlibVerdict v;
   s.next_in = const_cast<Bytef*>(data);
   s.avail_in = static_cast<uInt>(std::min<uint64_t>(size, 64));
+  uint64_t notOffered = size - s.avail_in;
   s.next_out = out.data();
   s.avail_out = 4096;
   int code = inflate(&s, Z_SYNC_FLUSH);
-  uint64_t notOffered = size - s.avail_in - s.total_in;
+  v.totalOut = static_cast<uint64_t>(s.next_out - out.data());
   while (code == Z_OK) {
     if (s.avail_in == 0 && notOffered > 0) {
       const uint64_t piece = std::min<uint64_t>(notOffered, uInt{0xFFFFFFFFu});
@@ -228,8 +232,10 @@ inline TZlibVerdict ZlibVerdict(const uint8_t* data, uint64_t size) {
     s.next_out = out.data();
     s.avail_out = static_cast<uInt>(out.size());
     code = inflate(&s, Z_SYNC_FLUSH);
+    v.totalOut += static_cast<uint64_t>(s.next_out - out.data());
   }
-  TZlibVerdict v{code, s.total_in, s.total_out};
+  v.code = code;
+  v.totalIn = static_cast<uint64_t>(s.next_in - data);
   inflateEnd(&s);
   return v;
 }
