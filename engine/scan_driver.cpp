@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
 
+#include "engine/chunk_stitch.h"
 #include "engine/directory_listing.h"
 #include "engine/parallel_loop.h"
 #include "engine/scan_report.h"
@@ -21,16 +24,19 @@ void BuildFileList(TScanWindow& window) {
   const bool wholeDirectory = window.IsChecked(TScanCheckBox::ScanWholeDirectory);
   if (wholeDirectory) {
     const bool recursive = window.IsChecked(TScanCheckBox::Recursive);
-    if (window.LogLineCount() == 1) {
+    // Typing a name or browsing after a drop empties FileList (the window
+    // does), so a typed name is never overruled by an earlier drop.
+    if (window.LogLineCount() == 1 && !FileList.empty()) {
       // Exactly one item was dropped: list it, or the directory holding it.
-      if (!FileList.empty()) {
-        const std::string dropped = FileList[0];
-        if (IsExistingDirectory(dropped)) {
-          FileList = ListDirectoryFiles(dropped, recursive);
-        } else if (FileExistsLong(dropped)) {
-          FileList = ListDirectoryFiles(DirectoryPart(dropped), recursive);
-        }
+      const std::string dropped = FileList[0];
+      if (IsExistingDirectory(dropped)) {
+        FileList = ListDirectoryFiles(dropped, recursive);
+      } else if (FileExistsLong(dropped)) {
+        FileList = ListDirectoryFiles(DirectoryPart(dropped), recursive);
       }
+    } else if (IsExistingDirectory(edit1)) {
+      // A typed folder is listed itself, as a dropped one is, not its parent.
+      FileList = ListDirectoryFiles(edit1, recursive);
     } else if (!edit1.empty()) {
       // An empty directory part means the current directory, but only for
       // a name that is there: a bare name that names nothing is an error.
@@ -44,8 +50,72 @@ void BuildFileList(TScanWindow& window) {
       FileList = ListDirectoryFiles(directory, recursive);
     }
   }
-  if (!edit1.empty() && !wholeDirectory) FileList = {edit1};
+  if (!edit1.empty() && !wholeDirectory) {
+    if (IsExistingDirectory(edit1)) {
+      throw TPathError("\"" + edit1 + "\" is a folder: tick \"Scan whole directory\" to scan the files in it");
+    }
+    FileList = {edit1};
+  }
 }
+
+namespace {
+
+// Keeps the counts of the files scanned whole apart from those of files
+// that failed part way, whose streams found before the failure must not
+// reach the report, and collects the failures in file-list order. A stop
+// on request is no failure: it goes on up as it came.
+class TWholeFiles final : public TScanListener {
+ public:
+  void StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    running_[fileIndex].Add(stream);
+  }
+  void FileDone(int32_t fileIndex, int64_t sizeBytes) override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    running_[fileIndex].AddTo(Totals);
+    running_.erase(fileIndex);
+    Totals.i.fetch_add(sizeBytes);
+    ++FilesScanned;
+  }
+  bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {
+    try {
+      std::rethrow_exception(error);
+    } catch (const TScanCancelled&) {
+      return false;
+    } catch (...) {
+    }
+    const std::lock_guard<std::mutex> hold(lock_);
+    running_.erase(fileIndex);
+    failures_.emplace(fileIndex, error);
+    return true;
+  }
+  // The failures in file-list order.
+  std::vector<std::exception_ptr> Failures() const {
+    std::vector<std::exception_ptr> errors;
+    for (const auto& [index, error] : failures_) errors.push_back(error);
+    return errors;
+  }
+
+  TScanState Totals;
+  int64_t FilesScanned = 0;
+
+ private:
+  std::mutex lock_;
+  std::map<int32_t, TStreamTotals> running_;
+  std::map<int32_t, std::exception_ptr> failures_;
+};
+
+std::string ErrorText(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+}  // namespace
 
 int ScanConcurrency(int32_t count) {
   const int64_t limit = 2 * static_cast<int64_t>(platform::ProcessorCount());
@@ -92,6 +162,10 @@ void Button2Click(TScanWindow& window) {
   BuildFileList(window);
 
   window.ClearLog();
+  // No number of an earlier scan stays beside a log that no longer shows it.
+  window.SetStreamsText("");
+  window.SetZlibbedInputText("");
+  window.SetZlibbedOutputText("");
   state->j = -1;
   window.SetStatus("Status: Scanning");
 
@@ -114,8 +188,9 @@ void Button2Click(TScanWindow& window) {
   // The workers read their own copy: nothing the window does meanwhile can
   // change the list under them.
   const std::vector<std::string> files = FileList;
+  TWholeFiles wholeFiles;
   try {
-    TBackgroundScan scan([&] { ScanFileList(files, *state); });
+    TBackgroundScan scan([&] { ScanFileList(files, *state, &wholeFiles); });
     try {
       window.WaitForScan(scan);
     } catch (...) {
@@ -127,14 +202,21 @@ void Button2Click(TScanWindow& window) {
     return;  // stopped on request: no report, no error
   }
 
-  window.SetStatus("Status: Finished");
-  const TScanReport report =
-      BuildScanReport(*state, state->Options.Headerless, static_cast<int64_t>(files.size()));
+  // The report of the files scanned whole; the files that failed follow
+  // it in the log, and their combined error goes to the error display.
+  const std::vector<std::exception_ptr> failures = wholeFiles.Failures();
+  window.SetStatus(failures.empty() || wholeFiles.FilesScanned > 0 ? "Status: Finished" : "Status: Ready");
+  const TScanReport report = BuildScanReport(wholeFiles.Totals, state->Options.Headerless, wholeFiles.FilesScanned);
   window.SetStreamsText(report.PotentialStreams);
   for (const std::string& line : report.Lines) window.AppendLogLine(line);
+  if (!failures.empty()) {
+    window.AppendLogLine("Files not scanned: " + std::to_string(failures.size()));
+    for (const std::exception_ptr& failure : failures) window.AppendLogLine(ErrorText(failure));
+  }
   window.SetZlibbedInputText(report.ZlibbedInput);
   window.SetZlibbedOutputText(report.ZlibbedOutput);
   window.ProcessWaitingEvents();
+  if (!failures.empty()) throw TAggregateError(CombinedErrorText(failures), failures);
 }
 
 }  // namespace quarn

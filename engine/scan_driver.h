@@ -61,8 +61,10 @@ extern std::vector<std::string> FileList;
 
 // Rebuilds FileList from the window before a scan: the name typed in
 // Edit1, or the dropped items, or a directory's listing when "Scan whole
-// directory" is ticked. Raises TPathError for a directory it cannot list,
-// leaving FileList as it was.
+// directory" is ticked (a typed folder's own, else the folder of the typed
+// or single dropped file). Raises TPathError for a directory it cannot
+// list, and for a typed folder without "Scan whole directory", leaving
+// FileList as it was.
 void BuildFileList(TScanWindow& window);
 
 // Scans every entry of `files` on the worker pool (at most 2 × P at once),
@@ -83,9 +85,13 @@ int ScanConcurrency(int32_t count);
 int ScanThreads();
 
 // One whole scan, as the Scan button runs it. The files are scanned on a
-// thread of their own while the window waits in WaitForScan. Errors are not
-// caught: a bad directory raises TPathError before anything changes; failed
-// files raise one TAggregateError after the running files have finished.
+// thread of their own while the window waits in WaitForScan. A bad
+// directory, or a folder typed without "Scan whole directory", raises
+// TPathError before anything changes. Files that fail do not stop the
+// others: the log shows the report of the files scanned whole, then the
+// failed files, the status says "Status: Finished" (or "Status: Ready"
+// when no file was scanned whole), and then one TAggregateError of the
+// failures is raised for the error display.
 // A scan stopped through the control handed to ScanStarting ends quietly,
 // without a report. Once files were scanned, FileList is emptied on every
 // path, so that the next Scan never retries a list the user cannot see.

@@ -143,6 +143,9 @@ void TForm1::BuildControls() {
   ScanProgress->hide();
 
   connect(Button1, &QPushButton::clicked, this, [this] { RunHandler(FDialogs, [this] { Button1Click(); }); });
+  // What the user did last wins: a name typed after a drop replaces the
+  // dropped items.
+  connect(Edit1, &QLineEdit::textEdited, this, [] { FileList.clear(); });
   connect(Button2, &QPushButton::clicked, this, [this] { RunHandler(FDialogs, [this] { Button2Click(); }); });
   // Enter or Return on a focused button presses it, as the platform's own
   // buttons do; neither button becomes the window's default for that.
@@ -191,6 +194,7 @@ void TForm1::Button1Click() {
   const std::optional<QString> name = FDialogs.OpenFileName(this, QDir::currentPath());
   if (!name) return;
   Edit1->setText(*name);
+  FileList.clear();  // the browsed name replaces any dropped items
   SetStatus(kStatusReady);
   Memo1->clear();
 }

@@ -35,7 +35,7 @@ TMappedFile::TMappedFile(const std::string& aFilename) : FFileName(aFilename) {
       if (platform::IsNoSuchName(status.ErrorNumber)) RaiseMissing(aFilename);
       RaiseUnreachable(aFilename, "cannot be opened", status.ErrorNumber);
     case platform::TFileKind::Directory:
-      RaiseMissing(aFilename);
+      throw TQuarnError("File \"" + aFilename + "\" is a folder, not a file.");
     case platform::TFileKind::Unreadable:
       throw TQuarnError("File \"" + aFilename + "\" is not a regular file.");
     default:

@@ -28,7 +28,8 @@ int64_t GetFileSize64(const std::string& path);
 // read to their end instead; a block device is mapped with the device's
 // size. Construction either gives a fully usable object or raises
 // TQuarnError naming the file:
-//   no such name, or a directory:    File "x" does not exists.
+//   no such name:                    File "x" does not exists.
+//   a directory:                     File "x" is a folder, not a file.
 //   exists but cannot be reached:    File "x" cannot be opened: <system reason>.
 //   character device or socket:      File "x" is not a regular file.
 //   reading or mapping failed:       File "x" cannot be read: <reason>. / cannot be mapped: <reason>.

@@ -29,6 +29,11 @@ class TFakeWindow : public TScanWindow {
     log = names;
     edit1.clear();
   }
+  // What typing `name` into Edit1 does: it replaces any dropped items.
+  void Type(const std::string& name) {
+    edit1 = name;
+    FileList.clear();
+  }
 
   std::string Edit1Text() const override { return edit1; }
   bool IsChecked(TScanCheckBox box) const override {

@@ -93,8 +93,13 @@ TEST_F(ScanDriver, WholeDirectoryListings) {
       {"one directory dropped", {d}, "", false, 2},
       {"one directory dropped, recursive", {d}, "", true, 3},
       {"one file dropped lists its directory", {d + "/a.bin"}, "", false, 2},
-      {"one file dropped, whatever Edit1 says", {d + "/a.bin"}, d + "/sub/c.bin", true, 3},
-      {"Edit1 directory without trailing slash lists its parent", {}, d + "/sub", false, 2},
+      // What the user did last wins.
+      {"a file typed after a drop lists the typed file's directory", {d + "/a.bin"}, d + "/sub/c.bin", true, 1},
+      {"a folder typed after a drop is listed", {d + "/a.bin"}, d + "/sub", false, 1},
+      // A typed folder is listed itself, with or without a trailing slash.
+      {"Edit1 directory is listed itself", {}, d + "/sub", false, 1},
+      {"Edit1 directory with a trailing slash", {}, d + "/sub/", false, 1},
+      {"Edit1 directory, recursive", {}, d, true, 3},
       {"Edit1 file lists its directory", {}, d + "/sub/c.bin", false, 1},
       {"empty directory", {d + "/empty"}, "", true, 0},
   };
@@ -102,7 +107,7 @@ TEST_F(ScanDriver, WholeDirectoryListings) {
     SCOPED_TRACE(c.name);
     TFakeWindow w;
     w.Drop(c.dropped);
-    w.edit1 = c.edit1;
+    if (!c.edit1.empty()) w.Type(c.edit1);
     w.scanWholeDirectory = true;
     w.recursive = c.recursive;
     Button2Click(w);
@@ -123,27 +128,67 @@ TEST_F(ScanDriver, SeveralDroppedItemsAreNotListedAndADirectoryAmongThemFails) {
   } catch (const TAggregateError& e) {
     EXPECT_EQ(std::string(e.what()),
               "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" + dir_ / "sub" +
-                  "\" does not exists.");
+                  "\" is a folder, not a file.");
   }
+  EXPECT_EQ(Line(w, 0), "Files scanned: 1");
 }
 
-TEST_F(ScanDriver, FailedScanLeavesLogEmptyStatusScanningTheOldSummariesAndNoList) {
+// One file that fails loses nothing of the others: their report, then the
+// failed files, in the log; the combined error for the error display.
+TEST_F(ScanDriver, FailedFilesFollowTheReportOfTheFilesScannedWhole) {
   TFakeWindow w;
-  w.Drop({dir_ / "a.bin", dir_ / "gone.bin"});
-  EXPECT_THROW(Button2Click(w), TAggregateError);
-  EXPECT_EQ(w.status, "Status: Scanning");
-  EXPECT_TRUE(w.log.empty());
-  EXPECT_EQ(w.edit2, "old2");
-  EXPECT_EQ(w.edit3, "old3");
-  EXPECT_EQ(w.edit4, "old4");
-  // The list is emptied as after a good scan: with Edit1 and the log empty
-  // the next Scan has nothing selected, rather than retrying names that
-  // the window no longer shows.
+  w.Drop({dir_ / "gone.bin", dir_ / "a.bin", dir_ / "b.bin", dir_ / "gone too.bin"});
+  try {
+    Button2Click(w);
+    FAIL() << "expected the combined error";
+  } catch (const TAggregateError& e) {
+    EXPECT_EQ(std::string(e.what()), "One or more errors occurred\n2 exception(s):\n#0 Exception: File \"" +
+                                         dir_ / "gone.bin" + "\" does not exists.\n#1 Exception: File \"" +
+                                         dir_ / "gone too.bin" + "\" does not exists.");
+  }
+  EXPECT_EQ(w.status, "Status: Finished");
+  ASSERT_GE(w.log.size(), 3u);
+  EXPECT_EQ(Line(w, 0), "Files scanned: 2");
+  EXPECT_EQ(w.edit2, "2");
+  const TLines tail(w.log.end() - 3, w.log.end());
+  EXPECT_EQ(tail, (TLines{"Files not scanned: 2", "File \"" + dir_ / "gone.bin" + "\" does not exists.",
+                          "File \"" + dir_ / "gone too.bin" + "\" does not exists."}));
+  // The list is emptied as after a good scan: with Edit1 empty the next
+  // Scan has nothing selected, rather than retrying names that the window
+  // no longer shows.
   EXPECT_TRUE(FileList.empty());
   Write("gone.bin");
   Button2Click(w);
   EXPECT_EQ(w.messageBoxes, TLines{"No files were selected|"});
-  EXPECT_EQ(w.status, "Status: Scanning");
+}
+
+// When no file was scanned whole, the status says so and the boxes show
+// that scan's zeros, not an earlier scan's numbers.
+TEST_F(ScanDriver, NoFileScannedWholeLeavesStatusReadyAndNoOldNumbers) {
+  TFakeWindow w;
+  w.Drop({dir_ / "gone.bin"});
+  EXPECT_THROW(Button2Click(w), TAggregateError);
+  EXPECT_EQ(w.status, "Status: Ready");
+  EXPECT_EQ(Line(w, 0), "Files scanned: 0");
+  EXPECT_EQ(w.edit2, "0");
+  EXPECT_NE(w.edit3, "old3");
+  EXPECT_NE(w.edit4, "old4");
+}
+
+// A folder typed without "Scan whole directory" is named as a folder, with
+// the way to scan it, before anything changes.
+TEST_F(ScanDriver, TypedFolderWithoutWholeDirectoryNamesTheWay) {
+  TFakeWindow w;
+  w.Type(dir_.Path());
+  try {
+    Button2Click(w);
+    FAIL() << "expected the path error";
+  } catch (const TPathError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "\"" + dir_.Path() + "\" is a folder: tick \"Scan whole directory\" to scan the files in it");
+  }
+  EXPECT_EQ(w.status, "Status: Not initialized");
+  EXPECT_EQ(w.edit2, "old2");
 }
 
 TEST_F(ScanDriver, DirectoryThatCannotBeListedFailsBeforeTheScanStarts) {
@@ -237,7 +282,7 @@ TEST_F(ScanDriver, WindowIsToldWhenTheScanStartsAndEnds) {
   };
   const TCase cases[] = {
       {"good scan", [&](TFakeWindow& w) { w.edit1 = dir_ / "a.bin"; }, 2, true},
-      {"failed scan", [&](TFakeWindow& w) { w.Drop({dir_ / "gone.bin"}); }, 1, true},
+      {"failed scan", [&](TFakeWindow& w) { w.Drop({dir_ / "gone.bin"}); }, 2, true},
       {"nothing selected", [](TFakeWindow&) {}, 0, false},
       {"bad directory",
        [&](TFakeWindow& w) {
@@ -264,8 +309,8 @@ TEST_F(ScanDriver, WindowIsToldWhenTheScanStartsAndEnds) {
 }
 
 // A stop requested through the window's control ends the handler quietly:
-// no report, not even the error of a missing file, the old summaries, an
-// empty FileList.
+// no report, not even the error of a missing file, empty summaries (the
+// log no longer shows the numbers of an earlier scan), an empty FileList.
 TEST_F(ScanDriver, StoppedScanEndsWithoutReportOrError) {
   TFakeWindow w;
   w.Drop({dir_ / "a.bin", dir_ / "b.bin", dir_ / "gone.bin"});
@@ -273,7 +318,7 @@ TEST_F(ScanDriver, StoppedScanEndsWithoutReportOrError) {
   EXPECT_NO_THROW(Button2Click(w));
   EXPECT_EQ(w.status, "Status: Scanning");
   EXPECT_TRUE(w.log.empty());
-  EXPECT_EQ(w.edit2, "old2");
+  EXPECT_EQ(w.edit2, "");
   EXPECT_TRUE(w.messageBoxes.empty());
   EXPECT_TRUE(FileList.empty());
   EXPECT_EQ(w.ends, 1);

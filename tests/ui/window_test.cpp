@@ -381,9 +381,9 @@ class TWindowTest : public QObject {
     QCOMPARE(form.Edit2->text(), QString::fromStdString(fixture.expected.PotentialStreams));
   }
 
-  // Browse after a drop: a pick empties the log and fills Edit1 but leaves
-  // FileList; a cancel changes nothing. The dialog opens in the current
-  // directory either way.
+  // Browse after a drop: a pick empties the log, fills Edit1 and replaces
+  // the dropped items (FileList empties); a cancel changes nothing. The
+  // dialog opens in the current directory either way.
   void browseAfterDrop_data() {
     QTest::addColumn<bool>("picked");
     QTest::newRow("a name is picked") << true;
@@ -402,10 +402,21 @@ class TWindowTest : public QObject {
     QTest::mouseClick(form.Button1, Qt::LeftButton);
 
     QCOMPARE(dialogs.openDialogDirectories, std::vector<QString>{QDir::currentPath()});
-    QCOMPARE(FileList, dropped);
+    QCOMPARE(FileList, picked ? TNames{} : dropped);
     QCOMPARE(form.Edit1->text(), picked ? name : QString());
     QCOMPARE(LogLines(form), picked ? QStringList() : AsLines(dropped));
     QCOMPARE(form.Label6->text(), picked ? QStringLiteral("Status: Ready") : QStringLiteral("Status: Finished"));
+  }
+
+  // Typing after a drop replaces the dropped items: what the user did last
+  // wins.
+  void typingAfterDrop() {
+    TFakeDialogs dialogs;
+    TForm1 form(dialogs);
+    form.DropFiles({"/tmp/dropped-1"});
+    QTest::keyClicks(form.Edit1, "typed");
+    QVERIFY(FileList.empty());
+    QCOMPARE(form.Edit1->text(), QStringLiteral("typed"));
   }
 
   // The status line through a session: typing never changes it; a pick
@@ -448,10 +459,10 @@ class TWindowTest : public QObject {
     form.Label6->removeEventFilter(&spy);
   }
 
-  // A scan that fails shows the combined error whole, keeps "Status:
-  // Scanning", leaves the log empty and the summary boxes at the last
-  // scan's values, and empties FileList as a good scan does; the window
-  // goes on.
+  // A scan in which a file fails shows the combined error whole, and
+  // keeps what the other files gave: the report of the files scanned whole
+  // in the log and the boxes, the failed files after it, "Status:
+  // Finished"; FileList empties as after a good scan; the window goes on.
   void failedScan() {
     TScanFixture fixture;
     TFakeDialogs dialogs;
@@ -482,11 +493,13 @@ class TWindowTest : public QObject {
     QCOMPARE(box.button, QMessageBox::Ok);
     QCOMPARE(box.caption, quarn::ui::ApplicationTitle());
     QCOMPARE(box.text, QString::fromStdString(thrown) + (thrown.back() > '.' ? "." : ""));
-    QCOMPARE(form.Label6->text(), QStringLiteral("Status: Scanning"));
-    QVERIFY(LogLines(form).isEmpty());
-    QCOMPARE(form.Edit2->text(), edit2);
-    QCOMPARE(form.Edit3->text(), edit3);
-    QCOMPARE(form.Edit4->text(), edit4);
+    QCOMPARE(form.Label6->text(), QStringLiteral("Status: Finished"));
+    const QStringList log = LogLines(form);
+    QVERIFY(log.size() >= 3);
+    QCOMPARE(log.front(), QStringLiteral("Files scanned: 1"));
+    QCOMPARE(log[log.size() - 2], QStringLiteral("Files not scanned: 1"));
+    QVERIFY(log.back().contains(QStringLiteral("gone.bin")));
+    QVERIFY(!form.Edit2->text().isEmpty() && !form.Edit3->text().isEmpty() && !form.Edit4->text().isEmpty());
     QVERIFY(FileList.empty());
 
     dialogs.nextFileName = QStringLiteral("/tmp/next.bin");
