@@ -195,37 +195,6 @@ TEST_F(QuarnScan, ClosedStdoutEndsQuietly) {
   EXPECT_EQ(r.err, "");
 }
 
-#ifndef _WIN32  // Windows names are UTF-16: every one has a UTF-8 form
-TEST_F(QuarnScan, NamesThatAreNotUtf8AreScanned) {
-  const std::string odd = dir_ / "odd-\xff\xfe.bin";
-  test::WriteFile(odd, test::Zlib(text_));
-  const test::TProgramResult r = Scan({"--list", "--json", odd});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const nlohmann::json j = nlohmann::json::parse(r.out);
-  EXPECT_EQ(j["header_streams"], 1);
-  ASSERT_EQ(j["streams_found"].size(), 1u);
-  EXPECT_NE(j["streams_found"][0]["file"].get<std::string>().find("odd-"), std::string::npos);
-  EXPECT_EQ(j["streams_found"][0]["file_bytes"], cli::Base64(odd));
-}
-
-// The files that fail are named on stderr; every other one is scanned and
-// counted, in any number of threads.
-TEST_F(QuarnScan, KeepsGoingPastFilesThatFail) {
-  const std::string missing = dir_ / "missing.bin";
-  for (const char* threads : {"1", "4"}) {
-    const test::TProgramResult r =
-        Scan({"--json", "-j", threads, missing, dir_ / "mixed.bin", dir_ / "no-dir/", dir_ / "sub/noise.bin"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quarn-scan: " + missing + ": No such file or directory\nquarn-scan: " + dir_ / "no-dir/" +
-                         ": No such file or directory\n");
-    const nlohmann::json j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["files_scanned"], 2);
-    EXPECT_EQ(j["files_failed"], 2);
-    EXPECT_EQ(j["input_bytes"], std::filesystem::file_size(dir_ / "mixed.bin") + 300000);
-    EXPECT_EQ(j["header_streams"], 1);
-  }
-}
-
 // Inflates the zlib stream `stream` whole with zlib itself (window up to
 // 32 KiB): true when zlib ends it, with `expected` as its output.
 bool ZlibInflatesTo(const test::TBytes& stream, const test::TBytes& expected) {
@@ -293,6 +262,37 @@ TEST(QuarnScanRules, WhatIsNotFound) {
     const test::TProgramResult r = Scan(args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(nlohmann::json::parse(r.out)["streams"], c.streams);
+  }
+}
+
+#ifndef _WIN32  // Windows names are UTF-16: every one has a UTF-8 form
+TEST_F(QuarnScan, NamesThatAreNotUtf8AreScanned) {
+  const std::string odd = dir_ / "odd-\xff\xfe.bin";
+  test::WriteFile(odd, test::Zlib(text_));
+  const test::TProgramResult r = Scan({"--list", "--json", odd});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["header_streams"], 1);
+  ASSERT_EQ(j["streams_found"].size(), 1u);
+  EXPECT_NE(j["streams_found"][0]["file"].get<std::string>().find("odd-"), std::string::npos);
+  EXPECT_EQ(j["streams_found"][0]["file_bytes"], cli::Base64(odd));
+}
+
+// The files that fail are named on stderr; every other one is scanned and
+// counted, in any number of threads.
+TEST_F(QuarnScan, KeepsGoingPastFilesThatFail) {
+  const std::string missing = dir_ / "missing.bin";
+  for (const char* threads : {"1", "4"}) {
+    const test::TProgramResult r =
+        Scan({"--json", "-j", threads, missing, dir_ / "mixed.bin", dir_ / "no-dir/", dir_ / "sub/noise.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quarn-scan: " + missing + ": No such file or directory\nquarn-scan: " + dir_ / "no-dir/" +
+                         ": No such file or directory\n");
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["files_scanned"], 2);
+    EXPECT_EQ(j["files_failed"], 2);
+    EXPECT_EQ(j["input_bytes"], std::filesystem::file_size(dir_ / "mixed.bin") + 300000);
+    EXPECT_EQ(j["header_streams"], 1);
   }
 }
 
