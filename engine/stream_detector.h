@@ -26,8 +26,8 @@ struct TFoundStream {
   bool HasHeader = false;   // zlib header at OffsetBytes-2, else raw deflate
   uint8_t CINFO = 0;        // header streams: window size is 2^(CINFO+8)
   uint8_t FLEVEL = 0;       // header streams: compression level hint 0..3
-  uint64_t InBytes = 0;     // deflate bytes consumed (total_in)
-  uint64_t OutBytes = 0;    // bytes inflated (total_out)
+  uint64_t InBytes = 0;     // deflate bytes consumed, as the trial counted them
+  uint64_t OutBytes = 0;    // bytes inflated
   bool Complete = false;    // reached the end of the deflate stream
 };
 
