@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 
+#include "engine/aggregate_error.h"
 #include "engine/chunked_scan.h"
 #include "engine/directory_listing.h"
 #include "engine/parallel_loop.h"
@@ -56,6 +58,27 @@ class TCollectListener final : public TScanListener {
     const std::lock_guard<std::mutex> hold(lock_);
     streams_.push_back({fileIndex, stream});
   }
+  // Every file is scanned, whichever fail: a failure is kept, in file
+  // order, and the others go on, so that the error a scan raises never
+  // depends on which worker got how far. A stop is no failure.
+  bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {
+    try {
+      std::rethrow_exception(error);
+    } catch (const TScanCancelled&) {
+      return false;
+    } catch (...) {
+    }
+    const std::lock_guard<std::mutex> hold(lock_);
+    failures_.emplace(fileIndex, error);
+    return true;
+  }
+  // The failures in file order, as one combined error; nothing when none.
+  void RaiseFailures() const {
+    if (failures_.empty()) return;
+    std::vector<std::exception_ptr> errors;
+    for (const auto& [index, error] : failures_) errors.push_back(error);
+    throw TAggregateError(CombinedErrorText(errors), errors);
+  }
   std::vector<TFileStream> TakeSorted() {
     std::sort(streams_.begin(), streams_.end(), [](const TFileStream& a, const TFileStream& b) {
       return a.FileIndex != b.FileIndex ? a.FileIndex < b.FileIndex : a.Stream.OffsetBytes < b.Stream.OffsetBytes;
@@ -67,6 +90,7 @@ class TCollectListener final : public TScanListener {
   const bool keep_;
   std::mutex lock_;
   std::vector<TFileStream> streams_;
+  std::map<int32_t, std::exception_ptr> failures_;
 };
 
 class TBlockSink final : public TStreamSink {
@@ -114,6 +138,7 @@ std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool
 TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams) {
   TCollectListener listener(keepStreams);
   ScanFileList(files, state, &listener);
+  listener.RaiseFailures();
   return {ReadCounters(state), listener.TakeSorted()};
 }
 
@@ -152,12 +177,14 @@ TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, 
     TInflateRecord record;
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
     TBlockSink sink(result.Scan.Streams);
-    result.Scan.EndPosition =
-        FindStreamsInRange(file.Memory(), file.Size(), from, to, options, record.Get(), buffer.get(), sink);
+    try {
+      result.Scan.EndPosition =
+          FindStreamsInRange(file.Memory(), file.Size(), from, to, options, record.Get(), buffer.get(), sink);
+    } catch (const TChangedInputError&) {
+      throw TChangedInputError(path);  // the detector knows no names
+    }
   }
-  if (file.ChangedWhileMapped()) {
-    throw TQuarnError("File \"" + path + "\" changed while it was being scanned.");
-  }
+  if (file.ChangedWhileMapped()) throw TChangedInputError(path);
   return result;
 }
 

@@ -333,9 +333,7 @@ PYBIND11_MODULE(_quarn, m) {
         }
         py::bytes result = InflateAt(file->Memory(), file->Size(), offset, headerless, maxBytes,
                                      " of \"" + name + "\"");
-        if (file->ChangedWhileMapped()) {
-          throw TQuarnError("File \"" + name + "\" changed while it was being scanned.");
-        }
+        if (file->ChangedWhileMapped()) throw TChangedInputError(name);
         return result;
       },
       py::arg("path"), py::arg("offset"), py::arg("headerless"), py::arg("max_bytes"),

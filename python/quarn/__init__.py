@@ -40,10 +40,22 @@ PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 KINDS = ("zlib", "raw")
 
 
+def _file_name(path: PathLike) -> bytes:
+    """``path`` as the bytes the engine opens; PathError for a name that
+    no file can have (empty, or with a NUL byte, which would end the name
+    early and name another file), before anything is opened."""
+    name = os.fsencode(path)
+    if not name:
+        raise PathError("A path is empty")
+    if b"\0" in name:
+        raise PathError(f"The path {os.fsdecode(name)!r} holds a NUL byte, which no file name can")
+    return name
+
+
 def _path_list(paths: Union[PathLike, Iterable[PathLike]]) -> list:
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
-    return [os.fsencode(p) for p in paths]
+    return [_file_name(p) for p in paths]
 
 
 def list_files(paths: Union[PathLike, Iterable[PathLike]], recursive: bool = False) -> list:
@@ -75,10 +87,13 @@ def scan(
     GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
     --json``; ``result.report_lines()`` gives the report the window shows.
 
-    Raises FileNotFoundError for a file that is not there, QuarnError for a
-    file that cannot be read or changed while it was scanned, PathError for
-    a path that cannot be used, each with the engine's text; when several
-    files fail, ScanError, an ExceptionGroup of their errors.
+    Every file is scanned, whichever fail. When one file fails, its own
+    error is raised: FileNotFoundError for a file that is not there,
+    QuarnError for a file that cannot be read or changed while it was
+    scanned, each with the engine's text. When several fail, ScanError, an
+    ExceptionGroup of their errors in the order of the files. A path that
+    no file can have (empty, or with a NUL byte) raises PathError before
+    anything is opened.
     """
     files = list_files(paths, recursive)
     counters, found = _quarn.scan_files(files, headerless, accept_incomplete, streams)
@@ -131,7 +146,8 @@ def inflate(
     trial inflated, also for a stream cut short. ``max_bytes`` keeps only
     the first bytes, and bounds the memory taken.
 
-    Raises ValueError when no stream of that kind starts there, and the
+    Raises ValueError when no stream of that kind starts there, PathError
+    for a path that no file can have (empty, or with a NUL byte), and the
     scan's errors (FileNotFoundError, QuarnError) for the file.
     """
     if kind not in KINDS:
@@ -139,5 +155,5 @@ def inflate(
     if max_bytes is not None and max_bytes < 0:
         raise ValueError("max_bytes must not be negative")
     if isinstance(path_or_buffer, (str, os.PathLike)):
-        return _quarn.inflate_file(os.fsencode(path_or_buffer), offset, kind == "raw", max_bytes)
+        return _quarn.inflate_file(_file_name(path_or_buffer), offset, kind == "raw", max_bytes)
     return _quarn.inflate_buffer(path_or_buffer, offset, kind == "raw", max_bytes)

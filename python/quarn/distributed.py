@@ -35,6 +35,10 @@ from ._result import ZERO_COUNTERS, Counters, ScanResult, Stream, add_counters, 
 
 MiB = 1 << 20
 DEFAULT_CHUNK_BYTES = 256 * MiB
+# The smallest chunk_bytes taken: every chunk is a task, and a task costs
+# milliseconds of the cluster's time whatever it scans.
+MIN_CHUNK_BYTES = 64 * 1024
+_min_chunk_bytes = MIN_CHUNK_BYTES  # tests of the stitch lower it
 MAX_FILES_PER_BATCH = 64
 # Rescans sit on the client's path to the result: they go before waiting chunks.
 RESCAN_PRIORITY = 10
@@ -147,7 +151,8 @@ def scan(
     shared file system): tasks name files, never carry their bytes.
 
     ``chunk_bytes`` is the size of the pieces that large files are cut into
-    (files of at least two pieces are cut); ``batch_bytes`` (default
+    (files of at least two pieces are cut), at least MIN_CHUNK_BYTES
+    (64 KiB): smaller pieces cost far more in tasks than they save; ``batch_bytes`` (default
     ``chunk_bytes``) bounds the bytes of the small files one task scans.
     ``retries`` is passed to Dask for tasks that fail unexpectedly (a lost
     worker's tasks are rerun by Dask in any case). ``progress`` shows
@@ -157,8 +162,8 @@ def scan(
     Raises the errors ``quarn.scan`` raises: a failed file's own error, or
     ScanError when several files failed.
     """
-    if chunk_bytes < 1:
-        raise ValueError("chunk_bytes must be at least 1")
+    if chunk_bytes < _min_chunk_bytes:
+        raise ValueError(f"chunk_bytes must be at least {_min_chunk_bytes} (MIN_CHUNK_BYTES), not {chunk_bytes}")
     if batch_bytes is None:
         batch_bytes = chunk_bytes
     files = list_files(paths, recursive)

@@ -14,6 +14,12 @@ from conftest import CHUNK_BYTES, OPTION_SETS, option_id
 from distributed_checks import check_equal_to_one_machine
 
 
+@pytest.fixture(autouse=True)
+def small_chunks(monkeypatch):
+    # The stitch is tested with chunks far below the floor a user gets.
+    monkeypatch.setattr(quarn.distributed, "_min_chunk_bytes", 1)
+
+
 @pytest.fixture(scope="module")
 def client():
     with LocalCluster(
@@ -76,6 +82,10 @@ def test_failed_files_raise_what_quarn_scan_raises(client, corpus_dir, tmp_path)
     assert [type(e) for e in several.value.exceptions] == [FileNotFoundError, FileNotFoundError]
 
 
-def test_bad_arguments_are_refused(client, corpus_dir):
-    with pytest.raises(ValueError, match="chunk_bytes"):
-        quarn.distributed.scan(client, corpus_dir, chunk_bytes=0)
+def test_bad_arguments_are_refused(client, corpus_dir, monkeypatch):
+    monkeypatch.setattr(quarn.distributed, "_min_chunk_bytes", quarn.distributed.MIN_CHUNK_BYTES)
+    for chunk_bytes in (0, 1, quarn.distributed.MIN_CHUNK_BYTES - 1):
+        with pytest.raises(ValueError, match=f"chunk_bytes must be at least 65536 .MIN_CHUNK_BYTES., not {chunk_bytes}"):
+            quarn.distributed.scan(client, corpus_dir, chunk_bytes=chunk_bytes)
+    with pytest.raises(quarn.PathError):
+        quarn.distributed.scan(client, [corpus_dir, "a\0b"])

@@ -94,6 +94,12 @@ def client(cluster):
         yield c
 
 
+@pytest.fixture(autouse=True)
+def small_chunks(monkeypatch):
+    # Small chunks make many tasks: far below the floor a user gets.
+    monkeypatch.setattr(quarn.distributed, "_min_chunk_bytes", 1)
+
+
 @pytest.mark.parametrize("options", [OPTION_SETS[0], OPTION_SETS[-1]], ids=option_id)
 def test_cluster_of_processes_equals_one_machine(client, corpus_dir, large_file, quarn_scan_program, options):
     check_equal_to_one_machine(client, corpus_dir, large_file, quarn_scan_program, options)

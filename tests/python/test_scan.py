@@ -150,6 +150,19 @@ def test_ctrl_c_stops_a_running_scan(large_file, tmp_path):
     assert raised.value.__context__ is None
 
 
+@pytest.mark.parametrize("bad", ["", "mix.bin\0other", b"mix.bin\0other", Path("mix.bin\0other")])
+def test_a_path_no_file_can_have_raises_path_error_before_anything_is_opened(tmp_path, monkeypatch, bad):
+    # "mix.bin" exists: a name cut at its NUL byte must not scan it.
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "mix.bin").write_bytes(b"\x78\x9c" + bytes(100))
+    calls = [lambda: quarn.scan([bad]), lambda: quarn.scan(["mix.bin", bad]), lambda: quarn.list_files(bad)]
+    if not isinstance(bad, bytes):  # bytes given to inflate are data, not a path
+        calls.append(lambda: quarn.inflate(bad, 2, "zlib"))
+    for call in calls:
+        with pytest.raises(quarn.PathError):
+            call()
+
+
 def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, quarn_scan_program):
     missing = tmp_path / "not-there.bin"
     with pytest.raises(FileNotFoundError) as raised:
@@ -160,15 +173,20 @@ def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, qua
     assert cli.returncode == 1 and str(raised.value) in cli.stderr
 
 
-def test_several_failed_files_raise_one_scan_error(tmp_path):
-    # The engine starts no new file once one failed, so one or both may be listed.
+def test_several_failed_files_raise_one_scan_error_with_every_file(tmp_path):
+    # Every file is scanned whichever fail: the same error every run, naming
+    # every failed file in file order, whatever the workers' timing.
     names = [tmp_path / "a", tmp_path / "b"]
-    try:
-        quarn.scan(names)
-    except* FileNotFoundError as group:
-        assert all(str(e).startswith('File "') for e in group.exceptions)
-    else:
-        pytest.fail("no error")
+    zero = Path("/dev/zero")  # a device: no regular file
+    for _ in range(20):
+        for listed, kinds in (
+            (names, [FileNotFoundError, FileNotFoundError]),
+            ([names[0], zero], [FileNotFoundError, quarn.QuarnError]),
+        ):
+            with pytest.raises(quarn.ScanError) as raised:
+                quarn.scan(listed)
+            assert [type(e) for e in raised.value.exceptions] == kinds
+            assert [f'"{name}"' in str(e) for name, e in zip(listed, raised.value.exceptions)] == [True, True]
     error = _quarn.combined_error([FileNotFoundError('File "a" does not exists.'), quarn.PathError("Invalid characters in path")])
     assert isinstance(error, quarn.ScanError) and isinstance(error, ExceptionGroup)
     assert isinstance(error, quarn.QuarnError)
