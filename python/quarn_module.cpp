@@ -172,12 +172,26 @@ py::tuple ListScanTuple(const TListScan& scan, bool streams) {
   return py::make_tuple(CountersTuple(scan.Counters), found);
 }
 
+// A path as the engine opens it. An empty one names no file, and a NUL
+// byte would end the name early and name another file: both raise
+// TPathError before anything is opened. The package refuses them first;
+// this holds for callers of the module itself, Dask tasks among them.
+std::string FileName(const py::handle& path) {
+  if (!PyBytes_Check(path.ptr())) throw py::type_error("paths are bytes (os.fsencode)");
+  std::string name = path.cast<std::string>();
+  if (name.empty()) throw TPathError("A path is empty");
+  const std::size_t nul = name.find('\0');
+  if (nul != std::string::npos) {
+    std::string shown;
+    for (const char c : name) shown += c == '\0' ? std::string("\\x00") : std::string(1, c);
+    throw TPathError("The path \"" + shown + "\" holds a NUL byte, which no file name can");
+  }
+  return name;
+}
+
 std::vector<std::string> PathList(const py::handle& paths) {
   std::vector<std::string> list;
-  for (const py::handle path : paths) {
-    if (!PyBytes_Check(path.ptr())) throw py::type_error("paths are bytes (os.fsencode)");
-    list.push_back(path.cast<std::string>());
-  }
+  for (const py::handle path : paths) list.push_back(FileName(path));
   return list;
 }
 
@@ -273,7 +287,7 @@ PYBIND11_MODULE(_quarn, m) {
         if (from < 0 || to < from) throw py::value_error("a range needs 0 <= start <= end");
         TFileRangeScan scan;
         {
-          const std::string name = path;
+          const std::string name = FileName(path);
           const py::gil_scoped_release unlocked;
           scan = ScanFileRange(name, from, to, Options(headerless, acceptIncomplete));
         }
@@ -325,7 +339,7 @@ PYBIND11_MODULE(_quarn, m) {
   m.def(
       "inflate_file",
       [](const py::bytes& path, int64_t offset, bool headerless, std::optional<uint64_t> maxBytes) {
-        const std::string name = path;
+        const std::string name = FileName(path);
         std::unique_ptr<TMappedFile> file;
         {
           const py::gil_scoped_release unlocked;

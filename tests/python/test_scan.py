@@ -150,7 +150,21 @@ def test_ctrl_c_stops_a_running_scan(large_file, tmp_path):
     assert raised.value.__context__ is None
 
 
-@pytest.mark.parametrize("bad", ["", "mix.bin\0other", b"mix.bin\0other", Path("mix.bin\0other")])
+class _BytesPath(os.PathLike):
+    """An os.PathLike that names its file in bytes."""
+
+    def __init__(self, name: bytes):
+        self.name = name
+
+    def __fspath__(self) -> bytes:
+        return self.name
+
+
+@pytest.mark.parametrize(
+    "bad",
+    ["", "mix.bin\0other", b"mix.bin\0other", Path("mix.bin\0other"), _BytesPath(b"mix.bin\0other"), _BytesPath(b"")],
+    ids=["empty", "str", "bytes", "Path", "bytes-PathLike", "empty-PathLike"],
+)
 def test_a_path_no_file_can_have_raises_path_error_before_anything_is_opened(tmp_path, monkeypatch, bad):
     # "mix.bin" exists: a name cut at its NUL byte must not scan it.
     monkeypatch.chdir(tmp_path)
@@ -159,7 +173,23 @@ def test_a_path_no_file_can_have_raises_path_error_before_anything_is_opened(tmp
     if not isinstance(bad, bytes):  # bytes given to inflate are data, not a path
         calls.append(lambda: quarn.inflate(bad, 2, "zlib"))
     for call in calls:
-        with pytest.raises(quarn.PathError):
+        with pytest.raises(quarn.PathError, match="NUL byte" if b"\0" in os.fsencode(bad) else "empty"):
+            call()
+
+
+@pytest.mark.parametrize("bad", [b"", b"mix.bin\0other"], ids=["empty", "NUL"])
+def test_the_module_itself_refuses_a_path_no_file_can_have(tmp_path, monkeypatch, bad):
+    # The Dask tasks call the module with bytes paths: it checks them too.
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "mix.bin").write_bytes(b"\x78\x9c" + bytes(100))
+    calls = [
+        lambda: _quarn.expand_paths([bad], False),
+        lambda: _quarn.scan_files([b"mix.bin", bad], False, False, False),
+        lambda: _quarn.scan_range(bad, 0, 10, False, False),
+        lambda: _quarn.inflate_file(bad, 2, False, None),
+    ]
+    for call in calls:
+        with pytest.raises(quarn.PathError, match="NUL byte" if bad else "empty"):
             call()
 
 
@@ -173,20 +203,36 @@ def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, qua
     assert cli.returncode == 1 and str(raised.value) in cli.stderr
 
 
-def test_several_failed_files_raise_one_scan_error_with_every_file(tmp_path):
+def test_failed_files_raise_the_same_error_every_run_naming_each_in_file_order(tmp_path):
     # Every file is scanned whichever fail: the same error every run, naming
-    # every failed file in file order, whatever the workers' timing.
-    names = [tmp_path / "a", tmp_path / "b"]
+    # every failed file in file order, whatever the workers' timing. One
+    # failure keeps its own type; several make one ScanError.
+    a, b, good = tmp_path / "a", tmp_path / "b", tmp_path / "good"
+    good.write_bytes(bytes(1000))
     zero = Path("/dev/zero")  # a device: no regular file
+    cases = [
+        ([a], FileNotFoundError),
+        ([zero], quarn.QuarnError),
+        ([good, a, good], FileNotFoundError),
+        ([a, b], [FileNotFoundError, FileNotFoundError]),
+        ([a, zero], [FileNotFoundError, quarn.QuarnError]),
+        ([zero, good, a, good, b], [quarn.QuarnError, FileNotFoundError, FileNotFoundError]),
+    ]
     for _ in range(20):
-        for listed, kinds in (
-            (names, [FileNotFoundError, FileNotFoundError]),
-            ([names[0], zero], [FileNotFoundError, quarn.QuarnError]),
-        ):
-            with pytest.raises(quarn.ScanError) as raised:
-                quarn.scan(listed)
-            assert [type(e) for e in raised.value.exceptions] == kinds
-            assert [f'"{name}"' in str(e) for name, e in zip(listed, raised.value.exceptions)] == [True, True]
+        for listed, expected in cases:
+            failed = [p for p in listed if p != good]
+            if isinstance(expected, list):
+                with pytest.raises(quarn.ScanError) as raised:
+                    quarn.scan(listed)
+                assert [type(e) for e in raised.value.exceptions] == expected
+                assert [f'"{name}"' in str(e) for name, e in zip(failed, raised.value.exceptions)] == [True] * len(failed)
+            else:
+                with pytest.raises(expected) as raised:
+                    quarn.scan(listed)
+                assert type(raised.value) is expected and f'"{failed[0]}"' in str(raised.value)
+
+
+def test_the_combined_error_of_several_failures():
     error = _quarn.combined_error([FileNotFoundError('File "a" does not exists.'), quarn.PathError("Invalid characters in path")])
     assert isinstance(error, quarn.ScanError) and isinstance(error, ExceptionGroup)
     assert isinstance(error, quarn.QuarnError)
