@@ -87,13 +87,7 @@ void TOrderedReport::FileDone(int32_t fileIndex, int64_t sizeBytes) {
 }
 
 bool TOrderedReport::FileFailed(int32_t fileIndex, const std::exception_ptr& error) {
-  bool cancelled = false;
-  try {
-    std::rethrow_exception(error);
-  } catch (const TScanCancelled&) {
-    cancelled = true;
-  } catch (...) {
-  }
+  const bool cancelled = IsCancellation(error);
   {
     const std::lock_guard<std::mutex> hold(lock_);
     TSlot& slot = slots_[fileIndex];

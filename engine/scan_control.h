@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <exception>
 
 #include "util/errors.h"
 
@@ -30,6 +31,18 @@ class TScanCancelled : public TQuarnError {
   TScanCancelled() : TQuarnError("The scan was cancelled") {}
   const char* KindName() const noexcept override { return "EScanCancelled"; }
 };
+
+// True when `error` is that outcome: a listener that takes files' failures
+// as handled lets this one go on up.
+inline bool IsCancellation(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const TScanCancelled&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 // How far a scan has come, read at one moment.
 struct TScanProgress {

@@ -78,12 +78,7 @@ class TWholeFiles final : public TScanListener {
     ++FilesScanned;
   }
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {
-    try {
-      std::rethrow_exception(error);
-    } catch (const TScanCancelled&) {
-      return false;
-    } catch (...) {
-    }
+    if (IsCancellation(error)) return false;
     const std::lock_guard<std::mutex> hold(lock_);
     running_.erase(fileIndex);
     failures_.emplace(fileIndex, error);

@@ -62,12 +62,7 @@ class TCollectListener final : public TScanListener {
   // order, and the others go on, so that the error a scan raises never
   // depends on which worker got how far. A stop is no failure.
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {
-    try {
-      std::rethrow_exception(error);
-    } catch (const TScanCancelled&) {
-      return false;
-    } catch (...) {
-    }
+    if (IsCancellation(error)) return false;
     const std::lock_guard<std::mutex> hold(lock_);
     failures_.emplace(fileIndex, error);
     return true;
