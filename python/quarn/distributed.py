@@ -36,9 +36,11 @@ from ._result import ZERO_COUNTERS, Counters, ScanResult, Stream, add_counters, 
 MiB = 1 << 20
 DEFAULT_CHUNK_BYTES = 256 * MiB
 # The smallest chunk_bytes taken: every chunk is a task, and a task costs
-# milliseconds of the cluster's time whatever it scans.
-MIN_CHUNK_BYTES = 64 * 1024
-_min_chunk_bytes = MIN_CHUNK_BYTES  # tests of the stitch lower it
+# milliseconds of the cluster's time whatever it scans, more than the scan
+# of a MiB takes; a chunk of a few bytes made a 20 KB file take a minute.
+# The engine's stitch itself takes chunks of any size.
+MIN_CHUNK_BYTES = MiB
+_min_chunk_bytes = MIN_CHUNK_BYTES  # the stitch's tests lower it to cut their small files into many chunks
 MAX_FILES_PER_BATCH = 64
 # Rescans sit on the client's path to the result: they go before waiting chunks.
 RESCAN_PRIORITY = 10
@@ -152,7 +154,8 @@ def scan(
 
     ``chunk_bytes`` is the size of the pieces that large files are cut into
     (files of at least two pieces are cut), at least MIN_CHUNK_BYTES
-    (64 KiB): smaller pieces cost far more in tasks than they save; ``batch_bytes`` (default
+    (1 MiB), else ValueError: every piece is a task, and smaller pieces
+    cost far more in tasks than they save. ``batch_bytes`` (default
     ``chunk_bytes``) bounds the bytes of the small files one task scans.
     ``retries`` is passed to Dask for tasks that fail unexpectedly (a lost
     worker's tasks are rerun by Dask in any case). ``progress`` shows

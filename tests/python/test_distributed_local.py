@@ -68,24 +68,50 @@ def test_progress_is_dasks_own_bar(client, corpus_dir, capsys):
     assert "100% Completed" in capsys.readouterr().out
 
 
+def _raised(call) -> BaseException:
+    with pytest.raises(Exception) as raised:
+        call()
+    return raised.value
+
+
+def _shape(error: BaseException):
+    members = getattr(error, "exceptions", ())
+    return type(error), str(error), [(type(e), str(e)) for e in members]
+
+
 def test_failed_files_raise_what_quarn_scan_raises(client, corpus_dir, tmp_path):
-    missing = tmp_path / "gone.bin"
-    with pytest.raises(FileNotFoundError) as local:
-        quarn.scan([corpus_dir / "levels.bin", missing])
-    with pytest.raises(FileNotFoundError) as distributed:
-        quarn.distributed.scan(client, [corpus_dir / "levels.bin", missing])
-    assert str(distributed.value) == str(local.value)
+    # The same error as quarn.scan's, member by member in file order, every run.
+    good, missing, also_missing = corpus_dir / "levels.bin", tmp_path / "gone.bin", tmp_path / "also-gone.bin"
+    zero = "/dev/zero"  # a device: no regular file
+    cases = [
+        ([good, missing], FileNotFoundError),
+        ([zero, good], quarn.QuarnError),
+        ([missing, good, also_missing], quarn.ScanError),
+        ([missing, zero], quarn.ScanError),
+        ([zero, missing, good, also_missing], quarn.ScanError),
+    ]
+    for _ in range(3):
+        for listed, kind in cases:
+            local = _raised(lambda: quarn.scan(listed))
+            distributed = _raised(lambda: quarn.distributed.scan(client, listed))
+            assert type(local) is kind
+            assert _shape(distributed) == _shape(local)
+    several = _raised(lambda: quarn.distributed.scan(client, [missing, good, also_missing]))
+    assert several.message.startswith("One or more errors occurred\n2 exception(s):\n#0 Exception: File ")
+    assert [f'"{p}"' in str(e) for p, e in zip([missing, also_missing], several.exceptions)] == [True, True]
 
-    with pytest.raises(quarn.ScanError) as several:
-        quarn.distributed.scan(client, [missing, corpus_dir / "levels.bin", tmp_path / "also-gone.bin"])
-    assert several.value.message.startswith("One or more errors occurred\n2 exception(s):\n#0 Exception: File ")
-    assert [type(e) for e in several.value.exceptions] == [FileNotFoundError, FileNotFoundError]
 
-
-def test_bad_arguments_are_refused(client, corpus_dir, monkeypatch):
+def test_chunks_under_the_floor_are_refused(client, corpus_dir, monkeypatch):
+    # A user gets the floor: a task per chunk of a few bytes took minutes.
     monkeypatch.setattr(quarn.distributed, "_min_chunk_bytes", quarn.distributed.MIN_CHUNK_BYTES)
-    for chunk_bytes in (0, 1, quarn.distributed.MIN_CHUNK_BYTES - 1):
-        with pytest.raises(ValueError, match=f"chunk_bytes must be at least 65536 .MIN_CHUNK_BYTES., not {chunk_bytes}"):
+    for chunk_bytes in (-1, 0, 1, 97, CHUNK_BYTES, (1 << 20) - 1):
+        with pytest.raises(ValueError, match=f"chunk_bytes must be at least 1048576 .MIN_CHUNK_BYTES., not {chunk_bytes}$"):
             quarn.distributed.scan(client, corpus_dir, chunk_bytes=chunk_bytes)
+    at_floor = quarn.distributed.scan(client, corpus_dir, chunk_bytes=1 << 20, recursive=True)
+    assert at_floor == quarn.scan(corpus_dir, recursive=True)
+
+
+@pytest.mark.parametrize("bad", ["", "a\0b", b"a\0b"], ids=["empty", "str", "bytes"])
+def test_paths_no_file_can_have_are_refused_before_any_task(client, corpus_dir, bad):
     with pytest.raises(quarn.PathError):
-        quarn.distributed.scan(client, [corpus_dir, "a\0b"])
+        quarn.distributed.scan(client, [corpus_dir, bad])
