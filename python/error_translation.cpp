@@ -70,8 +70,9 @@ void RegisterErrors(py::module_& module) {
   QuarnErrorType = NewType("quarn.QuarnError", "An error that the scan engine raised, with the engine's text.",
                            PyExc_Exception);
   PathErrorType = NewType("quarn.PathError",
-                          "A path the scan cannot use (too long, blank, or with a NUL byte), or a folder it "
-                          "cannot list.",
+                          "A path that no file can have (empty, or with a NUL byte), refused before anything is "
+                          "opened, or a folder the scan cannot list (unreadable, a name too long or of spaces "
+                          "only, changed while it was listed).",
                           QuarnErrorType);
   const py::object exceptionGroup = py::module_::import("builtins").attr("ExceptionGroup");
   const py::tuple scanErrorBases = py::make_tuple(py::handle(QuarnErrorType), exceptionGroup);

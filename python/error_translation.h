@@ -1,5 +1,6 @@
 // The engine's errors as Python exceptions. A file that is not there raises
-// FileNotFoundError; a path the scan cannot list, quarn.PathError; any other
+// FileNotFoundError; a path that no file can have or a folder the scan
+// cannot list, quarn.PathError; any other
 // engine error, quarn.QuarnError; each with the engine's own text. A scan in
 // which one file failed raises that file's error; one in which several
 // failed raises quarn.ScanError, an ExceptionGroup of them whose message is

@@ -63,6 +63,8 @@ def list_files(paths: Union[PathLike, Iterable[PathLike]], recursive: bool = Fal
 
     A folder gives its files (with ``recursive``, its subfolders' too); any
     other name stands for itself, and a missing one fails when it is scanned.
+    Raises PathError for a path that no file can have (empty, or with a NUL
+    byte) and for a folder that cannot be listed.
     """
     return _quarn.expand_paths(_path_list(paths), recursive)
 

@@ -162,8 +162,11 @@ def scan(
     Dask's progress bar of the scan's tasks. ``stats``, a dict, receives
     counts of what was run: files, batches, large_files, chunks, rescans.
 
-    Raises the errors ``quarn.scan`` raises: a failed file's own error, or
-    ScanError when several files failed.
+    Raises the errors ``quarn.scan`` raises, the same every run: every file
+    is scanned whichever fail; one failed file raises its own error, several
+    one ScanError holding each in the order of the files. A path that no
+    file can have (empty, or with a NUL byte) raises PathError before any
+    task is sent.
     """
     if chunk_bytes < _min_chunk_bytes:
         raise ValueError(f"chunk_bytes must be at least {_min_chunk_bytes} (MIN_CHUNK_BYTES), not {chunk_bytes}")
