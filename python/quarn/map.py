@@ -113,6 +113,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("--headerless", action="store_true", help="find raw deflate streams too")
     parser.add_argument("--accept-incomplete", action="store_true", help="count streams cut short too")
     args = parser.parse_args(argv)
+    if not args.output:
+        # An empty name would be saved as ".png" in the current folder.
+        parser.error("-o/--output needs a file name, not an empty one")
     try:
         result = scan([args.file], headerless=args.headerless, accept_incomplete=args.accept_incomplete, streams=True)
         draw_map(result, result.input_bytes, args.file, args.output)

@@ -13,8 +13,10 @@ import quarn
 SVG = "{http://www.w3.org/2000/svg}"
 
 
-def run_map(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-m", "quarn.map", *args], capture_output=True, text=True, timeout=120)
+def run_map(*args: str, cwd=None) -> subprocess.CompletedProcess:
+    return subprocess.run(
+        [sys.executable, "-m", "quarn.map", *args], capture_output=True, text=True, timeout=120, cwd=cwd
+    )
 
 
 def test_png_map(large_file, tmp_path):
@@ -44,3 +46,13 @@ def test_map_of_a_missing_file_says_so(tmp_path):
     assert done.returncode == 1
     assert f'File "{tmp_path / "gone"}" does not exists.' in done.stderr
     assert not (tmp_path / "map.png").exists()
+
+
+def test_an_empty_name_is_refused_and_nothing_is_written(large_file, tmp_path):
+    for args, status, message in (
+        (["", "-o", "map.png"], 1, "python3 -m quarn.map: A path is empty"),
+        ([str(large_file), "-o", ""], 2, "-o/--output needs a file name, not an empty one"),
+    ):
+        done = run_map(*args, cwd=tmp_path)
+        assert (done.returncode, list(tmp_path.iterdir())) == (status, [])
+        assert message in done.stderr
