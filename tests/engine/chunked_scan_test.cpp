@@ -13,6 +13,7 @@
 #include "engine/scan_driver.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/fake_engine.h"
+#include "tests/engine/detector_scan.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/scan_comparison.h"
 #include "tests/support/temp_dir.h"
@@ -21,35 +22,8 @@
 namespace quarn {
 namespace {
 
+using test::ExpectChunkedEqualsReference;
 using test::TBytes;
-
-// Runs ScanBlockInChunks as a file run does: one iteration of a loop whose
-// other three threads only help. Without a sink only the totals are known.
-void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool headerless, bool accept,
-                                  bool withSink = true, std::size_t keptStreams = kKeptStreamsPerChunk) {
-  SCOPED_TRACE(testing::Message() << "chunk=" << chunkBytes << " headerless=" << headerless << " accept=" << accept
-                                  << " sink=" << withSink << " kept=" << keptStreams);
-  TScanState state;
-  state.Options.Headerless = headerless;
-  state.Options.AcceptIncomplete = accept;
-  TCollectSink sink;
-  TWorkQueue helpers;
-  RunParallelLoop(
-      1, 1,
-      [&](int32_t) {
-        TInflateRecord record;
-        std::vector<uint8_t> buffer(kInflateBufferBytes);
-        ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
-                          withSink ? &sink : nullptr, helpers, chunkBytes, keptStreams);
-      },
-      &helpers, 4);
-
-  const test::TReferenceResult want =
-      test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, accept);
-  // Without a sink only the counters can be compared.
-  const std::vector<TFoundStream> streams = withSink ? sink.Streams : want.streams;
-  EXPECT_EQ(test::Differences(test::ResultOf(state, streams), want), "");
-}
 
 TBytes MixedBlock(uint32_t seed) {
   std::mt19937 rng(seed);

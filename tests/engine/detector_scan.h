@@ -1,12 +1,15 @@
 // ScanBlock run on a guarded copy of a block, so that a read past its end
-// crashes, and the GoogleTest check that it gives exactly what the plain
-// reference scan gives (tests/support/scan_comparison.h).
+// crashes, and the GoogleTest checks that it, and a scan of the block in
+// chunks, give exactly what the plain reference scan gives
+// (tests/support/scan_comparison.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "engine/chunked_scan.h"
+#include "engine/parallel_loop.h"
 #include "engine/stream_detector.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/guarded_buffer.h"
@@ -41,6 +44,34 @@ inline void ExpectSameAsReference(const TBytes& bytes, bool headerless, bool acc
       ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, acceptIncomplete);
   EXPECT_EQ(Differences(Scan(bytes, headerless, acceptIncomplete, maxOfferBytes), want), "")
       << "headerless=" << headerless << " accept=" << acceptIncomplete << " offer=" << maxOfferBytes;
+}
+
+// Runs ScanBlockInChunks as a file run does: one iteration of a loop whose
+// other three threads only help. Without a sink only the totals are known.
+inline void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool headerless, bool accept,
+                                  bool withSink = true, std::size_t keptStreams = kKeptStreamsPerChunk) {
+  SCOPED_TRACE(testing::Message() << "chunk=" << chunkBytes << " headerless=" << headerless << " accept=" << accept
+                                  << " sink=" << withSink << " kept=" << keptStreams);
+  TScanState state;
+  state.Options.Headerless = headerless;
+  state.Options.AcceptIncomplete = accept;
+  TCollectSink sink;
+  TWorkQueue helpers;
+  RunParallelLoop(
+      1, 1,
+      [&](int32_t) {
+        TInflateRecord record;
+        std::vector<uint8_t> buffer(kInflateBufferBytes);
+        ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
+                          withSink ? &sink : nullptr, helpers, chunkBytes, keptStreams);
+      },
+      &helpers, 4);
+
+  const test::TReferenceResult want =
+      test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, accept);
+  // Without a sink only the counters can be compared.
+  const std::vector<TFoundStream> streams = withSink ? sink.Streams : want.streams;
+  EXPECT_EQ(test::Differences(test::ResultOf(state, streams), want), "");
 }
 
 }  // namespace quarn::test

@@ -80,23 +80,8 @@ TEST(NeverEndingStream, AgreesWithTheReferenceScan) {
 TEST(NeverEndingStream, ChunkedScanAgreesWithTheReferenceScan) {
   for (const TShape& shape : Shapes()) {
     SCOPED_TRACE(shape.name);
-    const auto size = static_cast<int64_t>(shape.bytes.size());
-    const test::TReferenceResult want = test::ReferenceScan(shape.bytes.data(), size, true, false);
     for (const int64_t chunkBytes : {int64_t{700}, int64_t{5000}}) {
-      TScanState state;
-      state.Options.Headerless = true;
-      TCollectSink sink;
-      TWorkQueue helpers;
-      RunParallelLoop(
-          1, 1,
-          [&](int32_t) {
-            TInflateRecord record;
-            std::vector<uint8_t> buffer(kInflateBufferBytes);
-            ScanBlockInChunks(state, shape.bytes.data(), size, record.Get(), buffer.data(), &sink, helpers,
-                              chunkBytes, kKeptStreamsPerChunk);
-          },
-          &helpers, 3);
-      EXPECT_EQ(test::Differences(test::ResultOf(state, sink.Streams), want), "") << "chunk " << chunkBytes;
+      test::ExpectChunkedEqualsReference(shape.bytes, chunkBytes, true, false);
     }
   }
 }
