@@ -115,10 +115,13 @@ class TRecordingWatch final : public TTrialWatch {
   uint64_t givenBackTo_ = 0;
 };
 
-// Raw deflate that inflates to 4 GiB + 12,345 bytes of 'r': a dynamic
-// block of matches at distance 1, about 20 MB of input.
+// Raw deflate that inflates to 4 GiB + 1 MiB + 12,345 bytes of 'r': a
+// dynamic block of matches at distance 1, about 20 MB of input. Past 4 GiB
+// by more than the fast path's buffer holds, so that the bytes it has let
+// go of pass 4 GiB too.
 TEST(TrialInflationLarge, OutputPast4GiBIsCountedWhole) {
-  constexpr uint64_t kOutput = k4GiB + 12345;
+  constexpr uint64_t kOutput = k4GiB + (uint64_t{1} << 20) + 12345;
+  static_assert(kOutput - k4GiB > kFastInflateBufferBytes);
   const test::TCode litlen(test::UsualLitlenLengths());
   const test::TCode dist(test::UsualDistLengths());
   test::TBitWriter w;
