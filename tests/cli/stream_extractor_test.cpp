@@ -112,11 +112,31 @@ TEST_F(Extraction, IncompleteStreamGivesWhatItsTrialInflated) {
   EXPECT_TRUE(std::equal(part.begin(), part.end(), textA_.begin()));
 }
 
+// --min-size N writes the streams of N inflated bytes or more: one of
+// exactly N is written, and N + 1 leaves it out.
 TEST_F(Extraction, MinSizeWritesOnlyLargeStreamsButCountsAll) {
-  const test::TProgramResult r = Run({"--headerless", "--extract", out_, "--min-size", "100000"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Names(out_), std::vector<std::string>{"firmware.bin@0x" + Hex(rawAt_) + ".raw"});
-  EXPECT_NE(r.out.find("Potential zlib streams: 2"), std::string::npos);
+  const std::string zlibName = "firmware.bin@0x" + Hex(zlibAt_) + ".zlib";
+  const std::string rawName = "firmware.bin@0x" + Hex(rawAt_) + ".raw";
+  struct TCase {
+    uint64_t minBytes;
+    std::vector<std::string> written;
+  };
+  const TCase cases[] = {
+      {100000, {rawName}},
+      {textA_.size(), {zlibName, rawName}},
+      {textA_.size() + 1, {rawName}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "--min-size " << c.minBytes);
+    fs::remove_all(out_);
+    const test::TProgramResult r =
+        Run({"--headerless", "--extract", out_, "--min-size", std::to_string(c.minBytes)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> expected = c.written;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(out_), expected);
+    EXPECT_NE(r.out.find("Potential zlib streams: 2"), std::string::npos);
+  }
 }
 
 // A name that exists stops only its own stream: the scan goes on, its
