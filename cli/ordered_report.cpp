@@ -57,17 +57,7 @@ void TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, con
   std::unique_lock<std::mutex> hold(lock_);
   TSlot& slot = slots_[fileIndex];  // map nodes stay put while others come and go
   if (!writeError.empty() && slot.StreamsNotWritten++ == 0) slot.WriteError = std::move(writeError);
-  ++slot.Streams;
-  TTally& t = slot.Tally;
-  if (stream.HasHeader) {
-    ++t.Header;
-    ++t.Windows[stream.CINFO + 8 - TWindowCounters::kFirst];
-    ++t.Levels[stream.FLEVEL & 3];
-  } else {
-    ++t.Headerless;
-  }
-  t.InBytes += static_cast<int64_t>(stream.InBytes);
-  t.OutBytes += static_cast<int64_t>(stream.OutBytes);
+  slot.Counts.Add(stream);
 
   room_.wait(hold, [&] { return fileIndex == head_ || held_ < maxHeldStreams_ || stopping_.load(); });
   if (fileIndex == head_) {
@@ -152,20 +142,12 @@ void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
     // With --fail-fast the run raises the error and main reports it once.
     if (keepGoing_) message_("quarn-scan: " + EscapeName(name) + ": " + EscapeName(slot.Error));
   } else {
-    ++filesScanned_;
-    const TTally& t = slot.Tally;
-    totals_.i += slot.SizeBytes;
-    totals_.Z += t.Header;
-    totals_.hless += t.Headerless;
-    totals_.zin += t.InBytes;
-    totals_.zout += t.OutBytes;
-    for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
-      totals_.w[k] += t.Windows[k - TWindowCounters::kFirst];
-    }
-    for (std::size_t f = 0; f < 4; ++f) totals_.l[f] += t.Levels[f];
+    slot.Counts.AddFile(slot.SizeBytes);
+    totals_ += slot.Counts;
   }
   Guarded([&] {
-    format_.FileEnded({name, failed, slot.Error, slot.SizeBytes, slot.Streams, slot.StreamsNotWritten, slot.WriteError});
+    format_.FileEnded(
+        {name, failed, slot.Error, slot.SizeBytes, slot.Counts.Streams(), slot.StreamsNotWritten, slot.WriteError});
   });
 }
 

@@ -56,24 +56,18 @@ class TOrderedReport final : public TScanListener {
   std::exception_ptr OutputError() const;
 
   // After the scan: the totals of the files scanned whole, and counts.
-  const TScanState& Totals() const { return totals_; }
-  int64_t FilesScanned() const { return filesScanned_; }
+  const TStreamCounts& Totals() const { return totals_; }
+  int64_t FilesScanned() const { return totals_.Files; }
   int64_t FilesFailed() const { return filesFailed_; }
   int64_t StreamsNotWritten() const { return streamsNotWritten_; }  // of every file that ended
   int64_t FilesEnded() const { return head_; }  // entries that ended, in list order
 
  private:
-  struct TTally {
-    int64_t Header = 0, Headerless = 0, InBytes = 0, OutBytes = 0;
-    int64_t Windows[TWindowCounters::kLast - TWindowCounters::kFirst + 1] = {};
-    int64_t Levels[4] = {};
-  };
   enum class TFileState { Running, Done, Failed, Cancelled };
   struct TSlot {
     TFileState State = TFileState::Running;
     std::vector<TFoundStream> Held;
-    TTally Tally;
-    int64_t Streams = 0;
+    TStreamCounts Counts;  // of the streams found in it (also those before a failure)
     int64_t SizeBytes = 0;
     std::string Error;
     int64_t StreamsNotWritten = 0;
@@ -100,8 +94,7 @@ class TOrderedReport final : public TScanListener {
   std::atomic<bool> stopping_{false};
   std::exception_ptr outputError_;
   bool silenced_ = false;  // a failure ends a --fail-fast run: nothing more is written
-  TScanState totals_;
-  int64_t filesScanned_ = 0;
+  TStreamCounts totals_;
   int64_t filesFailed_ = 0;
   int64_t streamsNotWritten_ = 0;
 };

@@ -41,23 +41,25 @@ TJson StreamObject(const std::string& file, const TFoundStream& s) {
 }
 
 TJson TotalsObject(const TScanSummary& summary) {
-  const TScanState& state = summary.Totals;
+  const TStreamCounts& counts = summary.Totals;
   TJson j;
-  j["files_scanned"] = summary.FilesScanned;
+  j["files_scanned"] = counts.Files;
   j["files_failed"] = summary.FilesFailed;
   j["interrupted"] = summary.Interrupted;
-  j["input_bytes"] = state.i.load();
-  j["output_bytes"] = TotalOutputSize(state);
-  j["compressed_bytes"] = state.zin.load();
-  j["inflated_bytes"] = state.zout.load();
-  j["header_streams"] = state.Z.load();
-  j["headerless_streams"] = state.hless.load();
-  j["streams"] = state.Z + state.hless;
+  j["input_bytes"] = counts.i;
+  j["output_bytes"] = counts.OutputBytes();
+  j["compressed_bytes"] = counts.zin;
+  j["inflated_bytes"] = counts.zout;
+  j["header_streams"] = counts.Z;
+  j["headerless_streams"] = counts.hless;
+  j["streams"] = counts.Streams();
   TJson windows = TJson::object();
-  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) windows[std::to_string(k)] = state.w[k].load();
+  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
+    windows[std::to_string(k)] = counts.WindowBits(k);
+  }
   j["window_bits"] = windows;
   TJson levels = TJson::object();
-  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = state.l[static_cast<std::size_t>(f)].load();
+  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = counts.l[static_cast<std::size_t>(f)];
   j["flevel"] = levels;
   return j;
 }
@@ -77,7 +79,7 @@ class TTextFormat final : public TReportFormat {
     if (listStreams_) StartRows();
     // Partial totals are not a report: the command says on stderr how far it got.
     if (summary.Interrupted) return;
-    const TScanReport report = BuildScanReport(summary.Totals, summary.Headerless, summary.FilesScanned);
+    const TScanReport report = BuildScanReport(summary.Totals, summary.Headerless);
     std::string text;
     for (const std::string& line : report.Lines) text += line + "\n";
     text += "Total zlibbed input: " + report.ZlibbedInput + "\n";

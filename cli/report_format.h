@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/scan_state.h"
+#include "engine/stream_counts.h"
 #include "engine/stream_detector.h"
 
 namespace quarn::cli {
@@ -29,12 +29,12 @@ struct TFileOutcome {
   std::string WriteError;         // why the first of those was not, without the source's name
 };
 
-// The end of a scan. `Totals` covers the files that were scanned whole.
+// The end of a scan. `Totals` covers the files that were scanned whole
+// (Totals.Files of them).
 struct TScanSummary {
-  const TScanState& Totals;
+  const TStreamCounts& Totals;
   bool Headerless = false;
   int64_t FilesListed = 0;   // entries of the file list
-  int64_t FilesScanned = 0;  // entries scanned whole
   int64_t FilesFailed = 0;
   bool Interrupted = false;  // stopped before every entry was scanned
 };

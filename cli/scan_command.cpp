@@ -136,11 +136,9 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
 
   TScanCommandResult result;
   result.InterruptSignal = platform::CaughtInterruptSignal();
-  const TScanState& totals = report.Totals();
-  const TScanSummary summary{totals,
+  const TScanSummary summary{report.Totals(),
                              options.Headerless,
                              count,
-                             report.FilesScanned(),
                              report.FilesFailed() + listing.PathsFailed,
                              result.InterruptSignal != 0};
   format->Finish(summary);

@@ -24,33 +24,6 @@ const TFoundStream* StreamAround(const std::vector<TFoundStream>& streams, int64
 
 }  // namespace
 
-void TStreamTotals::Add(const TFoundStream& stream) {
-  if (stream.HasHeader) {
-    ++w[static_cast<std::size_t>(stream.CINFO + 8 - TWindowCounters::kFirst)];
-    ++l[stream.FLEVEL];
-    ++Z;
-  } else {
-    ++hless;
-  }
-  zin += static_cast<int64_t>(stream.InBytes);
-  zout += static_cast<int64_t>(stream.OutBytes);
-}
-
-void TStreamTotals::AddTo(TScanState& state) const {
-  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
-    if (w[static_cast<std::size_t>(k - TWindowCounters::kFirst)] != 0) {
-      state.w[k].fetch_add(w[static_cast<std::size_t>(k - TWindowCounters::kFirst)]);
-    }
-  }
-  for (std::size_t f = 0; f < l.size(); ++f) {
-    if (l[f] != 0) state.l[f].fetch_add(l[f]);
-  }
-  if (Z != 0) state.Z.fetch_add(Z);
-  if (hless != 0) state.hless.fetch_add(hless);
-  state.zin.fetch_add(zin);
-  state.zout.fetch_add(zout);
-}
-
 int64_t StitchChunk(const TChunkPath& path, int64_t entry, int64_t end, const TStitchSteps& steps,
                     int64_t* rescans) {
   int64_t position = entry;  // where the true path stands
@@ -84,7 +57,7 @@ TStitchResult StitchChunks(const std::vector<int64_t>& chunkStarts, const std::v
   TStitchResult result;
   TStitchSteps steps;
   steps.Deliver = [&](const TFoundStream& stream) { result.Streams.push_back(stream); };
-  steps.DeliverTotals = [](const TStreamTotals&) {};  // whole scans keep every stream
+  steps.DeliverTotals = [](const TStreamCounts&) {};  // whole scans keep every stream
   steps.ScanTrue = [&](int64_t from, int64_t to) {
     TRangeScan scanned = rescan(from, to);
     result.Streams.insert(result.Streams.end(), scanned.Streams.begin(), scanned.Streams.end());

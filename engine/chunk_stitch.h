@@ -23,20 +23,10 @@
 #include <functional>
 #include <vector>
 
+#include "engine/stream_counts.h"
 #include "engine/stream_detector.h"
 
 namespace quarn {
-
-// The counters of TScanState for a set of streams, as a plain value.
-struct TStreamTotals {
-  int64_t zout = 0, zin = 0, hless = 0, Z = 0;
-  std::array<int64_t, 4> l{};
-  std::array<int64_t, 7> w{};  // window sizes 2^9 .. 2^15
-
-  void Add(const TFoundStream& stream);
-  // Adds these totals to `state` as CountFoundStream would have, stream by stream.
-  void AddTo(TScanState& state) const;
-};
 
 // What a chunk's own path left for the stitch. The path started at the
 // chunk's first position and decided every position before `Frontier`.
@@ -44,7 +34,7 @@ struct TChunkPath {
   std::vector<TFoundStream> Kept;  // the path's streams one by one, in order
   bool KeptAll = true;             // Kept holds every stream of the path before Frontier
   int64_t KeptUntil = 0;           // when not KeptAll: Kept holds the streams before this visited position...
-  TStreamTotals Rest;              // ...and Rest those from it up to Frontier
+  TStreamCounts Rest;              // ...and Rest those from it up to Frontier
   int64_t Frontier = 0;
 };
 
@@ -55,7 +45,7 @@ struct TChunkPath {
 struct TStitchSteps {
   std::function<int64_t(int64_t from, int64_t to)> ScanTrue;
   std::function<void(const TFoundStream&)> Deliver;
-  std::function<void(const TStreamTotals&)> DeliverTotals;
+  std::function<void(const TStreamCounts&)> DeliverTotals;
 };
 
 // The true path enters the chunk [.., end) at `entry`. Hands on, in order,

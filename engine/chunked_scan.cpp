@@ -249,7 +249,7 @@ void CarryPath(TChunkJob& job, std::size_t k, int64_t entry, z_stream* record, u
         CountFoundStream(job.State, stream);
         if (job.Sink != nullptr) job.Sink->StreamFound(stream);
       };
-      steps.DeliverTotals = [&](const TStreamTotals& totals) { totals.AddTo(job.State); };
+      steps.DeliverTotals = [&](const TStreamCounts& totals) { job.State.Add(totals); };
       entry = StitchChunk(chunk.Path, entry, chunk.End, steps);
     } else {
       entry = ScanTrue(job, k, entry, chunk.End, record, buffer);

@@ -51,6 +51,7 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
     }
     if (file.ChangedWhileMapped()) throw TChangedInputError(fileName);
     state.i.fetch_add(file.Size());
+    state.Files.fetch_add(1);
     state.Control.AddFileDone();
     if (listener != nullptr) listener->FileDone(fileIndex, file.Size());
   } catch (...) {

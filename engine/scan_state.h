@@ -1,11 +1,12 @@
 // The shared record of one scan, and the options it runs under.
 //
-// One TScanState is made per press of Scan. While files are scanned in
-// parallel, its counters and the next-file index `j` change only through
-// atomic read-modify-write operations (sequentially consistent, no lock);
-// they are read only after every run has ended. `Control` is the one part
-// that other threads read, and may ask to stop, while the scan runs. The
-// short field names are the ones the whole program uses for these totals.
+// One TScanState is made per press of Scan. It holds the scan's
+// TStreamCounts in atomic form: while files are scanned in parallel, its
+// counters and the next-file index `j` change only through atomic
+// read-modify-write operations (sequentially consistent, no lock); they
+// are read, as one TStreamCounts, only after every run has ended.
+// `Control` is the one part that other threads read, and may ask to stop,
+// while the scan runs.
 #pragma once
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <cstdint>
 
 #include "engine/scan_control.h"
+#include "engine/stream_counts.h"
 
 namespace quarn {
 
@@ -26,8 +28,8 @@ struct TScanOptions {
 // Header streams per window size 2^k, indexed by k in 9..15.
 class TWindowCounters {
  public:
-  static constexpr int kFirst = 9;
-  static constexpr int kLast = 15;
+  static constexpr int kFirst = TStreamCounts::kFirstWindowBits;
+  static constexpr int kLast = TStreamCounts::kLastWindowBits;
   std::atomic<int64_t>& operator[](int k) { return counts_[static_cast<std::size_t>(k - kFirst)]; }
   const std::atomic<int64_t>& operator[](int k) const {
     return counts_[static_cast<std::size_t>(k - kFirst)];
@@ -47,6 +49,7 @@ struct TScanState {
   std::atomic<int64_t> Z{0};      // accepted streams with a zlib header
   std::array<std::atomic<int64_t>, 4> l{};  // header streams per FLEVEL 0..3
   TWindowCounters w;                        // header streams per window size 2^9..2^15
+  std::atomic<int64_t> Files{0};            // files scanned whole
   // The window whose Scan started the scan. Nothing reads it: the driver and
   // the report get the window as an argument. Kept so that the record holds
   // what every part of the program knows it by.
@@ -58,6 +61,11 @@ struct TScanState {
   explicit TScanState(TScanWindow* self = nullptr) : Self(self) {}
   TScanState(const TScanState&) = delete;
   TScanState& operator=(const TScanState&) = delete;
+
+  // Adds `counts`, counter by counter (atomically, each on its own).
+  void Add(const TStreamCounts& counts);
+  // The counters as one value; plain reads, meant for after the runs.
+  TStreamCounts Counts() const;
 };
 
 }  // namespace quarn

@@ -285,21 +285,9 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
 }  // namespace
 
 void CountFoundStream(TScanState& state, const TFoundStream& stream) {
-  if (stream.HasHeader) {
-    // The counters are indexed by these: a stream from anywhere but the
-    // detector (a caller's list) must not reach past them.
-    if (stream.CINFO < 1 || stream.CINFO > 7 || stream.FLEVEL > 3) {
-      throw TQuarnError("A zlib stream has CINFO " + std::to_string(stream.CINFO) + " and FLEVEL " +
-                        std::to_string(stream.FLEVEL) + "; a header allows CINFO 1..7 and FLEVEL 0..3.");
-    }
-    state.w[stream.CINFO + 8].fetch_add(1);
-    state.l[stream.FLEVEL].fetch_add(1);
-    state.Z.fetch_add(1);
-  } else {
-    state.hless.fetch_add(1);
-  }
-  state.zin.fetch_add(static_cast<int64_t>(stream.InBytes));
-  state.zout.fetch_add(static_cast<int64_t>(stream.OutBytes));
+  TStreamCounts counts;
+  counts.Add(stream);
+  state.Add(counts);
 }
 
 namespace {

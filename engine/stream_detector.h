@@ -14,22 +14,12 @@
 #include <vector>
 
 #include "engine/dead_starts.h"
+#include "engine/found_stream.h"
 #include "engine/position_limit.h"
 #include "engine/scan_state.h"
 #include "engine/trial_inflation.h"
 
 namespace quarn {
-
-// One accepted stream, as the scan counted it.
-struct TFoundStream {
-  int64_t OffsetBytes = 0;  // first deflate byte, from the start of the block
-  bool HasHeader = false;   // zlib header at OffsetBytes-2, else raw deflate
-  uint8_t CINFO = 0;        // header streams: window size is 2^(CINFO+8)
-  uint8_t FLEVEL = 0;       // header streams: compression level hint 0..3
-  uint64_t InBytes = 0;     // deflate bytes consumed, as the trial counted them
-  uint64_t OutBytes = 0;    // bytes inflated
-  bool Complete = false;    // reached the end of the deflate stream
-};
 
 // Receives each accepted stream in file order, one call at a time (a
 // chunked scan may make the calls from different threads, one after the
@@ -62,6 +52,7 @@ void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream*
 
 // Adds one accepted stream to the totals, as ScanBlock counts it: Z, one
 // `w` and one `l` entry for a header stream, else hless; then zin and zout.
+// Raises as TStreamCounts::Add does, counting nothing.
 void CountFoundStream(TScanState& state, const TFoundStream& stream);
 
 // Finds the streams whose first deflate byte lies in the positions

@@ -14,7 +14,6 @@
 #include "engine/parallel_loop.h"
 #include "engine/scan_driver.h"
 #include "engine/scan_file.h"
-#include "engine/scan_report.h"
 #include "engine/trial_inflation.h"
 #include "inflate/inflate_record.h"
 #include "util/errors.h"
@@ -22,32 +21,6 @@
 
 namespace quarn::python {
 namespace {
-
-TCounters ReadCounters(const TScanState& state) {
-  TCounters c;
-  c.i = state.i.load();
-  c.zin = state.zin.load();
-  c.zout = state.zout.load();
-  c.hless = state.hless.load();
-  c.Z = state.Z.load();
-  for (std::size_t f = 0; f < c.l.size(); ++f) c.l[f] = state.l[f].load();
-  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
-    c.w[static_cast<std::size_t>(k - TWindowCounters::kFirst)] = state.w[k].load();
-  }
-  return c;
-}
-
-void WriteCounters(const TCounters& c, TScanState& state) {
-  state.i = c.i;
-  state.zin = c.zin;
-  state.zout = c.zout;
-  state.hless = c.hless;
-  state.Z = c.Z;
-  for (std::size_t f = 0; f < c.l.size(); ++f) state.l[f] = c.l[f];
-  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
-    state.w[k] = c.w[static_cast<std::size_t>(k - TWindowCounters::kFirst)];
-  }
-}
 
 // Collects the streams of a scan with the file each was found in.
 class TCollectListener final : public TScanListener {
@@ -136,7 +109,7 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
   TCollectListener listener(keepStreams);
   ScanFileList(files, state, &listener);
   listener.RaiseFailures();
-  return {ReadCounters(state), listener.TakeSorted()};
+  return {state.Counts(), listener.TakeSorted()};
 }
 
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams) {
@@ -160,7 +133,8 @@ TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, boo
   }
   state.Control.ThrowIfCancelled();
   state.i = size;
-  TListScan scan{ReadCounters(state), {}};
+  state.Files = 1;
+  TListScan scan{state.Counts(), {}};
   scan.Streams.reserve(found.size());
   for (const TFoundStream& stream : found) scan.Streams.push_back({0, stream});
   return scan;
@@ -183,24 +157,6 @@ TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, 
   }
   if (file.ChangedWhileMapped()) throw TChangedInputError(path);
   return result;
-}
-
-TCounters CountStreams(const std::vector<TFoundStream>& streams) {
-  TScanState state;
-  for (const TFoundStream& stream : streams) CountFoundStream(state, stream);
-  return ReadCounters(state);
-}
-
-std::vector<std::string> ReportLines(const TCounters& counters, bool headerless, int64_t fileCount) {
-  TScanState state;
-  WriteCounters(counters, state);
-  return BuildScanReport(state, headerless, fileCount).Lines;
-}
-
-int64_t OutputBytes(const TCounters& counters) {
-  TScanState state;
-  WriteCounters(counters, state);
-  return TotalOutputSize(state);
 }
 
 std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_t offset, bool headerless) {

@@ -5,7 +5,6 @@
 // Python; quarn_module.cpp converts the arguments and releases the GIL.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,20 +12,10 @@
 
 #include "engine/chunk_stitch.h"
 #include "engine/scan_state.h"
+#include "engine/stream_counts.h"
 #include "engine/stream_detector.h"
 
 namespace quarn::python {
-
-// The counters of a scan as plain numbers, in TScanState's terms.
-struct TCounters {
-  int64_t i = 0;
-  int64_t zin = 0;
-  int64_t zout = 0;
-  int64_t hless = 0;
-  int64_t Z = 0;
-  std::array<int64_t, 4> l{};  // per FLEVEL 0..3
-  std::array<int64_t, 7> w{};  // per window bits 9..15
-};
 
 // A stream and the index of the file it was found in.
 struct TFileStream {
@@ -35,7 +24,7 @@ struct TFileStream {
 };
 
 struct TListScan {
-  TCounters Counters;
+  TStreamCounts Counts;
   std::vector<TFileStream> Streams;  // by file index, then offset; empty unless asked for
 };
 
@@ -52,7 +41,7 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
 
 // The scan of one block of memory as if it were a file of that content,
 // large blocks cut into chunks on the worker pool; `state` as for
-// ScanFiles. `i` is `size`.
+// ScanFiles. The block counts as one file of `size` bytes.
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams);
 
 // One range of a file scanned as the chunked scan scans a chunk: positions
@@ -65,12 +54,6 @@ struct TFileRangeScan {
   TRangeScan Scan;
 };
 TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, const TScanOptions& options);
-
-// The totals that counting `streams` gives (i stays 0).
-TCounters CountStreams(const std::vector<TFoundStream>& streams);
-// The report lines and the total output size of a finished scan's counters.
-std::vector<std::string> ReportLines(const TCounters& counters, bool headerless, int64_t fileCount);
-int64_t OutputBytes(const TCounters& counters);
 
 // The stream that a scan would accept at `offset` (a header stream when
 // the two bytes before it are a zlib header; else, with `headerless`, a raw

@@ -1,13 +1,13 @@
 // quarn._quarn: the scan engine for Python. The module is thin: it turns
 // Python arguments into the engine's, releases the GIL for the whole of
 // every scan and inflation (a scan stops on Ctrl-C), and hands back plain
-// tuples that the package
-// (quarn/__init__.py) turns into result objects. Paths go in and come out
-// as bytes, exactly as the file system names them.
+// values that the package (quarn/__init__.py) turns into result objects.
+// Paths go in and come out as bytes, exactly as the file system names them.
 //
-// Counters travel as (i, zin, zout, hless, Z, (l0..l3), (w9..w15)) and
-// streams as (offset, has_header, CINFO, FLEVEL, in_bytes, out_bytes,
-// complete), with the file's index in front where a scan covers a list.
+// A scan's counts travel as one dict (CountsDict below), all arithmetic on
+// them done here by the engine's count type; streams travel as (offset,
+// has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete), with the
+// file's index in front where a scan covers a list.
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "engine/scan_control.h"
+#include "engine/scan_report.h"
 #include "engine/scan_state.h"
+#include "engine/stream_counts.h"
 
 #include "python/engine_calls.h"
 #include "python/error_translation.h"
@@ -109,21 +111,39 @@ void RunInterruptibly(TScanControl& control, const std::function<void()>& scan) 
   if (failure) std::rethrow_exception(failure);
 }
 
-py::tuple CountersTuple(const TCounters& c) {
-  return py::make_tuple(c.i, c.zin, c.zout, c.hless, c.Z, py::make_tuple(c.l[0], c.l[1], c.l[2], c.l[3]),
-                        py::make_tuple(c.w[0], c.w[1], c.w[2], c.w[3], c.w[4], c.w[5], c.w[6]));
+// A scan's counts as the package holds them: a dict under the names of
+// quarn-scan's JSON totals, the histograms keyed by window bits and FLEVEL.
+py::dict CountsDict(const TStreamCounts& c) {
+  py::dict d;
+  d["files_scanned"] = c.Files;
+  d["input_bytes"] = c.i;
+  d["compressed_bytes"] = c.zin;
+  d["inflated_bytes"] = c.zout;
+  d["header_streams"] = c.Z;
+  d["headerless_streams"] = c.hless;
+  py::dict windows;
+  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) windows[py::int_(k)] = c.WindowBits(k);
+  d["window_bits"] = windows;
+  py::dict levels;
+  for (std::size_t f = 0; f < c.l.size(); ++f) levels[py::int_(f)] = c.l[f];
+  d["flevel"] = levels;
+  return d;
 }
 
-TCounters CountersFrom(const py::tuple& t) {
-  if (t.size() != 7) throw py::value_error("counters are a tuple of 7 items");
-  TCounters c;
-  c.i = t[0].cast<int64_t>();
-  c.zin = t[1].cast<int64_t>();
-  c.zout = t[2].cast<int64_t>();
-  c.hless = t[3].cast<int64_t>();
-  c.Z = t[4].cast<int64_t>();
-  c.l = t[5].cast<std::array<int64_t, 4>>();
-  c.w = t[6].cast<std::array<int64_t, 7>>();
+TStreamCounts CountsFrom(const py::dict& d) {
+  TStreamCounts c;
+  c.Files = d["files_scanned"].cast<int64_t>();
+  c.i = d["input_bytes"].cast<int64_t>();
+  c.zin = d["compressed_bytes"].cast<int64_t>();
+  c.zout = d["inflated_bytes"].cast<int64_t>();
+  c.Z = d["header_streams"].cast<int64_t>();
+  c.hless = d["headerless_streams"].cast<int64_t>();
+  const auto windows = d["window_bits"].cast<py::dict>();
+  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
+    c.WindowBits(k) = windows[py::int_(k)].cast<int64_t>();
+  }
+  const auto levels = d["flevel"].cast<py::dict>();
+  for (std::size_t f = 0; f < c.l.size(); ++f) c.l[f] = levels[py::int_(f)].cast<int64_t>();
   return c;
 }
 
@@ -169,7 +189,7 @@ py::tuple ListScanTuple(const TListScan& scan, bool streams) {
     }
     found = list;
   }
-  return py::make_tuple(CountersTuple(scan.Counters), found);
+  return py::make_tuple(CountsDict(scan.Counts), found);
 }
 
 // A path as the engine opens it. An empty one names no file, and a NUL
@@ -262,7 +282,7 @@ PYBIND11_MODULE(_quarn, m) {
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      "Scans the files (bytes paths) on the engine's worker pool: (counters, streams or None).");
+      "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None).");
 
   m.def(
       "scan_buffer",
@@ -275,7 +295,7 @@ PYBIND11_MODULE(_quarn, m) {
         return ListScanTuple(scan, streams);
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      "Scans the bytes of a buffer in place: (counters, streams or None).");
+      "Scans the bytes of a buffer in place: (counts, streams or None).");
 
   m.def(
       "position_limit", [](int64_t size) { return std::max<int64_t>(0, PositionLimit(size)); }, py::arg("size"),
@@ -322,19 +342,33 @@ PYBIND11_MODULE(_quarn, m) {
       "`rescan(start, end)` scans a range where two paths must be joined.");
 
   m.def(
-      "count_streams", [](const py::list& streams) { return CountersTuple(CountStreams(StreamsFrom(streams))); },
-      py::arg("streams"), "The counters that counting the streams gives (i is 0).");
+      "count_streams",
+      [](const py::list& streams, std::optional<int64_t> fileBytes) {
+        TStreamCounts counts;
+        for (const TFoundStream& stream : StreamsFrom(streams)) counts.Add(stream);
+        if (fileBytes) counts.AddFile(*fileBytes);
+        return CountsDict(counts);
+      },
+      py::arg("streams"), py::arg("file_bytes") = py::none(),
+      "The counts of the streams; with file_bytes, of one file of that size that holds them.");
+
+  m.def(
+      "add_counts",
+      [](const py::dict& a, const py::dict& b) {
+        TStreamCounts sum = CountsFrom(a);
+        sum += CountsFrom(b);
+        return CountsDict(sum);
+      },
+      py::arg("a"), py::arg("b"), "The counts of two disjoint parts of a scan, added.");
 
   m.def(
       "report_lines",
-      [](const py::tuple& counters, bool headerless, int64_t fileCount) {
-        return ReportLines(CountersFrom(counters), headerless, fileCount);
-      },
-      py::arg("counters"), py::arg("headerless"), py::arg("file_count"), "The report lines of a finished scan.");
+      [](const py::dict& counts, bool headerless) { return BuildScanReport(CountsFrom(counts), headerless).Lines; },
+      py::arg("counts"), py::arg("headerless"), "The report lines of a finished scan.");
 
   m.def(
-      "output_bytes", [](const py::tuple& counters) { return OutputBytes(CountersFrom(counters)); },
-      py::arg("counters"), "What the scanned files would weigh with every stream inflated.");
+      "output_bytes", [](const py::dict& counts) { return CountsFrom(counts).OutputBytes(); }, py::arg("counts"),
+      "What the scanned files would weigh with every stream inflated.");
 
   m.def(
       "inflate_file",

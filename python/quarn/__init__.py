@@ -98,10 +98,9 @@ def scan(
     anything is opened.
     """
     files = list_files(paths, recursive)
-    counters, found = _quarn.scan_files(files, headerless, accept_incomplete, streams)
+    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams)
     return ScanResult.from_engine(
-        counters,
-        len(files),
+        counts,
         None if found is None else streams_of_files(files, found),
         headerless,
         accept_incomplete,
@@ -123,10 +122,9 @@ def scan_buffer(
     that of a scan of one file with this content; found streams have
     ``file`` None. Options as for ``scan``.
     """
-    counters, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams)
+    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams)
     return ScanResult.from_engine(
-        counters,
-        1,
+        counts,
         None if found is None else [Stream.from_engine(None, t[1:]) for t in found],
         headerless,
         accept_incomplete,

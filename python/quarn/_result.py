@@ -14,26 +14,12 @@ from typing import Any, Dict, Optional, Sequence, Tuple
 
 from . import _quarn
 
-WINDOW_BITS = tuple(range(9, 16))
-FLEVELS = tuple(range(4))
-
-# The engine's counters as they travel between the module and the package:
-# (i, zin, zout, hless, Z, (l0..l3), (w9..w15)).
-Counters = Tuple[int, int, int, int, int, Tuple[int, ...], Tuple[int, ...]]
-ZERO_COUNTERS: Counters = (0, 0, 0, 0, 0, (0,) * 4, (0,) * 7)
-
-
-def add_counters(a: Counters, b: Counters) -> Counters:
-    """The counters of two disjoint parts of a scan, added."""
-    return (
-        a[0] + b[0],
-        a[1] + b[1],
-        a[2] + b[2],
-        a[3] + b[3],
-        a[4] + b[4],
-        tuple(x + y for x, y in zip(a[5], b[5])),
-        tuple(x + y for x, y in zip(a[6], b[6])),
-    )
+# The engine's counts of a scan as they travel between the module and the
+# package: a dict under the names of quarn-scan's JSON totals, with
+# "window_bits" and "flevel" keyed by int. The engine adds them up
+# (_quarn.add_counts); the package only carries them.
+Counts = Dict[str, Any]
+ZERO_COUNTS: Counts = _quarn.count_streams([])
 
 
 @dataclasses.dataclass(frozen=True)
@@ -105,44 +91,43 @@ class ScanResult:
     @classmethod
     def from_engine(
         cls,
-        counters: Counters,
-        files_scanned: int,
+        counts: Counts,
         streams_found: Optional[Sequence[Stream]],
         headerless: bool,
         accept_incomplete: bool,
     ) -> "ScanResult":
-        i, zin, zout, hless, z, levels, windows = counters
         return cls(
-            files_scanned=files_scanned,
-            input_bytes=i,
-            output_bytes=_quarn.output_bytes(counters),
-            compressed_bytes=zin,
-            inflated_bytes=zout,
-            header_streams=z,
-            headerless_streams=hless,
-            streams=z + hless,
-            window_bits=dict(zip(WINDOW_BITS, windows)),
-            flevel=dict(zip(FLEVELS, levels)),
+            files_scanned=counts["files_scanned"],
+            input_bytes=counts["input_bytes"],
+            output_bytes=_quarn.output_bytes(counts),
+            compressed_bytes=counts["compressed_bytes"],
+            inflated_bytes=counts["inflated_bytes"],
+            header_streams=counts["header_streams"],
+            headerless_streams=counts["headerless_streams"],
+            streams=counts["header_streams"] + counts["headerless_streams"],
+            window_bits=dict(counts["window_bits"]),
+            flevel=dict(counts["flevel"]),
             streams_found=None if streams_found is None else tuple(streams_found),
             headerless=headerless,
             accept_incomplete=accept_incomplete,
         )
 
-    def counters(self) -> Counters:
-        """The engine's counters of this scan."""
-        return (
-            self.input_bytes,
-            self.compressed_bytes,
-            self.inflated_bytes,
-            self.headerless_streams,
-            self.header_streams,
-            tuple(self.flevel[f] for f in FLEVELS),
-            tuple(self.window_bits[k] for k in WINDOW_BITS),
-        )
+    def counters(self) -> Counts:
+        """The engine's counts of this scan."""
+        return {
+            "files_scanned": self.files_scanned,
+            "input_bytes": self.input_bytes,
+            "compressed_bytes": self.compressed_bytes,
+            "inflated_bytes": self.inflated_bytes,
+            "header_streams": self.header_streams,
+            "headerless_streams": self.headerless_streams,
+            "window_bits": dict(self.window_bits),
+            "flevel": dict(self.flevel),
+        }
 
     def report_lines(self) -> list:
         """The report lines the window shows after the same scan."""
-        return _quarn.report_lines(self.counters(), self.headerless, self.files_scanned)
+        return _quarn.report_lines(self.counters(), self.headerless)
 
     def as_json(self) -> Dict[str, Any]:
         """The object quarn-scan --json prints (with --list when the streams were kept)."""

@@ -31,7 +31,7 @@ import stat
 from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 from . import PathLike, QuarnError, _quarn, list_files
-from ._result import ZERO_COUNTERS, Counters, ScanResult, Stream, add_counters, decode_path
+from ._result import ZERO_COUNTS, Counts, ScanResult, Stream, decode_path
 
 MiB = 1 << 20
 DEFAULT_CHUNK_BYTES = 256 * MiB
@@ -52,20 +52,20 @@ RESCAN_PRIORITY = 10
 
 
 def quarn_scan_files(files: Sequence[bytes], headerless: bool, accept_incomplete: bool, streams: bool) -> tuple:
-    """Scans a batch of files in one engine scan: (True, counters, streams
+    """Scans a batch of files in one engine scan: (True, counts, streams
     with the batch's file indices). When a file fails, each file is scanned
-    on its own to tell which: (False, [(True, counters, streams) or (False,
+    on its own to tell which: (False, [(True, counts, streams) or (False,
     error, None) per file])."""
     try:
-        counters, found = _quarn.scan_files(list(files), headerless, accept_incomplete, streams)
-        return (True, counters, found)
+        counts, found = _quarn.scan_files(list(files), headerless, accept_incomplete, streams)
+        return (True, counts, found)
     except (OSError, QuarnError):
         pass
     outcomes: list = []
     for path in files:
         try:
-            counters, found = _quarn.scan_files([path], headerless, accept_incomplete, streams)
-            outcomes.append((True, counters, found))
+            counts, found = _quarn.scan_files([path], headerless, accept_incomplete, streams)
+            outcomes.append((True, counts, found))
         except (OSError, QuarnError) as error:
             outcomes.append((False, error, None))
     return (False, outcomes)
@@ -193,7 +193,7 @@ def scan(
         )
     every_future = batch_futures + [f for _, _, futures in chunked.values() for f in futures]
 
-    # Per file: (counters, stream tuples) once scanned, or the file's error.
+    # Per file: (counts, stream tuples) once scanned, or the file's error.
     outcomes: List[Any] = [None] * len(files)
     rescans = 0
     try:
@@ -203,14 +203,14 @@ def scan(
             dask_progress(every_future)
         for batch, batch_outcome in zip(batches, client.gather(batch_futures)):
             if batch_outcome[0]:
-                _, counters, found = batch_outcome
+                _, counts, found = batch_outcome
                 by_file: Dict[int, list] = {position: [] for position in range(len(batch))}
                 for t in found or ():
                     by_file[t[0]].append(t[1:])
                 for position, index in enumerate(batch):
                     # The batch's totals go with its first file; they only ever get added up.
-                    file_counters = counters if position == 0 else ZERO_COUNTERS
-                    outcomes[index] = (file_counters, None if found is None else by_file[position])
+                    file_counts = counts if position == 0 else ZERO_COUNTS
+                    outcomes[index] = (file_counts, None if found is None else by_file[position])
             else:
                 for index, (ok, value, found) in zip(batch, batch_outcome[1]):
                     outcomes[index] = (value, None if found is None else [t[1:] for t in found]) if ok else value
@@ -239,14 +239,14 @@ def scan(
     if errors:
         raise _quarn.combined_error(errors)
 
-    counters: Counters = ZERO_COUNTERS
+    counts: Counts = ZERO_COUNTS
     found_streams: Optional[List[Stream]] = [] if streams else None
-    for path, (file_counters, found) in zip(files, outcomes):
-        counters = add_counters(counters, file_counters)
+    for path, (file_counts, found) in zip(files, outcomes):
+        counts = _quarn.add_counts(counts, file_counts)
         if found_streams is not None:
             name = decode_path(path)
             found_streams.extend(Stream.from_engine(name, t) for t in found)
-    return ScanResult.from_engine(counters, len(files), found_streams, headerless, accept_incomplete)
+    return ScanResult.from_engine(counts, found_streams, headerless, accept_incomplete)
 
 
 def _stitch_file(
@@ -260,7 +260,7 @@ def _stitch_file(
     accept_incomplete: bool,
 ):
     """One large file's streams from its chunks, stitched by the engine:
-    ((counters, stream tuples) or the file's error, rescans)."""
+    ((counts, stream tuples) or the file's error, rescans)."""
     chunks = []
     for ok, value in chunk_outcomes:
         if not ok:
@@ -283,6 +283,4 @@ def _stitch_file(
         found, rescans = _quarn.stitch(starts, chunks, limit, rescan)
     except _FileFailed as failed:
         return failed.error, 0
-    counted = _quarn.count_streams(found)
-    counters: Counters = (size,) + tuple(counted[1:])  # type: ignore[assignment]
-    return (counters, found), rescans
+    return (_quarn.count_streams(found, size), found), rescans

@@ -59,10 +59,6 @@ TChunkPath PathOf(const TScanned& scan, int64_t start, TShape shape) {
   return path;
 }
 
-bool operator==(const TStreamTotals& a, const TStreamTotals& b) {
-  return a.zout == b.zout && a.zin == b.zin && a.hless == b.hless && a.Z == b.Z && a.l == b.l && a.w == b.w;
-}
-
 // Stitches the chunks that start at `starts`, each kept as `shape` says,
 // and compares with one scan: the totals always, the streams one by one
 // when every chunk kept all of its own.
@@ -73,7 +69,7 @@ int64_t ExpectStitchedEqualsWhole(const TBytes& bytes, std::vector<int64_t> star
   const int64_t limit = PositionLimit(static_cast<int64_t>(bytes.size()));
   const TBlockScanner scanner{bytes, headerless, accept};
   std::vector<TFoundStream> streams;
-  TStreamTotals totals;
+  TStreamCounts totals;
   TStitchSteps steps;
   steps.ScanTrue = [&](int64_t from, int64_t to) {
     const TScanned scanned = scanner(from, to);
@@ -84,13 +80,7 @@ int64_t ExpectStitchedEqualsWhole(const TBytes& bytes, std::vector<int64_t> star
     streams.push_back(s);
     totals.Add(s);
   };
-  steps.DeliverTotals = [&](const TStreamTotals& t) {
-    TStreamTotals sum = totals;
-    sum.zout += t.zout, sum.zin += t.zin, sum.hless += t.hless, sum.Z += t.Z;
-    for (std::size_t n = 0; n < sum.l.size(); ++n) sum.l[n] += t.l[n];
-    for (std::size_t n = 0; n < sum.w.size(); ++n) sum.w[n] += t.w[n];
-    totals = sum;
-  };
+  steps.DeliverTotals = [&](const TStreamCounts& t) { totals += t; };
   int64_t rescans = 0;
   int64_t position = 0;
   for (std::size_t k = 0; k < starts.size(); ++k) {
@@ -100,7 +90,7 @@ int64_t ExpectStitchedEqualsWhole(const TBytes& bytes, std::vector<int64_t> star
     EXPECT_GE(position, end);
   }
   const TScanned whole = scanner(0, limit);
-  TStreamTotals want;
+  TStreamCounts want;
   for (const TFoundStream& s : whole.streams) want.Add(s);
   EXPECT_TRUE(totals == want);
   EXPECT_EQ(position, whole.end);

@@ -47,7 +47,9 @@ int main(int argc, char** argv) {
     if (data != nullptr) ::munmap(const_cast<uint8_t*>(data), static_cast<size_t>(size));
     ::close(fd);
   }
-  const quarn::TScanReport report = quarn::BuildScanReport(state, headerless, static_cast<int64_t>(files.size()));
+  quarn::TStreamCounts counts = state.Counts();
+  counts.Files = static_cast<int64_t>(files.size());
+  const quarn::TScanReport report = quarn::BuildScanReport(counts, headerless);
   for (const std::string& line : report.Lines) std::printf("%s\n", line.c_str());
   std::printf("Total zlibbed input: %s\nTotal zlibbed output: %s\n", report.ZlibbedInput.c_str(),
               report.ZlibbedOutput.c_str());
