@@ -72,10 +72,10 @@ class TWholeFiles final : public TScanListener {
   }
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override {
     const std::lock_guard<std::mutex> hold(lock_);
-    running_[fileIndex].AddTo(Totals);
+    TStreamCounts& file = running_[fileIndex];
+    file.AddFile(sizeBytes);
+    Totals += file;
     running_.erase(fileIndex);
-    Totals.i.fetch_add(sizeBytes);
-    ++FilesScanned;
   }
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {
     if (IsCancellation(error)) return false;
@@ -91,12 +91,11 @@ class TWholeFiles final : public TScanListener {
     return errors;
   }
 
-  TScanState Totals;
-  int64_t FilesScanned = 0;
+  TStreamCounts Totals;  // of the files scanned whole
 
  private:
   std::mutex lock_;
-  std::map<int32_t, TStreamTotals> running_;
+  std::map<int32_t, TStreamCounts> running_;
   std::map<int32_t, std::exception_ptr> failures_;
 };
 
@@ -200,8 +199,8 @@ void Button2Click(TScanWindow& window) {
   // The report of the files scanned whole; the files that failed follow
   // it in the log, and their combined error goes to the error display.
   const std::vector<std::exception_ptr> failures = wholeFiles.Failures();
-  window.SetStatus(failures.empty() || wholeFiles.FilesScanned > 0 ? "Status: Finished" : "Status: Ready");
-  const TScanReport report = BuildScanReport(wholeFiles.Totals, state->Options.Headerless, wholeFiles.FilesScanned);
+  window.SetStatus(failures.empty() || wholeFiles.Totals.Files > 0 ? "Status: Finished" : "Status: Ready");
+  const TScanReport report = BuildScanReport(wholeFiles.Totals, state->Options.Headerless);
   window.SetStreamsText(report.PotentialStreams);
   for (const std::string& line : ReportLogLines(report)) window.AppendLogLine(line);
   if (!failures.empty()) {

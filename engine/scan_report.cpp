@@ -16,42 +16,37 @@ std::vector<std::string> ReportLogLines(const TScanReport& report) {
   return lines;
 }
 
-int64_t TotalOutputSize(const TScanState& state) {
-  // Only when a header stream was found, as the report has always shown it.
-  return state.Z.load() > 0 ? state.i.load() - state.zin.load() + state.zout.load() : state.i.load();
-}
-
-TScanReport BuildScanReport(const TScanState& state, bool Headerless, int64_t fileCount) {
-  const int64_t headerStreams = state.Z.load();
-  const int64_t headerlessStreams = state.hless.load();
-  const int64_t streams = headerStreams + headerlessStreams;
-  const int64_t inputSize = state.i.load();
-  const int64_t outputSize = TotalOutputSize(state);
+TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless) {
+  const int64_t headerStreams = counts.Z;
+  const int64_t headerlessStreams = counts.hless;
+  const int64_t streams = counts.Streams();
+  const int64_t inputSize = counts.i;
+  const int64_t outputSize = counts.OutputBytes();
 
   TScanReport report;
   auto& lines = report.Lines;
-  lines.push_back("Files scanned: " + std::to_string(fileCount));
+  lines.push_back("Files scanned: " + std::to_string(counts.Files));
   lines.push_back("Total input size: " + FormatByteTotal(inputSize));
   lines.push_back("Total output size: " + FormatByteTotal(outputSize));
   if (Headerless) lines.push_back("Potential headerless zlib streams: " + std::to_string(headerlessStreams));
   lines.push_back("Potential zlib streams with headers: " + std::to_string(headerStreams));
   lines.push_back("Potential zlib streams: " + std::to_string(streams));
-  for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) {
-    const int64_t count = state.w[k].load();
+  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
+    const int64_t count = counts.WindowBits(k);
     if (count > 0) {
       lines.push_back("Zlib streams with windowsize " + std::to_string(k) + ": " + std::to_string(count));
     }
   }
   for (int f = 0; f <= 3; ++f) {
-    const int64_t count = state.l[static_cast<std::size_t>(f)].load();
+    const int64_t count = counts.l[static_cast<std::size_t>(f)];
     if (count > 0) {
       lines.push_back("Zlib streams with FLEVEL " + std::to_string(f) + ": " + std::to_string(count));
     }
   }
 
   report.PotentialStreams = std::to_string(streams);
-  report.ZlibbedInput = FormatByteTotal(state.zin.load());
-  report.ZlibbedOutput = FormatByteTotal(state.zout.load());
+  report.ZlibbedInput = FormatByteTotal(counts.zin);
+  report.ZlibbedOutput = FormatByteTotal(counts.zout);
   return report;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_state.h"
+#include "engine/stream_counts.h"
 
 namespace quarn {
 
@@ -18,20 +18,15 @@ struct TScanReport {
   std::string ZlibbedOutput;       // size text of zout
 };
 
-// Reads the counters of a finished scan (plain reads: every run has ended).
-// `Headerless` adds the headerless line; `fileCount` is the number of files
-// scanned. Pure; cannot fail.
-TScanReport BuildScanReport(const TScanState& state, bool Headerless, int64_t fileCount);
+// The report of a finished scan's counters; "Files scanned" is
+// `counts.Files`. `Headerless` adds the headerless line. Pure; cannot fail.
+TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless);
 
 // The lines of the window's log: the report's lines, then the two totals of
 // the summary boxes as the command line prints them after the report
 // ("Total zlibbed input: ...", "Total zlibbed output: ..."), so that a report
 // copied from the log holds every number the window showed. Pure.
 std::vector<std::string> ReportLogLines(const TScanReport& report);
-
-// What the scanned files would weigh with every accepted stream inflated:
-// i - zin + zout, but only when a header stream was found; else i.
-int64_t TotalOutputSize(const TScanState& state);
 
 // The size text of a byte total: kibibytes, the remainder dropped.
 std::string FormatByteTotal(int64_t bytes);

@@ -85,7 +85,9 @@ struct TScanFixture {
                                                      headerless, false);
       quarn::test::AddToState(result, static_cast<int64_t>(contents[k].size()), state);
     }
-    expected = quarn::BuildScanReport(state, headerless, static_cast<int64_t>(names.size()));
+    quarn::TStreamCounts counts = state.Counts();
+    counts.Files = static_cast<int64_t>(names.size());
+    expected = quarn::BuildScanReport(counts, headerless);
   }
 };
 
