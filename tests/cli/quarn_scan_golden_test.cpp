@@ -7,15 +7,13 @@
 // After a deliberate change of the output, QUARN_UPDATE_GOLDEN=1 rewrites
 // the golden files from what the program prints; review them with git diff.
 #include <gtest/gtest.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "tests/support/file_names.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -41,22 +39,6 @@ TBytes Padded(const TBytes& stream) {
   layout.Append(stream);
   layout.Zeros(70);
   return layout.Bytes();
-}
-
-// Whether a file of this name can exist here. Windows names have no
-// control characters and no backslash (its separator), and are UTF-16, so
-// bytes that are not UTF-8 have no name to stand for.
-bool NameCanExist(const std::string& name) {
-#ifdef _WIN32
-  if (name.empty()) return true;
-  for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\\') return false;
-  }
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()), nullptr, 0) > 0;
-#else
-  (void)name;
-  return true;
-#endif
 }
 
 struct TCase {
@@ -107,7 +89,7 @@ class QuarnScanGolden : public testing::TestWithParam<TCase> {
     for (const char* name : {"tab\tname.bin", "line\nbreak.bin", "back\\slash.bin", "esc\x1b[31m.bin",
                              "c1-\xc2\x9b.bin", "bad\xff\xfe.bin", "bad\xfe\xff.bin", "utf8-\xc3\xa9t\xc3\xa9.bin"}) {
       const uint32_t own = seed++;
-      if (NameCanExist(name)) test::WriteFile(dir_ / name, Padded(test::Zlib(test::MakeText(3000 + own, own))));
+      if (test::NameCanExist(name)) test::WriteFile(dir_ / name, Padded(test::Zlib(test::MakeText(3000 + own, own))));
     }
   }
   test::TTempDir dir_;
@@ -116,7 +98,7 @@ class QuarnScanGolden : public testing::TestWithParam<TCase> {
 TEST_P(QuarnScanGolden, OutputIsTheGoldenOne) {
   const TCase& c = GetParam();
   for (const std::string& arg : c.args) {
-    if (!NameCanExist(arg)) GTEST_SKIP() << "a file of this case's names cannot exist on this system";
+    if (!test::NameCanExist(arg)) GTEST_SKIP() << "a file of this case's names cannot exist on this system";
   }
   const test::TProgramResult r = test::RunProgram(QUARN_SCAN_PATH, c.args, false, dir_.Path());
   const std::string base = std::string(QUARN_GOLDEN_DIR) + "/" + c.name;

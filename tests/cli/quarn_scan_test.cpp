@@ -20,6 +20,7 @@
 #include "tests/engine/fake_window.h"
 #include "tests/support/reference_scan.h"
 #include "tests/support/run_program.h"
+#include "tests/support/system_zlib.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 
@@ -38,16 +39,7 @@ TLines SplitLines(const std::string& text) {
 // What serves a quarn-scan run next to nothing: the built-in engine, or on
 // Windows a zlib1.dll of the system folder (wine has one of its own).
 std::string ExpectedEngine() {
-#ifdef _WIN32
-  const HMODULE system = LoadLibraryExW(L"zlib1.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (system != nullptr) {
-    using TVersion = const char* (*)();
-    const auto version = reinterpret_cast<TVersion>(reinterpret_cast<void*>(GetProcAddress(system, "zlibVersion")));
-    const std::string text = std::string("zlib1.dll zlib ") + (version != nullptr ? version() : "(no version)");
-    FreeLibrary(system);
-    return text;
-  }
-#endif
+  if (const std::optional<std::string> system = test::SystemZlibDescription()) return *system;
   return std::string("built-in zlib ") + zlibVersion();
 }
 

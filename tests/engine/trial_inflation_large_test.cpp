@@ -6,74 +6,19 @@
 // sanitizer trees leave it out.
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#endif
-
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 #include "engine/trial_inflation.h"
 #include "inflate/fast_inflate.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/deflate_bits.h"
+#include "tests/support/zero_memory.h"
 
 namespace quarn {
 namespace {
 
 constexpr uint64_t k4GiB = uint64_t{1} << 32;
-
-// Memory that reads as zeros, as much as asked for. Pages go back to the
-// system behind a trial, so that a pass over 4 GiB holds little of it at
-// any time; a page given back reads as zeros again.
-class TZeroMemory {
- public:
-  explicit TZeroMemory(std::size_t bytes) : bytes_(bytes) {
-#ifdef _WIN32
-    void* base = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    if (base == nullptr) throw std::runtime_error("VirtualAlloc failed");
-#else
-    void* base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
-#endif
-    base_ = static_cast<uint8_t*>(base);
-  }
-#ifdef _WIN32
-  ~TZeroMemory() { VirtualFree(base_, 0, MEM_RELEASE); }
-#else
-  ~TZeroMemory() { munmap(base_, bytes_); }
-#endif
-  TZeroMemory(const TZeroMemory&) = delete;
-  TZeroMemory& operator=(const TZeroMemory&) = delete;
-
-  uint8_t* Data() { return base_; }
-  int64_t Size() const { return static_cast<int64_t>(bytes_); }
-
-  // Gives back the whole 64 KiB pieces (a multiple of every page size)
-  // that lie in [from, to).
-  void GiveBack(uint64_t from, uint64_t to) {
-    constexpr uint64_t kPiece = 65536;
-    from = (from + kPiece - 1) / kPiece * kPiece;
-    to = to / kPiece * kPiece;
-    if (to <= from) return;
-    uint8_t* const at = base_ + from;
-    const std::size_t bytes = static_cast<std::size_t>(to - from);
-#ifdef _WIN32
-    if (!VirtualFree(at, bytes, MEM_DECOMMIT) || VirtualAlloc(at, bytes, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
-      throw std::runtime_error("giving pages back failed");
-    }
-#else
-    if (madvise(at, bytes, MADV_DONTNEED) != 0) throw std::runtime_error("madvise failed");
-#endif
-  }
-
- private:
-  std::size_t bytes_;
-  uint8_t* base_ = nullptr;
-};
 
 // Counts the bytes it is handed and checks that each is `value`.
 class TCountBytes final : public TInflatedBytes {
@@ -95,7 +40,7 @@ class TCountBytes final : public TInflatedBytes {
 // `memory`, gives back the pages the trial has gone past.
 class TRecordingWatch final : public TTrialWatch {
  public:
-  explicit TRecordingWatch(TZeroMemory* memory = nullptr) : memory_(memory) {}
+  explicit TRecordingWatch(test::TZeroMemory* memory = nullptr) : memory_(memory) {}
   void BeforeInflate(uint64_t inBytes) override {
     if (inBytes < last) wentBack = true;
     last = inBytes;
@@ -111,7 +56,7 @@ class TRecordingWatch final : public TTrialWatch {
 
  private:
   static constexpr uint64_t kGiveBackBytes = uint64_t{64} << 20;
-  TZeroMemory* memory_;
+  test::TZeroMemory* memory_;
   uint64_t givenBackTo_ = 0;
 };
 
@@ -172,7 +117,7 @@ TEST(TrialInflationLarge, InputPast4GiBIsCountedWhole) {
   constexpr uint64_t kInput = kBlocks * kBlockBytes;
   constexpr uint64_t kOutput = kBlocks * 65535;
   static_assert(kInput > k4GiB && kOutput > k4GiB);
-  TZeroMemory memory(kInput + 100);
+  test::TZeroMemory memory(kInput + 100);
 
   TInflateRecord record;
   std::vector<uint8_t> buffer(kInflateBufferBytes);

@@ -62,11 +62,8 @@ class TEngineProbeFixture : public testing::Test {
   std::string CopyOfProgram(const std::string& name) {
     const std::string directory = dir_ / name;
     std::filesystem::create_directory(directory);
-#ifdef _WIN32
-    const std::string program = directory + "/quarn-engine-probe.exe";
-#else
-    const std::string program = directory + "/quarn-engine-probe";
-#endif
+    // The original's own file name, ".exe" and all where it has one.
+    const std::string program = directory + "/" + std::filesystem::path(QUARN_ENGINE_PROBE_PATH).filename().string();
     std::filesystem::copy_file(QUARN_ENGINE_PROBE_PATH, program);
     std::filesystem::permissions(program, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
     return program;

@@ -8,12 +8,6 @@
 // A serving library that lacks a name ends it with the error text on stderr
 // and status 1. Copied beside test-built libraries, it shows that a library
 // really serves the scan, not just that it was found.
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 #include <cstdio>
 #include <exception>
 #include <fstream>
@@ -24,51 +18,18 @@
 #include "engine/stream_detector.h"
 #include "inflate/engine_binding.h"
 #include "inflate/engine_library.h"
+#include "tests/support/code_file.h"
 #include "util/errors.h"
 #include "util/platform/process.h"
 
 namespace {
 
-#ifdef _WIN32
-// The module (EXE or DLL) that holds the code at `entry`, by its full name.
-std::string FileHolding(void* entry) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          static_cast<LPCWSTR>(entry), &module)) {
-    return "(unknown)";
-  }
-  if (module == GetModuleHandleW(nullptr)) return "(this program)";
-  wchar_t name[32768];
-  const DWORD length = GetModuleFileNameW(module, name, 32768);
-  if (length == 0) return "(unknown)";
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), utf8.data(), bytes, nullptr, nullptr);
-  return utf8;
-}
-#else
-void* ThisProgramsBase() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&ThisProgramsBase), &info) == 0) return nullptr;
-  return info.dli_fbase;
-}
-
-// The object file that holds the code at `entry`, as the dynamic linker
-// knows it; "(this program)" for code linked into the executable.
-std::string FileHolding(void* entry) {
-  Dl_info info{};
-  if (::dladdr(entry, &info) == 0 || info.dli_fname == nullptr) return "(unknown)";
-  if (info.dli_fbase == ThisProgramsBase()) return "(this program)";
-  return info.dli_fname;
-}
-#endif
-
 std::string InflateCodeFile() {
   using quarn::EngineBinding;
-  if (!EngineBinding.LibraryBound) return FileHolding(reinterpret_cast<void*>(&inflate));
+  if (!EngineBinding.LibraryBound) return quarn::test::FileHoldingCode(reinterpret_cast<void*>(&inflate));
   const quarn::TLibraryEntries& entries =
       EngineBinding.UseLibraryA ? EngineBinding.EntriesA : EngineBinding.EntriesB;
-  return FileHolding(reinterpret_cast<void*>(entries.inflate));
+  return quarn::test::FileHoldingCode(reinterpret_cast<void*>(entries.inflate));
 }
 
 }  // namespace
