@@ -28,7 +28,9 @@ class TDialogs {
 
   // An error: stop icon, `text`, `caption` as the title and one button
   // (OK for an error that left a handler, Close for a missing theme). The
-  // text can be selected and copied, and a long name in it wraps.
+  // text can be selected and copied; it wraps (a long name anywhere) to a
+  // width the screen holds, the box grows with it, and a text higher than
+  // the screen can hold scrolls inside the box.
   virtual void ShowErrorBox(const QString& text, const QString& caption,
                             QMessageBox::StandardButton button) = 0;
 };
