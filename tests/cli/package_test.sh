@@ -52,7 +52,7 @@ fi
 # The module is built for one interpreter's ABI: Depends must hold python3
 # to that minor version, and /usr/bin/python3 must import it from the
 # package's files alone.
-set -- "$root"/root/usr/lib/python3*/dist-packages/quarn/_quarn.cpython-*.so
+set -- "$root"/root/usr/lib/python3*/*-packages/quarn/_quarn.cpython-*.so
 if [ -f "$1" ]; then
   abi=$(basename "$1" | sed -n 's/^_quarn\.cpython-3\([0-9]*\)-.*/\1/p')
   echo "$depends" | grep -q "python3 (>= 3\.$abi~)" || { echo "Depends lacks python3 (>= 3.$abi~): $depends" >&2; exit 1; }
