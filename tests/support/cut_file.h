@@ -4,7 +4,8 @@
 // from outside, e.g. over the network; under wine the test has the Linux
 // truncate program do it, through wine's start /unix. The file can also
 // grow, or keep its size and get a new modification time, as it does when
-// it is written in place; both work on every platform, mapped or not.
+// it is written in place; both work on every platform, mapped or not. Or
+// another file can take its name.
 #pragma once
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -111,6 +113,16 @@ inline bool TouchFile(const std::string& path) {
   const auto before = std::filesystem::last_write_time(name, error);
   if (!error) std::filesystem::last_write_time(name, before + std::chrono::seconds(1), error);
   return !error;
+}
+
+// Puts the file `from` in place of `path`, as a program that saves a file
+// anew does; the file that had the name lives on in whoever has it open.
+// The error when the system refuses (Windows does while a handle that does
+// not share deletion holds the old file open).
+inline std::error_code ReplaceFile(const std::string& from, const std::string& path) {
+  std::error_code error;
+  std::filesystem::rename(detail::PathObject(from), detail::PathObject(path), error);
+  return error;
 }
 
 }  // namespace quarn::test

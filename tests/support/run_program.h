@@ -1,11 +1,10 @@
 // Runs a program with arguments and captures its stdout, stderr and exit
-// status, for end-to-end tests of the command-line programs.
+// status, for end-to-end tests of the command-line programs; its standard
+// input is this process's own, or a file's content.
 #pragma once
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <thread>
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +12,12 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quarn::test {
@@ -67,6 +71,11 @@ inline void Drain(HANDLE pipe, std::string& sink) {
 // gone, as when its output is piped into a program that has ended.
 // `workingDirectory`: where the program runs (this process's own when
 // empty).
+//   RunProgram(program, args, closeStdout = false, workingDirectory = "")
+// RunProgramWithInput gives the program the content of `file` as its
+// standard input: through a pipe that a thread fills, 7,000 bytes at a
+// time (`throughPipe`), or the file itself.
+//   RunProgramWithInput(program, args, file, throughPipe)
 #ifdef _WIN32
 inline TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                                  bool closeStdout = false, const std::string& workingDirectory = "") {
@@ -84,7 +93,7 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);  // RunProgramWithInput sets its own
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process{};
@@ -116,13 +125,52 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
   result.status = static_cast<int>(status);
   return result;
 }
+
+inline TProgramResult RunProgramWithInput(const std::string& program, const std::vector<std::string>& args,
+                                          const std::string& file, bool throughPipe) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE input = INVALID_HANDLE_VALUE, feed = nullptr;
+  if (throughPipe) {
+    if (!CreatePipe(&input, &feed, &inherit, 0)) return {};
+    SetHandleInformation(feed, HANDLE_FLAG_INHERIT, 0);
+  } else {
+    input = CreateFileW(detail::Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (input == INVALID_HANDLE_VALUE) return {};
+  }
+  std::thread writer;
+  if (feed != nullptr) {
+    writer = std::thread([&] {
+      std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
+      const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      for (std::size_t at = 0; at < content.size(); at += 7000) {
+        DWORD written = 0;
+        const DWORD n = static_cast<DWORD>(std::min<std::size_t>(7000, content.size() - at));
+        if (!WriteFile(feed, content.data() + at, n, &written, nullptr)) break;
+      }
+      CloseHandle(feed);
+    });
+  }
+  const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+  SetStdHandle(STD_INPUT_HANDLE, input);  // RunProgram hands its own standard input on
+  const TProgramResult r = RunProgram(program, args);
+  SetStdHandle(STD_INPUT_HANDLE, saved);
+  CloseHandle(input);
+  if (writer.joinable()) writer.join();
+  return r;
+}
 #else
-inline TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                 bool closeStdout = false, const std::string& workingDirectory = "") {
+namespace detail {
+
+// RunProgram with `input` (a descriptor, or -1 for this process's own) as
+// the program's standard input.
+inline TProgramResult RunProgramFrom(int input, const std::string& program, const std::vector<std::string>& args,
+                                     bool closeStdout, const std::string& workingDirectory) {
   int outPipe[2], errPipe[2];
   if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return {};
   const pid_t child = ::fork();
   if (child == 0) {
+    if (input >= 0) ::dup2(input, STDIN_FILENO);
     ::dup2(outPipe[1], STDOUT_FILENO);
     ::dup2(errPipe[1], STDERR_FILENO);
     ::close(outPipe[0]);
@@ -166,6 +214,43 @@ inline TProgramResult RunProgram(const std::string& program, const std::vector<s
   ::waitpid(child, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+}  // namespace detail
+
+inline TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                 bool closeStdout = false, const std::string& workingDirectory = "") {
+  return detail::RunProgramFrom(-1, program, args, closeStdout, workingDirectory);
+}
+
+inline TProgramResult RunProgramWithInput(const std::string& program, const std::vector<std::string>& args,
+                                          const std::string& file, bool throughPipe) {
+  int input = -1, feed = -1;
+  if (throughPipe) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    input = fds[0];
+    feed = fds[1];
+  } else {
+    input = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (input < 0) return {};
+  }
+  std::thread writer;
+  if (feed >= 0) {
+    writer = std::thread([&] {
+      std::ifstream in(file, std::ios::binary);
+      const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      for (std::size_t at = 0; at < content.size(); at += 7000) {
+        const std::size_t n = std::min<std::size_t>(7000, content.size() - at);
+        if (::write(feed, content.data() + at, n) != static_cast<ssize_t>(n)) break;
+      }
+      ::close(feed);
+    });
+  }
+  const TProgramResult r = detail::RunProgramFrom(input, program, args, false, "");
+  ::close(input);
+  if (writer.joinable()) writer.join();
+  return r;
 }
 #endif
 
