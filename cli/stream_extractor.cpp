@@ -135,13 +135,14 @@ void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const
   }
   const bool endedAlike = stream.Complete ? replay.Complete() : replay.Accepted(true) && !replay.Complete();
   if (file.ChangedWhileMapped()) {
-    throw TQuarnError("File \"" + file.FileName() + "\" changed while it was being scanned.");
+    throw TFileChangedError(file.FileName());
   }
   if (!endedAlike || replay.InBytes != stream.InBytes || replay.OutBytes != stream.OutBytes) {
-    throw TQuarnError("File \"" + file.FileName() + "\" changed while it was being scanned: the stream at offset " +
-                      std::to_string(stream.OffsetBytes) + " now inflates " + std::to_string(replay.InBytes) +
-                      " bytes to " + std::to_string(replay.OutBytes) + ", where the scan counted " +
-                      std::to_string(stream.InBytes) + " to " + std::to_string(stream.OutBytes) + ".");
+    throw TFileChangedError(file.FileName(), "the stream at offset " + std::to_string(stream.OffsetBytes) +
+                                                 " now inflates " + std::to_string(replay.InBytes) + " bytes to " +
+                                                 std::to_string(replay.OutBytes) + ", where the scan counted " +
+                                                 std::to_string(stream.InBytes) + " to " +
+                                                 std::to_string(stream.OutBytes) + ".");
   }
   out.Link(path, options_.Force);
   streamsWritten_.fetch_add(1);

@@ -46,10 +46,10 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
       } else {
         ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
       }
-    } catch (const TChangedInputError&) {
-      throw TChangedInputError(fileName);  // the detector knows no names
+    } catch (const TFileChangedError&) {
+      throw TFileChangedError(fileName);  // the detector knows no names
     }
-    if (file.ChangedWhileMapped()) throw TChangedInputError(fileName);
+    if (file.ChangedWhileMapped()) throw TFileChangedError(fileName);
     state.i.fetch_add(file.Size());
     state.Files.fetch_add(1);
     state.Control.AddFileDone();

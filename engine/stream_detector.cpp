@@ -49,7 +49,7 @@
 // another process while a trial runs. The bytes that decide a candidate
 // (its header and first byte) are read once and kept, so a counter is
 // only ever indexed by a value that passed the header test; they are read
-// again after the trial, and a difference raises TChangedInputError. The
+// again after the trial, and a difference raises TFileChangedError. The
 // filters and the fast path read the input with no such care, but every
 // index they take from it is masked to its table, so changed bytes can
 // only change their verdicts, never what they touch.
@@ -236,7 +236,7 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
     const TCandidateBytes tried = TCandidateBytes::Read(Memory, pos);
     const bool header = pos >= 2 && IsHeaderCandidate(tried.cmf, tried.flg);
     // The search found a candidate here from reads of its own.
-    if (!header && !(headerless && IsDynamicBlockStart(tried.first))) throw TChangedInputError();
+    if (!header && !(headerless && IsDynamicBlockStart(tried.first))) throw TFileChangedError();
 
     meter.StartTrial(pos);
     const bool learnDeadStarts = fast != nullptr && !acceptIncomplete;
@@ -254,7 +254,7 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
     } else {
       trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch(), fast);
     }
-    if (TCandidateBytes::Read(Memory, pos) != tried) throw TChangedInputError();
+    if (TCandidateBytes::Read(Memory, pos) != tried) throw TFileChangedError();
     if (learnDeadStarts && !trial.Complete()) deadStarts.Add(pos, fast->AlignedBlockStarts());
     if (!trial.Accepted(acceptIncomplete) ||
         (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(tried.first))) {

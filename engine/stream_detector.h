@@ -44,7 +44,7 @@ class TCollectSink final : public TStreamSink {
 // written there is discarded. `sink`, when given, hears of every stream.
 // Reads `state.Options`; reports its progress to `state.Control`, all of
 // `Size` once it has ended. Raises TScanCancelled, leaving partial totals in
-// `state`, when the stop is requested there, and TChangedInputError when a
+// `state`, when the stop is requested there, and TFileChangedError when a
 // candidate's header or first byte reads differently after its trial than
 // before it (the memory changed under the scan); nothing else.
 void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
@@ -63,7 +63,7 @@ void CountFoundStream(TScanState& state, const TFoundStream& stream);
 // `to` itself, or the end of a stream that runs past it. With `progress`,
 // reports the positions it goes past (the whole range by its end) and
 // raises TScanCancelled when the stop is requested there. Raises
-// TChangedInputError as ScanBlock does.
+// TFileChangedError as ScanBlock does.
 int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
                            const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
                            TBlockProgress* progress = nullptr);

@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> buffer(quarn::kInflateBufferBytes);
   try {
     quarn::detail::ScanRangeUnder(block.data(), blockSize, 0, blockSize, options, &record, buffer.data(), control);
-  } catch (const quarn::TChangedInputError&) {
+  } catch (const quarn::TFileChangedError&) {
     // Seen and said: what was found before stays to be checked.
   }
   quarn::InflateEnd(&record);

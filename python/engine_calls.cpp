@@ -151,11 +151,11 @@ TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, 
     try {
       result.Scan.EndPosition =
           FindStreamsInRange(file.Memory(), file.Size(), from, to, options, record.Get(), buffer.get(), sink);
-    } catch (const TChangedInputError&) {
-      throw TChangedInputError(path);  // the detector knows no names
+    } catch (const TFileChangedError&) {
+      throw TFileChangedError(path);  // the detector knows no names
     }
   }
-  if (file.ChangedWhileMapped()) throw TChangedInputError(path);
+  if (file.ChangedWhileMapped()) throw TFileChangedError(path);
   return result;
 }
 

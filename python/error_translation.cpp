@@ -20,6 +20,7 @@ namespace {
 
 PyObject* QuarnErrorType = nullptr;
 PyObject* PathErrorType = nullptr;
+PyObject* FileChangedErrorType = nullptr;
 PyObject* ScanErrorType = nullptr;
 
 // The engine's texts are UTF-8, but file names in them are bytes as the
@@ -40,6 +41,8 @@ py::object MemberException(const std::exception_ptr& error) {
     std::rethrow_exception(error);
   } catch (const TPathError& e) {
     return Instance(PathErrorType, e.what());
+  } catch (const TFileChangedError& e) {
+    return Instance(FileChangedErrorType, e.what());
   } catch (const TMissingFileError& e) {
     // Only the message is given, so that str() of the error is the engine's text.
     return Instance(PyExc_FileNotFoundError, e.what());
@@ -74,6 +77,10 @@ void RegisterErrors(py::module_& module) {
                           "opened, or a folder the scan cannot list (unreadable, a name too long or of spaces "
                           "only, changed while it was listed).",
                           QuarnErrorType);
+  FileChangedErrorType = NewType("quarn.FileChangedError",
+                                 "A file that changed while it was being scanned or inflated: rewritten, cut short "
+                                 "or grown. Nothing counted from it is kept.",
+                                 QuarnErrorType);
   const py::object exceptionGroup = py::module_::import("builtins").attr("ExceptionGroup");
   const py::tuple scanErrorBases = py::make_tuple(py::handle(QuarnErrorType), exceptionGroup);
   ScanErrorType = NewType("quarn.ScanError",
@@ -82,6 +89,7 @@ void RegisterErrors(py::module_& module) {
                           scanErrorBases.ptr());
   module.attr("QuarnError") = py::handle(QuarnErrorType);
   module.attr("PathError") = py::handle(PathErrorType);
+  module.attr("FileChangedError") = py::handle(FileChangedErrorType);
   module.attr("ScanError") = py::handle(ScanErrorType);
 
   py::register_exception_translator([](std::exception_ptr error) {
@@ -100,6 +108,10 @@ void RegisterErrors(py::module_& module) {
       Raise(MemberException(error));
     }
   });
+}
+
+py::object FileChangedErrorFor(const std::string& fileName) {
+  return MemberException(std::make_exception_ptr(TFileChangedError(fileName)));
 }
 
 py::object CombinedScanError(const py::list& errors) {

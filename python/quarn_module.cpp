@@ -242,7 +242,7 @@ py::bytes InflateAt(const uint8_t* memory, int64_t size, int64_t offset, bool he
     const py::gil_scoped_release unlocked;
     written = InflateStream(memory, size, *stream, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes)), wanted);
   }
-  if (written != wanted) throw TQuarnError("The data" + where + " changed while it was being inflated.");
+  if (written != wanted) throw TFileChangedError::WhileInflating(where);
   return result;
 }
 
@@ -381,7 +381,7 @@ PYBIND11_MODULE(_quarn, m) {
         }
         py::bytes result = InflateAt(file->Memory(), file->Size(), offset, headerless, maxBytes,
                                      " of \"" + name + "\"");
-        if (file->ChangedWhileMapped()) throw TChangedInputError(name);
+        if (file->ChangedWhileMapped()) throw TFileChangedError(name);
         return result;
       },
       py::arg("path"), py::arg("offset"), py::arg("headerless"), py::arg("max_bytes"),
@@ -395,6 +395,10 @@ PYBIND11_MODULE(_quarn, m) {
       },
       py::arg("data"), py::arg("offset"), py::arg("headerless"), py::arg("max_bytes"),
       "The inflated bytes of the stream at `offset` of a buffer.");
+
+  m.def(
+      "changed_error", [](const py::bytes& path) { return FileChangedErrorFor(FileName(path)); }, py::arg("path"),
+      "The FileChangedError (not raised) for the file at `path`, which changed between two looks at it.");
 
   m.def("combined_error", &CombinedScanError, py::arg("errors"),
         "The ScanError that a scan whose files failed with `errors` raises.");

@@ -36,12 +36,30 @@ class TMissingFileError : public TQuarnError {
 // grown during its scan, or a buffer changed under the scan. What was read
 // of it no longer holds, so nothing counted from it is kept. The detector,
 // which sees only memory, raises it without a name; whoever knows the file
-// raises it again with the name. Its kind name is the general one.
-class TChangedInputError : public TQuarnError {
+// raises it again with the name. The one type for every such change, in
+// the scan, the extraction and the Python module alike; its kind name is
+// the general one.
+class TFileChangedError : public TQuarnError {
  public:
-  TChangedInputError() : TQuarnError("The data changed while it was being scanned.") {}
-  explicit TChangedInputError(const std::string& fileName)
+  // The data changed while it was being scanned.
+  TFileChangedError() : TQuarnError("The data changed while it was being scanned.") {}
+  // File "x" changed while it was being scanned.
+  explicit TFileChangedError(const std::string& fileName)
       : TQuarnError("File \"" + fileName + "\" changed while it was being scanned.") {}
+  // File "x" changed while it was being scanned: `detail`
+  TFileChangedError(const std::string& fileName, const std::string& detail)
+      : TQuarnError("File \"" + fileName + "\" changed while it was being scanned: " + detail) {}
+  // The data`where` changed while it was being inflated. (`where` names
+  // the file, as " of file "x"", or is empty for a caller's buffer.)
+  static TFileChangedError WhileInflating(const std::string& where) {
+    return TFileChangedError(TText{"The data" + where + " changed while it was being inflated."});
+  }
+
+ private:
+  struct TText {
+    std::string Text;
+  };
+  explicit TFileChangedError(const TText& text) : TQuarnError(text.Text) {}
 };
 
 // An error's text as the program shows it to a person: a full stop is

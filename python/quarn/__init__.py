@@ -22,7 +22,7 @@ import os
 from typing import Iterable, Optional, Union
 
 from . import _quarn
-from ._quarn import PathError, QuarnError, ScanError
+from ._quarn import FileChangedError, PathError, QuarnError, ScanError
 from ._result import ScanResult, Stream, decode_path, streams_of_files
 
 __all__ = [
@@ -33,6 +33,7 @@ __all__ = [
     "Stream",
     "QuarnError",
     "PathError",
+    "FileChangedError",
     "ScanError",
 ]
 
@@ -91,11 +92,12 @@ def scan(
 
     Every file is scanned, whichever fail. When one file fails, its own
     error is raised: FileNotFoundError for a file that is not there,
-    QuarnError for a file that cannot be read or changed while it was
-    scanned, each with the engine's text. When several fail, ScanError, an
-    ExceptionGroup of their errors in the order of the files. A path that
-    no file can have (empty, or with a NUL byte) raises PathError before
-    anything is opened.
+    QuarnError for a file that cannot be read, FileChangedError (a
+    QuarnError) for one that changed while it was scanned, each with the
+    engine's text. When several fail, ScanError, an ExceptionGroup of
+    their errors in the order of the files. A path that no file can have
+    (empty, or with a NUL byte) raises PathError before anything is
+    opened.
     """
     files = list_files(paths, recursive)
     counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams)

@@ -106,7 +106,7 @@ def _file_size(path: bytes) -> int:
 
 
 def _changed(path: bytes) -> QuarnError:
-    return QuarnError(f'File "{decode_path(path)}" changed while it was being scanned.')
+    return _quarn.changed_error(path)
 
 
 def _plan(files: Sequence[bytes], sizes: Sequence[int], chunk_bytes: int, batch_bytes: int):

@@ -84,7 +84,7 @@ TEST(ChangingInput, HeaderChangedDuringTrialIsReportedNotCounted) {
     detail::ScanRangeUnder(file.bytes.data(), size, 0, size, TScanOptions{}, record.Get(), buffer.data(), control);
     ADD_FAILURE() << "no error; the first stream was counted with CINFO "
                   << (control.found.empty() ? -1 : int{control.found[0].CINFO});
-  } catch (const TChangedInputError& e) {
+  } catch (const TFileChangedError& e) {
     EXPECT_STREQ(e.what(), "The data changed while it was being scanned.");
   }
   EXPECT_TRUE(control.found.empty());
@@ -179,7 +179,7 @@ TEST(ChangingInput, FileRewrittenDuringScansGivesTheErrorOrAgreeingCounters) {
     state.Options.Headerless = run % 2 == 1;
     try {
       ScanFile({path}, state, 0);
-    } catch (const TChangedInputError& e) {
+    } catch (const TFileChangedError& e) {
       EXPECT_EQ(std::string(e.what()), "File \"" + path + "\" changed while it was being scanned.");
       ++changed;
     }

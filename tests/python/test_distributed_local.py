@@ -115,3 +115,14 @@ def test_chunks_under_the_floor_are_refused(client, corpus_dir, monkeypatch):
 def test_paths_no_file_can_have_are_refused_before_any_task(client, corpus_dir, bad):
     with pytest.raises(quarn.PathError):
         quarn.distributed.scan(client, [corpus_dir, bad])
+
+
+def test_a_file_that_changed_between_listing_and_chunks_raises_file_changed(client, large_file, monkeypatch):
+    # The chunks are planned on the size the file had when it was listed;
+    # the workers map it as it is now.
+    real_size = quarn.distributed._file_size
+    monkeypatch.setattr(quarn.distributed, "_file_size", lambda path: real_size(path) + 1)
+    with pytest.raises(quarn.FileChangedError) as raised:
+        quarn.distributed.scan(client, large_file, chunk_bytes=4096)
+    assert isinstance(raised.value, quarn.QuarnError)
+    assert str(raised.value) == f'File "{large_file}" changed while it was being scanned.'
