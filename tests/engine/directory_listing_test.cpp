@@ -4,16 +4,12 @@
 #include "engine/directory_listing.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
-#endif
 
 #include <filesystem>
 
+#include "tests/engine/listing_fixture.h"
 #include "tests/support/deep_tree.h"
+#include "tests/support/platform_traits.h"
 #include "tests/support/temp_dir.h"
 #include "util/errors.h"
 
@@ -47,23 +43,6 @@ void ExpectedListing(const std::string& dir, bool recursive, TLines& out, std::v
   }
 }
 
-class Listing : public testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* d : {"sub", "sub/deeper", "other"}) fs::create_directory(dir_ / d);
-    for (const char* f : {"a", ".hidden", "sub/b", "sub/deeper/c", "sub/.d", "other/e", "z"}) {
-      test::WriteFile(dir_ / f, {1, 2, 3});
-    }
-#ifndef _WIN32  // symbolic links need a privilege on Windows; wine makes none
-    fs::create_symlink(dir_.Path(), dir_ / "sub/loop");    // a link loop
-    fs::create_symlink(dir_ / "a", dir_ / "link-to-a");    // a link to a file
-    fs::create_symlink(dir_ / "gone", dir_ / "dangling");  // listed; fails when scanned
-    fs::create_symlink(dir_ / "other", dir_ / "sub/deeper/to-other");  // entered
-#endif
-  }
-  test::TTempDir dir_;
-};
-
 TEST_F(Listing, FlatAndRecursiveInFileSystemOrder) {
   for (bool recursive : {false, true}) {
     TLines expected;
@@ -72,20 +51,20 @@ TEST_F(Listing, FlatAndRecursiveInFileSystemOrder) {
   }
   TListingNotes notes;
   const TLines all = ListDirectoryFiles(dir_.Path(), true, &notes);
-#ifdef _WIN32
-  EXPECT_EQ(all.size(), 7u);
-  for (const char* name : {".hidden", "sub/.d", "sub/deeper/c", "other/e"}) {
-    EXPECT_NE(std::find(all.begin(), all.end(), dir_ / name), all.end()) << name;
+  if (test::kCanMakeSymbolicLinks) {
+    EXPECT_EQ(all.size(), 10u);
+    for (const char* name : {".hidden", "sub/.d", "link-to-a", "dangling", "sub/deeper/c", "sub/deeper/to-other/e"}) {
+      EXPECT_NE(std::find(all.begin(), all.end(), dir_ / name), all.end()) << name;
+    }
+    for (const std::string& name : all) EXPECT_EQ(name.find("loop"), std::string::npos) << name;
+    EXPECT_EQ(notes.LoopsSkipped, TLines{dir_ / "sub/loop"});
+  } else {
+    EXPECT_EQ(all.size(), 7u);
+    for (const char* name : {".hidden", "sub/.d", "sub/deeper/c", "other/e"}) {
+      EXPECT_NE(std::find(all.begin(), all.end(), dir_ / name), all.end()) << name;
+    }
+    EXPECT_TRUE(notes.LoopsSkipped.empty());
   }
-  EXPECT_TRUE(notes.LoopsSkipped.empty());
-#else
-  EXPECT_EQ(all.size(), 10u);
-  for (const char* name : {".hidden", "sub/.d", "link-to-a", "dangling", "sub/deeper/c", "sub/deeper/to-other/e"}) {
-    EXPECT_NE(std::find(all.begin(), all.end(), dir_ / name), all.end()) << name;
-  }
-  for (const std::string& name : all) EXPECT_EQ(name.find("loop"), std::string::npos) << name;
-  EXPECT_EQ(notes.LoopsSkipped, TLines{dir_ / "sub/loop"});
-#endif
   EXPECT_TRUE(notes.SpecialsSkipped.empty());
 }
 
@@ -93,9 +72,7 @@ TEST_F(Listing, FlatAndRecursiveInFileSystemOrder) {
 // twice side by side is listed twice, and a loop met below a link is
 // caught on the way down through that link.
 TEST(DirectoryListingLinks, OnlyLinksThatCloseALoopAreSkipped) {
-#ifdef _WIN32
-  GTEST_SKIP() << "symbolic links need a privilege on Windows; wine makes none";
-#else
+  if (!test::kCanMakeSymbolicLinks) GTEST_SKIP() << "symbolic links need a privilege on Windows; wine makes none";
   test::TTempDir dir;
   fs::create_directories(dir / "top/data");
   test::WriteFile(dir / "top/data/x", {1});
@@ -109,53 +86,13 @@ TEST(DirectoryListingLinks, OnlyLinksThatCloseALoopAreSkipped) {
   std::sort(notes.LoopsSkipped.begin(), notes.LoopsSkipped.end());
   EXPECT_EQ(notes.LoopsSkipped, (TLines{dir / "top/again/self", dir / "top/again/up", dir / "top/data/self",
                                         dir / "top/data/up"}));
-#endif
-}
-
-// Character devices, sockets and pipes are not listed, and each is named in
-// the notes; block devices are listed like files.
-TEST(DirectoryListingLinks, DevicesSocketsAndPipesAreLeftOutWithANote) {
-#ifdef _WIN32
-  GTEST_SKIP() << "FIFOs, sockets and device nodes in the file system are POSIX";
-#else
-  test::TTempDir dir;
-  test::WriteFile(dir / "file", {1});
-  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
-  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string socketPath = dir / "socket";
-  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
-  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  TLines expectedNotes = {dir / "pipe", dir / "socket"};
-  TLines expectedFiles = {dir / "file"};
-  if (::mknod((dir / "null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) expectedNotes.push_back(dir / "null");
-  if (::mknod((dir / "disk").c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0) expectedFiles.push_back(dir / "disk");
-  fs::create_symlink(dir / "pipe", dir / "link-to-pipe");
-  expectedNotes.push_back(dir / "link-to-pipe");
-
-  TListingNotes notes;
-  TLines all = ListDirectoryFiles(dir.Path(), false, &notes);
-  ::close(sock);
-  std::sort(all.begin(), all.end());
-  std::sort(expectedFiles.begin(), expectedFiles.end());
-  EXPECT_EQ(all, expectedFiles);
-  std::sort(notes.SpecialsSkipped.begin(), notes.SpecialsSkipped.end());
-  std::sort(expectedNotes.begin(), expectedNotes.end());
-  EXPECT_EQ(notes.SpecialsSkipped, expectedNotes);
-#endif
 }
 
 // A tree deeper than the path limit is listed whole, by names longer than
 // the limit.
 TEST(DirectoryListingDepth, TreeDeeperThanThePathLimitIsListedWhole) {
   test::TTempDir dir(test::MemoryBackedTempBase());
-#ifdef _WIN32
-  const test::TDeepTree tree(dir.Path(), test::kLevelsPastThePathLimit, {1, 100, 200, 299, 300}, {1, 2, 3});
-#else
-  const test::TDeepTree tree(dir.Path(), test::kLevelsPastThePathLimit, {1, 700, 1400, 2047, 2048, 2100}, {1, 2, 3});
-#endif
+  const test::TDeepTree tree(dir.Path(), test::kLevelsPastThePathLimit, test::kFileLevelsAcrossThePathLimit, {1, 2, 3});
   ASSERT_GT(tree.Files().back().size(), test::kPathLimitBytes);
   auto sorted = [](TLines lines) {
     std::sort(lines.begin(), lines.end());
@@ -187,36 +124,6 @@ TEST_F(Listing, TrailingSlashAndTheCurrentDirectory) {
   fs::current_path(dir_ / "other");
   EXPECT_EQ(ListDirectoryFiles("", false), TLines{"e"});
   fs::current_path(saved);
-}
-
-// A folder that cannot be listed, the given one or one met on the way
-// down, is an error naming it and the reason, never an empty listing.
-TEST_F(Listing, FolderThatCannotBeListedIsAnErrorNamingIt) {
-#ifdef _WIN32
-  GTEST_SKIP() << "permission bits and an ordinary user to drop to are POSIX";
-#else
-  ::chmod(dir_.Path().c_str(), 0755);
-  const std::pair<std::string, std::string> cases[] = {
-      {dir_ / "sub", dir_ / "sub"},                 // met on the way down
-      {dir_ / "other", dir_ / "other"},             // the given folder itself
-      {dir_ / "sub/deeper", dir_ / "sub/deeper"},   // two levels down
-  };
-  for (const auto& [locked, named] : cases) {
-    ::chmod(locked.c_str(), 0000);
-    const std::string listed = locked == dir_ / "other" ? locked : dir_.Path();
-    const auto seen = test::RunAsOrdinaryUser([&] {
-      try {
-        ListDirectoryFiles(listed, true);
-        return std::string("no error");
-      } catch (const TPathError& e) {
-        return std::string(e.what());
-      }
-    });
-    ::chmod(locked.c_str(), 0755);
-    if (!seen) GTEST_SKIP() << "cannot run as an ordinary user here";
-    EXPECT_EQ(*seen, "Folder \"" + named + "\" cannot be listed: Permission denied") << locked;
-  }
-#endif
 }
 
 TEST(DirectoryListingErrors, EachNamesThePathAndTheReason) {

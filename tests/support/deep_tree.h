@@ -29,12 +29,16 @@ namespace quarn::test {
 // Linux's PATH_MAX (4,096 bytes), Windows' classic MAX_PATH (260). Under
 // wine a name also becomes a Linux name, so deeper than PATH_MAX it cannot
 // go there; 300 levels pass MAX_PATH twice over and stay well below that.
+// kFileLevelsAcrossThePathLimit: the levels of such a chain that hold a
+// file in the listing tests, from the first down to the deepest.
 #ifdef _WIN32
 inline constexpr std::size_t kPathLimitBytes = 260;
 inline constexpr int kLevelsPastThePathLimit = 300;
+inline const std::set<int> kFileLevelsAcrossThePathLimit = {1, 100, 200, 299, 300};
 #else
 inline constexpr std::size_t kPathLimitBytes = 4096;
 inline constexpr int kLevelsPastThePathLimit = 2100;
+inline const std::set<int> kFileLevelsAcrossThePathLimit = {1, 700, 1400, 2047, 2048, 2100};
 #endif
 
 #ifdef _WIN32
