@@ -5,9 +5,11 @@
 // runs after the interpreter has gone.
 #include "python/error_translation.h"
 
+#include <cerrno>
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/aggregate_error.h"
@@ -35,6 +37,32 @@ py::object Instance(PyObject* type, const std::string& text) {
   return py::reinterpret_borrow<py::object>(type)(Text(text));
 }
 
+// The words quarn-scan and Python's own open() give for a name that is not
+// there; the engine's text (File "x" does not exists.) is the window's.
+constexpr char kNoSuchFile[] = "No such file or directory";
+constexpr std::string_view kMissingBefore = "File \"";
+constexpr std::string_view kMissingAfter = "\" does not exists.";
+
+// The name in a missing file's text, whole between the text's fixed words.
+std::string MissingFileName(const TMissingFileError& e) {
+  const std::string_view text = e.what();
+  if (text.size() < kMissingBefore.size() + kMissingAfter.size() || !text.starts_with(kMissingBefore) ||
+      !text.ends_with(kMissingAfter)) {
+    return std::string(text);
+  }
+  return std::string(text.substr(kMissingBefore.size(), text.size() - kMissingBefore.size() - kMissingAfter.size()));
+}
+
+// FileNotFoundError as Python raises it for a missing name: errno ENOENT,
+// strerror "No such file or directory" and the name decoded as os.fsdecode
+// does, so that it equals the str path it was given as.
+py::object FileNotFound(const std::string& name) {
+  PyObject* decoded = PyUnicode_DecodeFSDefaultAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_borrow<py::object>(PyExc_FileNotFoundError)(ENOENT, kNoSuchFile,
+                                                                      py::reinterpret_steal<py::str>(decoded));
+}
+
 // One member of a failed scan as a Python exception instance.
 py::object MemberException(const std::exception_ptr& error) {
   try {
@@ -44,8 +72,7 @@ py::object MemberException(const std::exception_ptr& error) {
   } catch (const TFileChangedError& e) {
     return Instance(FileChangedErrorType, e.what());
   } catch (const TMissingFileError& e) {
-    // Only the message is given, so that str() of the error is the engine's text.
-    return Instance(PyExc_FileNotFoundError, e.what());
+    return FileNotFound(MissingFileName(e));
   } catch (const TQuarnError& e) {
     return Instance(QuarnErrorType, e.what());
   } catch (const std::bad_alloc&) {
@@ -120,6 +147,14 @@ py::object CombinedScanError(const py::list& errors) {
     const std::string text = py::str(error);
     if (py::isinstance(error, py::handle(PathErrorType))) {
       members.push_back(std::make_exception_ptr(TPathError(text)));
+    } else if (py::isinstance(error, py::handle(PyExc_FileNotFoundError)) &&
+               py::isinstance<py::str>(error.attr("filename"))) {
+      // A missing file made by FileNotFound: the combined text names it in
+      // the engine's words, as a scan on this machine does.
+      const py::bytes name = py::reinterpret_steal<py::bytes>(PyUnicode_EncodeFSDefault(error.attr("filename").ptr()));
+      if (!name) throw py::error_already_set();
+      members.push_back(std::make_exception_ptr(TMissingFileError(std::string(kMissingBefore) +
+                                                                  std::string(name) + std::string(kMissingAfter))));
     } else {
       members.push_back(std::make_exception_ptr(TQuarnError(text)));
     }

@@ -1,5 +1,6 @@
 // The engine's errors as Python exceptions. A file that is not there raises
-// FileNotFoundError; a path that no file can have or a folder the scan
+// FileNotFoundError as open() does (errno ENOENT, "No such file or
+// directory", the name), in quarn-scan's words; a path that no file can have or a folder the scan
 // cannot list, quarn.PathError; a file that changed while it was scanned
 // or inflated, quarn.FileChangedError; any other engine error,
 // quarn.QuarnError; each with the engine's own text. A scan in

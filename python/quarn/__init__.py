@@ -91,7 +91,8 @@ def scan(
     --json``; ``result.report_lines()`` gives the report the window shows.
 
     Every file is scanned, whichever fail. When one file fails, its own
-    error is raised: FileNotFoundError for a file that is not there,
+    error is raised: FileNotFoundError for a file that is not there, as
+    open() raises it (errno ENOENT, "No such file or directory", the name);
     QuarnError for a file that cannot be read, FileChangedError (a
     QuarnError) for one that changed while it was scanned, each with the
     engine's text. When several fail, ScanError, an ExceptionGroup of

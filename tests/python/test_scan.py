@@ -1,12 +1,14 @@
 """quarn.scan and quarn.scan_buffer against quarn-scan, the command-line
 scanner over the same engine: the same JSON fields, report lines and
 streams; buffers of every kind scanned in place with the GIL released; the
-engine's errors as Python exceptions with the engine's texts."""
+engine's errors as Python exceptions with the engine's texts, but for a
+missing file, which is Python's own FileNotFoundError."""
 
 from __future__ import annotations
 
 import ast
 import concurrent.futures
+import errno
 import mmap
 import os
 import signal
@@ -193,14 +195,20 @@ def test_the_module_itself_refuses_a_path_no_file_can_have(tmp_path, monkeypatch
             call()
 
 
-def test_a_missing_file_raises_file_not_found_with_the_engine_text(tmp_path, quarn_scan_program):
+def test_a_missing_file_raises_file_not_found_as_open_and_quarn_scan_say_it(tmp_path, quarn_scan_program):
+    # Python's own form, as open() raises it, in the words quarn-scan prints
+    # for the same name; the engine's 'does not exists.' is the window's text.
     missing = tmp_path / "not-there.bin"
-    with pytest.raises(FileNotFoundError) as raised:
-        quarn.scan([missing])
-    assert str(raised.value) == f'File "{missing}" does not exists.'
-    # quarn-scan stops at a failed file, with the engine's text, only with --fail-fast.
-    cli = run_quarn_scan(quarn_scan_program, [missing], {}, "--fail-fast")
-    assert cli.returncode == 1 and str(raised.value) in cli.stderr
+    with pytest.raises(FileNotFoundError) as opened:
+        open(str(missing), "rb")
+    for call in (lambda: quarn.scan([missing]), lambda: quarn.scan(str(missing)), lambda: quarn.inflate(missing, 2, "zlib")):
+        with pytest.raises(FileNotFoundError) as raised:
+            call()
+        error = raised.value
+        assert (error.errno, error.strerror, error.filename) == (errno.ENOENT, opened.value.strerror, str(missing))
+        assert str(error) == str(opened.value)
+    cli = run_quarn_scan(quarn_scan_program, [missing], {})
+    assert cli.returncode == 1 and cli.stderr == f"quarn-scan: {missing}: {opened.value.strerror}\n"
 
 
 def test_failed_files_raise_the_same_error_every_run_naming_each_in_file_order(tmp_path):
@@ -225,22 +233,31 @@ def test_failed_files_raise_the_same_error_every_run_naming_each_in_file_order(t
                 with pytest.raises(quarn.ScanError) as raised:
                     quarn.scan(listed)
                 assert [type(e) for e in raised.value.exceptions] == expected
-                assert [f'"{name}"' in str(e) for name, e in zip(failed, raised.value.exceptions)] == [True] * len(failed)
+                assert [str(name) in str(e) for name, e in zip(failed, raised.value.exceptions)] == [True] * len(failed)
+                # The message is the engine's combined text of the members.
+                assert _quarn.combined_error(list(raised.value.exceptions)).message == raised.value.message
             else:
                 with pytest.raises(expected) as raised:
                     quarn.scan(listed)
-                assert type(raised.value) is expected and f'"{failed[0]}"' in str(raised.value)
+                assert type(raised.value) is expected and str(failed[0]) in str(raised.value)
 
 
 def test_the_combined_error_of_several_failures():
-    error = _quarn.combined_error([FileNotFoundError('File "a" does not exists.'), quarn.PathError("Invalid characters in path")])
+    # A missing file in Python's form is named in the engine's words again.
+    members = [
+        FileNotFoundError('File "a" does not exists.'),
+        FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), "b"),
+        quarn.PathError("Invalid characters in path"),
+    ]
+    error = _quarn.combined_error(members)
     assert isinstance(error, quarn.ScanError) and isinstance(error, ExceptionGroup)
     assert isinstance(error, quarn.QuarnError)
     assert error.message == (
-        "One or more errors occurred\n2 exception(s):\n"
-        '#0 Exception: File "a" does not exists.\n#1 EPathError: Invalid characters in path'
+        "One or more errors occurred\n3 exception(s):\n"
+        '#0 Exception: File "a" does not exists.\n#1 Exception: File "b" does not exists.\n'
+        "#2 EPathError: Invalid characters in path"
     )
-    assert [type(e) for e in error.exceptions] == [FileNotFoundError, quarn.PathError]
+    assert [type(e) for e in error.exceptions] == [FileNotFoundError, FileNotFoundError, quarn.PathError]
 
 
 def test_the_stubs_name_every_call_of_the_module():
