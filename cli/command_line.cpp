@@ -82,7 +82,7 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
       ->check(CheckByteCount)
       ->needs(extract);
   app.add_flag("--force", o.Force, "Replace files that were in DIR before the run")->needs(extract);
-  app.add_option("-j,--threads", threads, "Scan with N worker threads (default: the processors available)")
+  app.add_option("-j,--threads", threads, "Scan with N worker threads (default: twice the processors available)")
       ->type_name("N")
       ->check(CheckThreads);
   app.add_flag("-q,--quiet", o.Quiet, "Show no progress line");

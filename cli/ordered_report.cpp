@@ -34,15 +34,16 @@ std::string FailureReason(const std::exception_ptr& error, const std::string& na
 
 TOrderedReport::TOrderedReport(const std::vector<std::string>& files, TReportFormat& format,
                                TStreamExtractor* extractor, std::function<void(const std::string&)> message,
-                               bool keepGoing, std::size_t maxHeldStreams)
+                               bool keepGoing, std::size_t maxHeldStreams, TScanControl* control)
     : files_(files),
       format_(format),
       extractor_(extractor),
       message_(std::move(message)),
       keepGoing_(keepGoing),
-      maxHeldStreams_(maxHeldStreams) {}
+      maxHeldStreams_(maxHeldStreams),
+      control_(control) {}
 
-void TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
+bool TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
   std::string writeError;
   if (extractor_ != nullptr && !stopping_.load()) {
     try {
@@ -66,6 +67,7 @@ void TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, con
     slot.Held.push_back(stream);
     ++held_;
   }
+  return !outputError_;
 }
 
 void TOrderedReport::FileDone(int32_t fileIndex, int64_t sizeBytes) {
@@ -101,6 +103,7 @@ void TOrderedReport::RequestStop() {
     const std::lock_guard<std::mutex> hold(lock_);
     stopping_ = true;
   }
+  if (control_ != nullptr) control_->RequestCancel();
   room_.notify_all();
 }
 
@@ -117,6 +120,7 @@ void TOrderedReport::Guarded(const std::function<void()>& write) {
     // Nothing more can be written: stop the scan rather than go on unseen.
     outputError_ = std::current_exception();
     stopping_ = true;
+    if (control_ != nullptr) control_->RequestCancel();
     room_.notify_all();
   }
 }

@@ -29,27 +29,33 @@
 
 #include "cli/report_format.h"
 #include "cli/stream_extractor.h"
-#include "engine/scan_file.h"
+#include "engine/scan_control.h"
+#include "engine/scan_sink.h"
 
 namespace quarn::cli {
 
-class TOrderedReport final : public TScanListener {
+// Streams of later files held back at most, by default.
+inline constexpr std::size_t kMaxHeldStreams = 65536;
+
+class TOrderedReport final : public TScanSink {
  public:
   // `files` and everything passed in must outlive the report. `extractor`
   // (optional) writes each stream during the scan, from the file's own
   // mapping. `message` writes one line to stderr. With `keepGoing` false,
   // a failed file is not handled here: its run raises the error, as
-  // --fail-fast wants.
+  // --fail-fast wants. `control`, when given, is the scan's: a stop of
+  // the report (RequestStop, or the output gone) stops the scan there.
   TOrderedReport(const std::vector<std::string>& files, TReportFormat& format, TStreamExtractor* extractor,
                  std::function<void(const std::string&)> message, bool keepGoing,
-                 std::size_t maxHeldStreams = 65536);
+                 std::size_t maxHeldStreams = kMaxHeldStreams, TScanControl* control = nullptr);
 
-  void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
+  // False once the output went away: nothing more can be written.
+  bool StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override;
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override;
 
-  // Asks the scan to start no further file (an interrupt, or the output
-  // went away), and releases waiting workers: their rows are dropped.
+  // Asks the scan to stop (an interrupt, or the output went away), and
+  // releases waiting workers: their rows are dropped.
   void RequestStop();
   bool StopRequested() const { return stopping_.load(); }
   // The first failure to write stdout (TOutputClosed or TQuarnError).
@@ -85,6 +91,7 @@ class TOrderedReport final : public TScanListener {
   const std::function<void(const std::string&)> message_;
   const bool keepGoing_;
   const std::size_t maxHeldStreams_;
+  TScanControl* const control_;
 
   mutable std::mutex lock_;
   std::condition_variable room_;

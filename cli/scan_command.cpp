@@ -14,45 +14,23 @@
 #include "cli/progress_line.h"
 #include "cli/report_format.h"
 #include "cli/stream_extractor.h"
-#include "engine/directory_listing.h"
-#include "engine/parallel_loop.h"
-#include "engine/scan_driver.h"
+#include "engine/scan_run.h"
 #include "util/platform/file_system.h"
 #include "util/platform/interrupt_signal.h"
 
 namespace quarn::cli {
 namespace {
 
-struct TFileListing {
-  std::vector<std::string> Files;
-  int64_t PathsFailed = 0;
-};
-
-// The files of the command line, directories listed in place. A directory
-// that cannot be listed is reported and left out; with `failFast` it ends
-// the run instead.
-TFileListing ListFiles(const TCommandLine& options, TProgressLine& messages) {
-  TFileListing listing;
-  TListingNotes notes;
-  for (const std::string& path : options.Paths) {
-    if (path == "-") {
-      listing.Files.push_back(platform::StandardInputName());
-      continue;
-    }
-    if (!IsExistingDirectory(path)) {
-      listing.Files.push_back(path);  // a missing name fails in its run, as in the window
-      continue;
-    }
-    try {
-      const std::vector<std::string> listed = ListDirectoryFiles(path, options.Recursive, &notes);
-      listing.Files.insert(listing.Files.end(), listed.begin(), listed.end());
-    } catch (const TQuarnError&) {
-      if (options.FailFast) throw;
-      ++listing.PathsFailed;
-      // The engine's text names the folder that failed, which may lie below `path`.
-      messages.Message("quarn-scan: " + EscapeName(FailureReason(std::current_exception(), path)));
-    }
+// The files of the command line, folders listed in place. A folder that
+// cannot be listed is reported and left out; with `failFast` it ends the
+// run instead.
+TNameListing ListFiles(const TCommandLine& options, TProgressLine& messages) {
+  const TNameListing listing = ListNames(options.Paths, {options.Recursive, true, !options.FailFast});
+  for (const TNameFailure& failure : listing.Failures) {
+    // The engine's text names the folder that failed, which may lie below the name given.
+    messages.Message("quarn-scan: " + EscapeName(FailureReason(failure.Error, failure.Name)));
   }
+  const TListingNotes& notes = listing.Notes;
   if (!notes.SpecialsSkipped.empty()) {
     messages.Message("quarn-scan: left out " + std::to_string(notes.SpecialsSkipped.size()) +
                      " entries that are not regular files (character devices, sockets, pipes), the first \"" +
@@ -85,7 +63,7 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   platform::CatchInterruptSignals(nullptr, nullptr);
   TScanState state;
   TProgressLine messages(state.Control, false);  // stderr lines before the scan's own progress line
-  const TFileListing listing = ListFiles(options, messages);
+  const TNameListing listing = ListFiles(options, messages);
   const std::vector<std::string>& files = listing.Files;
   const auto count = static_cast<int32_t>(std::min<std::size_t>(files.size(), INT32_MAX));
   if (files.size() > static_cast<std::size_t>(INT32_MAX)) {
@@ -103,33 +81,22 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
         files, TExtractOptions{options.ExtractDirectory, options.MinSizeBytes, options.Force}, &state.Control);
   }
 
-  int64_t totalBytes = 0;
-  for (const std::string& name : files) totalBytes += std::max<int64_t>(GetFileSize64(name), 0);
-  state.Control.SetTotals(count, totalBytes);
   TProgressLine progress(state.Control, !options.Quiet);
   const std::unique_ptr<TReportFormat> format =
       AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List), progress);
   TOrderedReport report(files, *format, extractor.get(),
-                        [&](const std::string& line) { progress.Message(line); }, !options.FailFast);
+                        [&](const std::string& line) { progress.Message(line); }, !options.FailFast,
+                        kMaxHeldStreams, &state.Control);
   // Ctrl-C stops the engine within its current trial; the listener then
   // hears the running files fail as cancelled and releases every waiter.
   platform::CatchInterruptSignals(CancelScan, &state.Control);
   if (platform::CaughtInterruptSignal() != 0) state.Control.RequestCancel();
 
-  const int threads = options.Threads > 0 ? options.Threads : platform::ProcessorCount();
-  TWorkQueue helpers;
-  RunParallelLoop(
-      count, std::min(threads, std::max(count, 1)),
-      [&](int32_t iteration) {
-        // Files not claimed once the scan is stopping are simply left.
-        if (report.StopRequested() || state.Control.CancelRequested()) return;
-        try {
-          ScanFile(files, state, iteration, &report, &helpers);
-        } catch (const TScanCancelled&) {
-          // Raised before the file was claimed: nothing to report.
-        }
-      },
-      &helpers, threads);
+  try {
+    RunScan(files, state, &report, options.Threads);
+  } catch (const TScanCancelled&) {
+    // Interrupted, or the output went away: both are told below.
+  }
   progress.Stop();
   platform::CatchInterruptSignals(nullptr, nullptr);
   if (const std::exception_ptr error = report.OutputError()) std::rethrow_exception(error);
@@ -139,7 +106,7 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   const TScanSummary summary{report.Totals(),
                              options.Headerless,
                              count,
-                             report.FilesFailed() + listing.PathsFailed,
+                             report.FilesFailed() + static_cast<int64_t>(listing.Failures.size()),
                              result.InterruptSignal != 0};
   format->Finish(summary);
   FlushOut();

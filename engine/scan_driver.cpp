@@ -1,17 +1,14 @@
 // What one press of Scan does, step by step, against the window interface.
-// The window's thread runs all of it; only ScanFile runs on the workers,
-// which read FileList and the options while nobody writes them.
+// The window's thread runs all of it but the scan itself: RunScan runs on
+// a thread of its own and its files on the workers, over a copy of
+// FileList and the options, which nobody writes meanwhile.
 #include "engine/scan_driver.h"
 
-#include <algorithm>
-#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 
-#include "engine/chunk_stitch.h"
 #include "engine/directory_listing.h"
-#include "engine/parallel_loop.h"
 #include "engine/scan_report.h"
 #include "util/platform/file_system.h"
 
@@ -64,11 +61,12 @@ namespace {
 // that failed part way, whose streams found before the failure must not
 // reach the report, and collects the failures in file-list order. A stop
 // on request is no failure: it goes on up as it came.
-class TWholeFiles final : public TScanListener {
+class TWholeFiles final : public TScanSink {
  public:
-  void StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
+  bool StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
     const std::lock_guard<std::mutex> hold(lock_);
     running_[fileIndex].Add(stream);
+    return true;
   }
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -111,40 +109,6 @@ std::string ErrorText(const std::exception_ptr& error) {
 
 }  // namespace
 
-int ScanConcurrency(int32_t count) {
-  const int64_t limit = 2 * static_cast<int64_t>(platform::ProcessorCount());
-  return static_cast<int>(std::clamp<int64_t>(count, 0, limit));
-}
-
-int ScanThreads() { return 2 * platform::ProcessorCount(); }
-
-void ScanFileList(const std::vector<std::string>& files, TScanState& state, TScanListener* listener) {
-  const std::size_t entries = files.size();
-  if (entries > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
-    throw TQuarnError("Too many files to scan: " + std::to_string(entries));
-  }
-  const auto count = static_cast<int32_t>(entries);
-  int64_t totalBytes = 0;
-  for (const std::string& name : files) {
-    if (state.Control.CancelRequested()) break;
-    totalBytes += std::max<int64_t>(GetFileSize64(name), 0);
-  }
-  state.Control.SetTotals(count, totalBytes);
-
-  TWorkQueue helpers;
-  try {
-    RunParallelLoop(
-        count, ScanConcurrency(count),
-        [&](int32_t iteration) { ScanFile(files, state, iteration, listener, &helpers); }, &helpers,
-        ScanThreads());
-  } catch (const TAggregateError&) {
-    // Files that failed before the stop are no news once the user stopped.
-    state.Control.ThrowIfCancelled();
-    throw;
-  }
-  state.Control.ThrowIfCancelled();
-}
-
 void Button2Click(TScanWindow& window) {
   const auto state = std::make_unique<TScanState>(&window);
 
@@ -184,7 +148,7 @@ void Button2Click(TScanWindow& window) {
   const std::vector<std::string> files = FileList;
   TWholeFiles wholeFiles;
   try {
-    TBackgroundScan scan([&] { ScanFileList(files, *state, &wholeFiles); });
+    TBackgroundScan scan([&] { RunScan(files, *state, &wholeFiles); });
     try {
       window.WaitForScan(scan);
     } catch (...) {

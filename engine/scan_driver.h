@@ -1,6 +1,6 @@
 // The scan driver: what one press of Scan does. It decides which files make
-// up the scan, runs ScanFile over them on the worker pool, waits, and has
-// the report shown. It reaches the window only through TScanWindow, so the
+// up the scan, runs them (RunScan) on the worker pool, waits, and has the
+// report shown. It reaches the window only through TScanWindow, so the
 // window (Qt) and the tests (a fake) supply the same few operations.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include "engine/aggregate_error.h"
 #include "engine/background_scan.h"
-#include "engine/scan_file.h"
+#include "engine/scan_run.h"
 #include "engine/scan_state.h"
 #include "util/errors.h"
 
@@ -66,23 +66,6 @@ extern std::vector<std::string> FileList;
 // list, and for a typed folder without "Scan whole directory", leaving
 // FileList as it was.
 void BuildFileList(TScanWindow& window);
-
-// Scans every entry of `files` on the worker pool (at most 2 × P at once),
-// adding to `state`, whose `j` must be -1 and `Options` set. `files` must
-// not change until it returns. Sets the totals of `state.Control` first
-// (the files and their sizes) and counts progress there. Raises one
-// TAggregateError when any file failed, after the running ones finished.
-// When the stop was requested in `state.Control` before it returns, raises
-// TScanCancelled instead, whatever else happened: the totals in `state` are
-// then partial and must not be shown as a result.
-void ScanFileList(const std::vector<std::string>& files, TScanState& state, TScanListener* listener = nullptr);
-
-// How many files a scan of `count` files runs at once: min(2 × P, N), P
-// being the number of logical processors.
-int ScanConcurrency(int32_t count);
-// How many threads a scan keeps: 2 × P, so that the chunks of large files
-// use the workers that no file keeps busy.
-int ScanThreads();
 
 // One whole scan, as the Scan button runs it. The files are scanned on a
 // thread of their own while the window waits in WaitForScan. A bad

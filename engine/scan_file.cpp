@@ -11,22 +11,26 @@
 namespace quarn {
 namespace {
 
-// Passes the detector's streams on with the file they were found in.
+// Passes the detector's streams on with the file they were found in; once
+// the sink wants no more, the whole scan is asked to stop.
 class TFileSink final : public TStreamSink {
  public:
-  TFileSink(TScanListener& listener, int32_t fileIndex, const TMappedFile& file)
-      : listener_(listener), fileIndex_(fileIndex), file_(file) {}
-  void StreamFound(const TFoundStream& stream) override { listener_.StreamFound(fileIndex_, file_, stream); }
+  TFileSink(TScanSink& sink, int32_t fileIndex, const TMappedFile& file, TScanControl& control)
+      : sink_(sink), fileIndex_(fileIndex), file_(file), control_(control) {}
+  void StreamFound(const TFoundStream& stream) override {
+    if (!sink_.StreamFound(fileIndex_, file_, stream)) control_.RequestCancel();
+  }
 
  private:
-  TScanListener& listener_;
+  TScanSink& sink_;
   int32_t fileIndex_;
   const TMappedFile& file_;
+  TScanControl& control_;
 };
 
 }  // namespace
 
-void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t /*iteration*/, TScanListener* listener,
+void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t /*iteration*/, TScanSink* sink,
               TWorkQueue* helpers) {
   state.Control.ThrowIfCancelled();
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
@@ -37,14 +41,16 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
     const TMappedFile file(fileName);
     try {
       TInflateRecord record;
-      std::unique_ptr<TFileSink> sink;
-      if (listener != nullptr && listener->WantsStreams()) sink = std::make_unique<TFileSink>(*listener, fileIndex, file);
+      std::unique_ptr<TFileSink> fileSink;
+      if (sink != nullptr && sink->WantsStreams()) {
+        fileSink = std::make_unique<TFileSink>(*sink, fileIndex, file, state.Control);
+      }
       if (helpers != nullptr) {
-        ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get(), *helpers,
+        ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), fileSink.get(), *helpers,
                           kScanChunkBytes, kKeptStreamsPerChunk,
                           [&file](int64_t from, int64_t to) { file.ReleasePages(from, to); });
       } else {
-        ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), sink.get());
+        ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), fileSink.get());
       }
     } catch (const TFileChangedError&) {
       throw TFileChangedError(fileName);  // the detector knows no names
@@ -53,9 +59,9 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
     state.i.fetch_add(file.Size());
     state.Files.fetch_add(1);
     state.Control.AddFileDone();
-    if (listener != nullptr) listener->FileDone(fileIndex, file.Size());
+    if (sink != nullptr) sink->FileDone(fileIndex, file.Size());
   } catch (...) {
-    if (listener == nullptr || !listener->FileFailed(fileIndex, std::current_exception())) throw;
+    if (sink == nullptr || !sink->FileFailed(fileIndex, std::current_exception())) throw;
   }
 }
 

@@ -10,10 +10,8 @@
 
 #include "engine/aggregate_error.h"
 #include "engine/chunked_scan.h"
-#include "engine/directory_listing.h"
 #include "engine/parallel_loop.h"
-#include "engine/scan_driver.h"
-#include "engine/scan_file.h"
+#include "engine/scan_run.h"
 #include "engine/trial_inflation.h"
 #include "inflate/inflate_record.h"
 #include "util/errors.h"
@@ -23,13 +21,14 @@ namespace quarn::python {
 namespace {
 
 // Collects the streams of a scan with the file each was found in.
-class TCollectListener final : public TScanListener {
+class TCollectSink final : public TScanSink {
  public:
-  explicit TCollectListener(bool keep) : keep_(keep) {}
-  void StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
-    if (!keep_) return;
+  explicit TCollectSink(bool keep) : keep_(keep) {}
+  bool StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
+    if (!keep_) return true;
     const std::lock_guard<std::mutex> hold(lock_);
     streams_.push_back({fileIndex, stream});
+    return true;
   }
   // Without streams asked for, the scan keeps none of them one by one.
   bool WantsStreams() const override { return keep_; }
@@ -92,24 +91,11 @@ class TFillMemory final : public TInflatedBytes {
 
 }  // namespace
 
-std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool recursive) {
-  std::vector<std::string> files;
-  for (const std::string& path : paths) {
-    if (IsExistingDirectory(path)) {
-      const std::vector<std::string> listed = ListDirectoryFiles(path, recursive);
-      files.insert(files.end(), listed.begin(), listed.end());
-    } else {
-      files.push_back(path);
-    }
-  }
-  return files;
-}
-
 TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams) {
-  TCollectListener listener(keepStreams);
-  ScanFileList(files, state, &listener);
-  listener.RaiseFailures();
-  return {state.Counts(), listener.TakeSorted()};
+  TCollectSink sink(keepStreams);
+  RunScan(files, state, &sink);
+  sink.RaiseFailures();
+  return {state.Counts(), sink.TakeSorted()};
 }
 
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams) {
@@ -126,7 +112,7 @@ TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, boo
           ScanBlockInChunks(state, memory, size, record.Get(), buffer.get(), keepStreams ? &sink : nullptr,
                             helpers);
         },
-        &helpers, ScanThreads());
+        &helpers, ScanThreadsFor(1).Threads);
   } catch (...) {
     state.Control.ThrowIfCancelled();  // a stopped scan says so, as a scan of files does
     throw;

@@ -28,12 +28,6 @@ struct TListScan {
   std::vector<TFileStream> Streams;  // by file index, then offset; empty unless asked for
 };
 
-// The files a scan of `paths` covers, as quarn-scan lists them: a
-// directory gives its files (with `recursive`, its subdirectories' too),
-// any other name stands for itself and fails in its run when missing.
-// Raises TPathError for a directory that cannot be listed.
-std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool recursive);
-
 // The engine's scan of `files`, on the scan's worker pool, into `state`
 // (fresh, with its Options set; its Control may stop the scan). Raises
 // what the scan raises (TAggregateError when a file failed, TScanCancelled).

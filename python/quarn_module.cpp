@@ -25,6 +25,7 @@
 
 #include "engine/scan_control.h"
 #include "engine/scan_report.h"
+#include "engine/scan_run.h"
 #include "engine/scan_state.h"
 #include "engine/stream_counts.h"
 
@@ -262,7 +263,7 @@ PYBIND11_MODULE(_quarn, m) {
         {
           const std::vector<std::string> names = PathList(paths);
           const py::gil_scoped_release unlocked;
-          files = ExpandPaths(names, recursive);
+          files = ListNames(names, {recursive, false, false}).Files;
         }
         py::list list;
         for (const std::string& file : files) list.append(py::bytes(file));

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/scan_file.h"
 #include "tests/support/cut_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -88,12 +89,12 @@ TEST(OrderedReport, FailedFilesAreNotCounted) {
 // Hands every event on to the report, and makes the file grow as soon as
 // its first stream is found, while the scan has the rest of it ahead: the
 // moment the command line's scan used to miss.
-class TGrowOnFirstStream final : public TScanListener {
+class TGrowOnFirstStream final : public TScanSink {
  public:
   TGrowOnFirstStream(cli::TOrderedReport& report, std::string path) : report_(report), path_(std::move(path)) {}
-  void StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override {
+  bool StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override {
     std::call_once(once_, [&] { grown = test::GrowFile(path_, 100); });
-    report_.StreamFound(fileIndex, file, stream);
+    return report_.StreamFound(fileIndex, file, stream);
   }
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override { report_.FileDone(fileIndex, sizeBytes); }
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override {

@@ -10,7 +10,8 @@
 #include <optional>
 #include <thread>
 
-#include "engine/scan_driver.h"
+#include "engine/aggregate_error.h"
+#include "engine/scan_run.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/fake_engine.h"
 #include "tests/engine/detector_scan.h"
@@ -183,7 +184,7 @@ TEST(ChunkedScan, LargeFileThroughTheDriver) {
 
   TScanState state;
   state.Options.AcceptIncomplete = true;
-  ScanFileList({dir / "large.bin"}, state);
+  RunScan({dir / "large.bin"}, state);
   const test::TReferenceResult want = test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), false, true);
   EXPECT_EQ(state.Z.load(), 3);
   EXPECT_EQ(test::Differences(test::ResultOf(state, want.streams), want), "");

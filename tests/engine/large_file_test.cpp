@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "engine/scan_driver.h"
+#include "engine/scan_run.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 
@@ -30,12 +30,15 @@ TEST_F(ScanFileTest, StreamPastFourGiBInASparseFile) {
     ASSERT_EQ(::ftruncate(fd, at + static_cast<int64_t>(stream.size()) + 100), 0);
     ::close(fd);
   }
-  struct TOffsets : TScanListener {
+  struct TOffsets : TScanSink {
     std::vector<int64_t> offsets;
-    void StreamFound(int32_t, const TMappedFile&, const TFoundStream& s) override { offsets.push_back(s.OffsetBytes); }
+    bool StreamFound(int32_t, const TMappedFile&, const TFoundStream& s) override {
+      offsets.push_back(s.OffsetBytes);
+      return true;
+    }
   } listener;
   TScanState state;
-  ScanFileList({path}, state, &listener);
+  RunScan({path}, state, &listener);
   EXPECT_EQ(state.Z.load(), 1);
   EXPECT_EQ(state.zin.load(), static_cast<int64_t>(stream.size()) - 6);
   EXPECT_EQ(state.zout.load(), static_cast<int64_t>(text.size()));

@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <functional>
 
+#include "engine/aggregate_error.h"
 #include "engine/chunked_scan.h"
 #include "engine/scan_driver.h"
+#include "engine/scan_run.h"
 #include "inflate/engine_binding.h"
 #include "inflate/inflate_record.h"
 #include "tests/support/fake_engine.h"
@@ -235,7 +237,7 @@ TEST_F(ScanControlFileList, FinishedScanCountsEveryFileAndByte) {
   test::WriteFile(dir_ / "empty", {});
   FileList.push_back(dir_ / "empty");
   TScanState state;
-  ScanFileList(FileList, state);
+  RunScan(FileList, state);
   const TScanProgress progress = state.Control.Progress();
   EXPECT_EQ(progress.FilesTotal, 6);
   EXPECT_EQ(progress.FilesDone, 6);
@@ -257,7 +259,7 @@ TEST_F(ScanControlFileList, StoppedScanRaisesCancelledEvenWhenFilesFailed) {
     TCountingEngine engine([&](int64_t call) {
       if (call == 2) state.Control.RequestCancel();
     });
-    EXPECT_THROW(ScanFileList(FileList, state), TScanCancelled);
+    EXPECT_THROW(RunScan(FileList, state), TScanCancelled);
   }
   EXPECT_LT(state.Control.Progress().FilesDone, 3);
 }
@@ -267,7 +269,7 @@ TEST_F(ScanControlFileList, StopRequestedBeforeTheScanMeansCancelled) {
   FileList = {dir_ / "a"};
   TScanState state;
   state.Control.RequestCancel();
-  EXPECT_THROW(ScanFileList(FileList, state), TScanCancelled);
+  EXPECT_THROW(RunScan(FileList, state), TScanCancelled);
   EXPECT_EQ(state.i.load(), 0);
 }
 

@@ -10,6 +10,7 @@
 #include "tests/engine/fake_window.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
+#include "util/platform/file_system.h"
 
 namespace quarn {
 namespace {
@@ -264,12 +265,28 @@ TEST_F(ScanDriver, ReportFillsTheLogAndTheSummaryBoxes) {
   EXPECT_EQ(w.edit4, "0.02 MB");
 }
 
-// min(2 × P, N) files at once, out of 2 × P threads.
-TEST(ScanConcurrency, TwiceTheProcessorsButNoMoreThanTheFiles) {
-  EXPECT_EQ(ScanConcurrency(0), 0);
-  EXPECT_EQ(ScanConcurrency(1), 1);
-  EXPECT_EQ(ScanConcurrency(3), std::min(3, ScanThreads()));
-  EXPECT_EQ(ScanConcurrency(std::numeric_limits<int32_t>::max()), ScanThreads());
+// min(2 × P, N) files at once, out of 2 × P threads, for every front end;
+// a number of threads asked for (quarn-scan -j) stands for 2 × P.
+TEST(ScanThreads, TwiceTheProcessorsButNoMoreFilesAtOnceThanThereAre) {
+  const int twiceP = 2 * platform::ProcessorCount();
+  const struct {
+    int32_t files;
+    int requested;
+    int threads;
+    int filesAtOnce;
+  } cases[] = {
+      {0, 0, twiceP, 0},
+      {1, 0, twiceP, 1},
+      {3, 0, twiceP, std::min(3, twiceP)},
+      {std::numeric_limits<int32_t>::max(), 0, twiceP, twiceP},
+      {10, 3, 3, 3},
+      {2, 3, 3, 2},
+  };
+  for (const auto& c : cases) {
+    const TScanThreads policy = ScanThreadsFor(c.files, c.requested);
+    EXPECT_EQ(policy.Threads, c.threads) << c.files << " " << c.requested;
+    EXPECT_EQ(policy.FilesAtOnce, c.filesAtOnce) << c.files << " " << c.requested;
+  }
 }
 
 // The window is told when a scan starts (before the event point that paints

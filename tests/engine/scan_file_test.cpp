@@ -8,7 +8,8 @@
 
 #include <mutex>
 
-#include "engine/scan_driver.h"
+#include "engine/aggregate_error.h"
+#include "engine/scan_run.h"
 #include "tests/support/cut_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -31,7 +32,7 @@ TEST_F(ScanFileTest, EveryEntryOnceAndSizesAdded) {
     total += n * 50;
   }
   TScanState state;
-  ScanFileList(files, state);
+  RunScan(files, state);
   EXPECT_EQ(state.j.load(), 6);
   EXPECT_EQ(state.i.load(), total);
 }
@@ -47,11 +48,12 @@ TEST_F(ScanFileTest, MissingFileAddsNothing) {
 
 // Truncates the file as soon as its first stream is found, while the scan
 // still has most of the file ahead of it.
-class TTruncateOnFirstStream : public TScanListener {
+class TTruncateOnFirstStream : public TScanSink {
  public:
   explicit TTruncateOnFirstStream(std::string path) : path_(std::move(path)) {}
-  void StreamFound(int32_t, const TMappedFile&, const TFoundStream&) override {
+  bool StreamFound(int32_t, const TMappedFile&, const TFoundStream&) override {
     std::call_once(once_, [&] { ASSERT_TRUE(test::CutFileShort(path_, 0)); });
+    return true;
   }
 
  private:
@@ -88,7 +90,7 @@ TEST_F(ScanFileTest, FileCutShortDuringItsScanFailsWithItsName) {
   state.Options.Headerless = true;
   TTruncateOnFirstStream listener(path);
   try {
-    ScanFileList(files, state, &listener);
+    RunScan(files, state, &listener);
     FAIL() << "expected the combined error";
   } catch (const TAggregateError& e) {
     EXPECT_EQ(std::string(e.what()), "One or more errors occurred\n1 exception(s):\n#0 Exception: File \"" +
