@@ -11,8 +11,7 @@
 #include <limits>
 #include <set>
 
-#include "engine/trial_inflation.h"
-#include "inflate/inflate_record.h"
+#include "engine/stream_detector.h"
 #include "util/errors.h"
 #include "util/platform/file_system.h"
 #include "util/platform/temporary_file.h"
@@ -128,10 +127,8 @@ void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const
   TOutputFile out(options_.Directory);
   TTrialOutcome replay;
   if (stream.OffsetBytes >= 0 && stream.OffsetBytes < file.Size()) {
-    TInflateRecord inflater;
-    std::vector<uint8_t> buffer(kInflateBufferBytes);
     TWriteInflated writer(out, path, stream.OutBytes, control_);
-    replay = InflateTrial(file.Memory(), file.Size(), stream.OffsetBytes, inflater.Get(), buffer.data(), &writer);
+    replay = TScanner().Trial({file.Memory(), file.Size()}, stream.OffsetBytes, &writer);
   }
   const bool endedAlike = stream.Complete ? replay.Complete() : replay.Accepted(true) && !replay.Complete();
   if (file.ChangedWhileMapped()) {

@@ -504,9 +504,11 @@ bool ProcessorHasAvx2() {
   return hasAvx2;
 }
 
-int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end, bool headerless,
-                      bool acceptIncomplete, TFilterLanes width) {
-  end = std::min(end, PositionLimit(size));
+int64_t NextCandidate(TBlock block, TRange range, bool headerless, bool acceptIncomplete, TFilterLanes width) {
+  const uint8_t* const memory = block.Memory;
+  const int64_t size = block.Size;
+  int64_t pos = range.From;
+  const int64_t end = std::min(range.To, PositionLimit(size));
   if (pos >= end) return pos;
 
   // Positions 0 and 1 have no room for a header before them.

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/block_view.h"
 #include "engine/position_limit.h"
 #include "engine/trial_inflation.h"
 
@@ -70,14 +71,14 @@ bool CodeLengthsOfCompleteCodeCertainlyFail(const uint8_t* at, int64_t restBytes
 enum class TFilterLanes { Widest, Sse2 };
 bool ProcessorHasAvx2();
 
-// The first position p in [pos, end) that is a candidate (the header test
-// at p-2 when p >= 2, or with `headerless` the dynamic-block test at p)
-// and that may be accepted: ProbeCertainlyFails(memory + p) is false, and
-// without `acceptIncomplete` TrialCertainlyFails(memory + p, size - p) is
-// false as well. `end` when there is none, and `pos` itself when pos >=
-// end. `end` is first lowered to size-63, as no position after size-64 is
-// tried. Reads only memory[0 .. size-1].
-int64_t NextCandidate(const uint8_t* memory, int64_t size, int64_t pos, int64_t end, bool headerless,
-                      bool acceptIncomplete, TFilterLanes width = TFilterLanes::Widest);
+// The first position p in `range` (From = pos, To = end) that is a
+// candidate (the header test at p-2 when p >= 2, or with `headerless` the
+// dynamic-block test at p) and that may be accepted:
+// ProbeCertainlyFails(memory + p) is false, and without `acceptIncomplete`
+// TrialCertainlyFails(memory + p, size - p) is false as well. `end` when
+// there is none, and `pos` itself when pos >= end. `end` is first lowered
+// to size-63, as no position after size-64 is tried. Reads only the block.
+int64_t NextCandidate(TBlock block, TRange range, bool headerless, bool acceptIncomplete,
+                      TFilterLanes width = TFilterLanes::Widest);
 
 }  // namespace quarn::detail

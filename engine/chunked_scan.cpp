@@ -33,7 +33,6 @@
 #include "engine/dead_starts.h"
 #include "engine/scan_control.h"
 #include "engine/trial_inflation.h"
-#include "inflate/inflate_record.h"
 #include "util/platform/file_system.h"
 
 namespace quarn {
@@ -53,12 +52,11 @@ struct TChunk {
 // One block's chunks; lives on the caller's stack until every posted
 // chunk has ended.
 struct TChunkJob {
-  TChunkJob(TScanState& state, const uint8_t* memory, int64_t size, TStreamSink* sink, TWorkQueue& helpers,
+  TChunkJob(TScanState& state, const TScanOptions& options, TBlock block, TStreamSink* sink, TWorkQueue& helpers,
             std::size_t chunkCount, std::size_t keptStreams)
       : State(state),
-        Memory(memory),
-        Size(size),
-        Options(state.Options),
+        Block(block),
+        Options(options),
         Sink(sink),
         Helpers(helpers),
         KeptStreams(std::max<std::size_t>(1, keptStreams)),
@@ -67,8 +65,7 @@ struct TChunkJob {
   TScanState& State;
   TBytesDone BytesDone;
   TBlockProgress* Progress = nullptr;
-  const uint8_t* Memory;
-  int64_t Size;
+  TBlock Block;
   TScanOptions Options;
   TStreamSink* Sink;
   TWorkQueue& Helpers;
@@ -197,32 +194,30 @@ class TAheadControl final : public detail::TRangeControl {
 // after each stretch. The path is the same as in one go: each stretch goes
 // on from where the one before would have.
 
-detail::TRangeEnd ScanInStretches(TChunkJob& job, int64_t from, int64_t to, z_stream* record, uint8_t* buffer,
-                                  detail::TRangeControl& control) {
-  if (!job.BytesDone) {
-    return detail::ScanRangeUnder(job.Memory, job.Size, from, to, job.Options, record, buffer, control, job.Progress);
-  }
-  detail::TRangeEnd end{from, false};
+detail::TRangeEnd ScanInStretches(TChunkJob& job, TRange range, TScanner& scanner, detail::TRangeControl& control) {
+  if (!job.BytesDone) return scanner.ScanUnder(job.Block, range, control, job.Progress);
+  const int64_t to = range.To;
+  detail::TRangeEnd end{range.From, false};
   while (true) {
     const int64_t stretchFrom = end.Position;
-    end = detail::ScanRangeUnder(job.Memory, job.Size, stretchFrom, std::min(to, stretchFrom + kStretchBytes),
-                                 job.Options, record, buffer, control, job.Progress);
+    end = scanner.ScanUnder(job.Block, {stretchFrom, std::min(to, stretchFrom + kStretchBytes)}, control,
+                            job.Progress);
     job.BytesDone(stretchFrom, end.Position);
     if (end.Stopped || end.Position >= to) return end;
   }
 }
 
 // Scans [from, to) of chunk `k` on the true path.
-int64_t ScanTrue(TChunkJob& job, std::size_t k, int64_t from, int64_t to, z_stream* record, uint8_t* buffer) {
+int64_t ScanTrue(TChunkJob& job, std::size_t k, TRange range, TScanner& scanner) {
   TTrueControl control(job, job.Chunks[k].End);
-  return ScanInStretches(job, from, to, record, buffer, control).Position;
+  return ScanInStretches(job, range, scanner, control).Position;
 }
 
 void PostChunk(TChunkJob& job, std::size_t k);
 
 // Carries the true path from `entry` in chunk `k` on, chunk by chunk, until
 // the block ends or a running chunk takes the baton over.
-void CarryPath(TChunkJob& job, std::size_t k, int64_t entry, z_stream* record, uint8_t* buffer) {
+void CarryPath(TChunkJob& job, std::size_t k, int64_t entry, TScanner& scanner) {
   for (; k < job.Chunks.size(); ++k) {
     if (job.Failed.load()) return;
     TChunk& chunk = job.Chunks[k];
@@ -244,7 +239,7 @@ void CarryPath(TChunkJob& job, std::size_t k, int64_t entry, z_stream* record, u
     }
     if (stitch) {
       TStitchSteps steps;
-      steps.ScanTrue = [&](int64_t from, int64_t to) { return ScanTrue(job, k, from, to, record, buffer); };
+      steps.ScanTrue = [&](int64_t from, int64_t to) { return ScanTrue(job, k, {from, to}, scanner); };
       steps.Deliver = [&](const TFoundStream& stream) {
         CountFoundStream(job.State, stream);
         if (job.Sink != nullptr) job.Sink->StreamFound(stream);
@@ -252,7 +247,7 @@ void CarryPath(TChunkJob& job, std::size_t k, int64_t entry, z_stream* record, u
       steps.DeliverTotals = [&](const TStreamCounts& totals) { job.State.Add(totals); };
       entry = StitchChunk(chunk.Path, entry, chunk.End, steps);
     } else {
-      entry = ScanTrue(job, k, entry, chunk.End, record, buffer);
+      entry = ScanTrue(job, k, {entry, chunk.End}, scanner);
     }
     TChunkPath().Kept.swap(chunk.Path.Kept);  // give the memory back now
     {
@@ -274,10 +269,9 @@ void ScanAhead(TChunkJob& job, std::size_t k) {
     if (chunk.Stage != TChunkStage::Queued || job.Failed.load()) return;  // claimed by the holder meanwhile
     chunk.Stage = TChunkStage::Running;
   }
-  TInflateRecord record;
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
+  TScanner scanner(job.Options);
   TAheadControl control(job, chunk);
-  chunk.Path.Frontier = ScanInStretches(job, chunk.Start, chunk.End, record.Get(), buffer.get(), control).Position;
+  chunk.Path.Frontier = ScanInStretches(job, {chunk.Start, chunk.End}, scanner, control).Position;
   int64_t entry = 0;
   {
     const std::lock_guard<std::mutex> hold(job.Lock);
@@ -288,7 +282,7 @@ void ScanAhead(TChunkJob& job, std::size_t k) {
     chunk.Stage = TChunkStage::Stopped;  // taken below, as the holder takes a stopped chunk
     entry = chunk.Entry;
   }
-  CarryPath(job, k, entry, record.Get(), buffer.get());
+  CarryPath(job, k, entry, scanner);
 }
 
 void PostChunk(TChunkJob& job, std::size_t k) {
@@ -318,20 +312,21 @@ void PostChunk(TChunkJob& job, std::size_t k) {
 
 }  // namespace
 
-void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
-                       uint8_t* buffer, TStreamSink* sink, TWorkQueue& helpers, int64_t chunkBytes,
-                       std::size_t keptStreams, const TBytesDone& bytesDone) {
-  const int64_t limit = PositionLimit(Size);
+void ScanBlockInChunks(TScanner& scanner, TScanState& state, TBlock block, TStreamSink* sink,
+                       const TChunking& chunking) {
+  const int64_t chunkBytes = chunking.ChunkBytes;
+  TWorkQueue& helpers = chunking.Helpers;
+  const int64_t limit = PositionLimit(block.Size);
   if (chunkBytes <= 0 || limit < 2 * chunkBytes) {
-    ScanBlock(state, Memory, Size, record, buffer, sink);
+    scanner.ScanBlock(state, block, sink);
     return;
   }
   const auto chunkCount = static_cast<std::size_t>((limit + chunkBytes - 1) / chunkBytes);
   // Stitches scan again what a chunk scanned; the block's progress never
   // passes its size for that.
-  TBlockProgress progress(&state.Control, Size);
-  TChunkJob job(state, Memory, Size, sink, helpers, chunkCount, keptStreams);
-  job.BytesDone = bytesDone;
+  TBlockProgress progress(&state.Control, block.Size);
+  TChunkJob job(state, scanner.Options(), block, sink, helpers, chunkCount, chunking.KeptStreams);
+  job.BytesDone = chunking.BytesDone;
   job.Progress = &progress;
   for (std::size_t k = 0; k < chunkCount; ++k) {
     job.Chunks[k].Start = static_cast<int64_t>(k) * chunkBytes;
@@ -340,11 +335,11 @@ void ScanBlockInChunks(TScanState& state, const uint8_t* Memory, int64_t Size, z
   job.Window = static_cast<std::size_t>(std::max(2, 2 * platform::ProcessorCount()));
 
   // Whatever fails on this thread, every chunk posted so far still uses
-  // `job`, the block and the caller's buffers: wait for all of them before
+  // `job`, the block and the caller's scanner: wait for all of them before
   // anything is unwound, then raise the first error.
   try {
     for (std::size_t k = 1; k <= job.Window && k < chunkCount; ++k) PostChunk(job, k);
-    CarryPath(job, 0, 0, record, buffer);
+    CarryPath(job, 0, 0, scanner);
   } catch (...) {
     Fail(job, std::current_exception());
   }

@@ -1,11 +1,10 @@
-// The per-file run. It owns one inflate record and one output buffer for
-// the whole file; ScanBlock resets the record per candidate.
+// The per-file run. Its scanner's inflate record and output buffer serve
+// the whole file; the detector resets the record per candidate.
 #include "engine/scan_file.h"
 
 #include <memory>
 
 #include "engine/chunked_scan.h"
-#include "inflate/inflate_record.h"
 #include "util/errors.h"
 
 namespace quarn {
@@ -33,24 +32,26 @@ class TFileSink final : public TStreamSink {
 void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t /*iteration*/, TScanSink* sink,
               TWorkQueue* helpers) {
   state.Control.ThrowIfCancelled();
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
+  // Made before the file is claimed, so that running out of memory here
+  // leaves the file to another run.
+  TScanner scanner(state.Options);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];
 
   try {
     const TMappedFile file(fileName);
     try {
-      TInflateRecord record;
       std::unique_ptr<TFileSink> fileSink;
       if (sink != nullptr && sink->WantsStreams()) {
         fileSink = std::make_unique<TFileSink>(*sink, fileIndex, file, state.Control);
       }
+      const TBlock block{file.Memory(), file.Size()};
       if (helpers != nullptr) {
-        ScanBlockInChunks(state, file.Memory(), file.Size(), record.Get(), buffer.get(), fileSink.get(), *helpers,
-                          kScanChunkBytes, kKeptStreamsPerChunk,
-                          [&file](int64_t from, int64_t to) { file.ReleasePages(from, to); });
+        const TChunking chunking{*helpers, kScanChunkBytes, kKeptStreamsPerChunk,
+                                 [&file](int64_t from, int64_t to) { file.ReleasePages(from, to); }};
+        ScanBlockInChunks(scanner, state, block, fileSink.get(), chunking);
       } else {
-        ScanBlock(state, file.Memory(), file.Size(), record.Get(), buffer.get(), fileSink.get());
+        scanner.ScanBlock(state, block, fileSink.get());
       }
     } catch (const TFileChangedError&) {
       throw TFileChangedError(fileName);  // the detector knows no names

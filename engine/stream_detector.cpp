@@ -171,6 +171,15 @@ struct TSteeredControl {
   bool StreamFound(const TFoundStream& stream) { return control.StreamFound(stream); }
 };
 
+// What the position loop's trials run with: a scanner's own record and
+// buffer, or those ScanBlock's caller lends.
+struct TTrialKit {
+  const TScanOptions& Options;
+  z_stream* Record;
+  uint8_t* Buffer;
+  TTrialSettings Settings;
+};
+
 // Raised inside a trial that its steering control put off; the position
 // loop catches it and stops at the trial's candidate.
 struct TTrialPutOff {};
@@ -199,16 +208,21 @@ class TSteeringWatch final : public TTrialWatch {
 // zlib only: with an external zlib serving the run, that engine decides
 // every candidate.
 template <typename TControl>
-detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                                const TScanOptions& options, z_stream* record, uint8_t* buffer,
-                                uint64_t maxOfferBytes, bool fastPathAllowed, TBlockProgress* progress,
+detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range, TBlockProgress* progress,
                                 TControl& control) {
-  const bool headerless = options.Headerless;
-  const bool acceptIncomplete = options.AcceptIncomplete;
-  to = std::min(to, PositionLimit(Size));
+  const uint8_t* const Memory = block.Memory;
+  const int64_t Size = block.Size;
+  const int64_t from = range.From;
+  const int64_t to = std::min(range.To, PositionLimit(Size));
+  const bool headerless = kit.Options.Headerless;
+  const bool acceptIncomplete = kit.Options.AcceptIncomplete;
 
   const bool filtersMatchEngine = !EngineBinding.LibraryBound;
-  TFastInflater* const fast = filtersMatchEngine && fastPathAllowed ? &ThreadFastInflater() : nullptr;
+  TFastInflater* const fast =
+      filtersMatchEngine && kit.Settings.FastPathAllowed ? &ThreadFastInflater() : nullptr;
+  TTrialHooks hooks;
+  hooks.MaxOfferBytes = kit.Settings.MaxOfferBytes;
+  hooks.Fast = fast;
 
   TRangeMeter meter(progress, from, to);
   detail::TDeadStarts ownDeadStarts;
@@ -220,7 +234,7 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
   while (true) {
     // Without progress to report, one search runs to the end of the range.
     const int64_t stepEnd = meter.Active() ? std::min(to, pos + kProgressStepBytes) : to;
-    pos = filtersMatchEngine ? detail::NextCandidate(Memory, Size, pos, stepEnd, headerless, acceptIncomplete)
+    pos = filtersMatchEngine ? detail::NextCandidate(block, {pos, stepEnd}, headerless, acceptIncomplete)
                              : NextPlainCandidate(Memory, pos, stepEnd, headerless);
     if (pos >= stepEnd) {
       if (stepEnd >= to) break;
@@ -244,15 +258,17 @@ detail::TRangeEnd ScanPositions(const uint8_t* Memory, int64_t Size, int64_t fro
     TTrialOutcome trial;
     if constexpr (TControl::kSteered) {
       TSteeringWatch watch(meter.Watch(), control.control, pos);
+      hooks.Watch = &watch;
       try {
-        trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, &watch, fast);
+        trial = InflateTrial(block, pos, kit.Record, kit.Buffer, hooks);
       } catch (const TTrialPutOff&) {
         control.control.TrialEnded();
         return {pos, true};
       }
       control.control.TrialEnded();
     } else {
-      trial = InflateTrial(Memory, Size, pos, record, buffer, nullptr, maxOfferBytes, meter.Watch(), fast);
+      hooks.Watch = meter.Watch();
+      trial = InflateTrial(block, pos, kit.Record, kit.Buffer, hooks);
     }
     if (TCandidateBytes::Read(Memory, pos) != tried) throw TFileChangedError();
     if (learnDeadStarts && !trial.Complete()) deadStarts.Add(pos, fast->AlignedBlockStarts());
@@ -292,50 +308,49 @@ void CountFoundStream(TScanState& state, const TFoundStream& stream) {
 
 namespace {
 
-void CountAndReport(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
-                    uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes, bool fastPathAllowed) {
-  TBlockProgress progress(&state.Control, Size);
+void CountAndReport(TScanState& state, const TTrialKit& kit, TBlock block, TStreamSink* sink) {
+  TBlockProgress progress(&state.Control, block.Size);
   auto count = [&](const TFoundStream& stream) {
     CountFoundStream(state, stream);
     if (sink != nullptr) sink->StreamFound(stream);
   };
   TPlainControl<decltype(count)> control{count};
-  ScanPositions(Memory, Size, 0, PositionLimit(Size), state.Options, record, buffer, maxOfferBytes,
-                fastPathAllowed, &progress, control);
+  ScanPositions(kit, block, {0, PositionLimit(block.Size)}, &progress, control);
   progress.Finish();
 }
 
 }  // namespace
 
-namespace detail {
-
-void ScanBlockWithZlibAlone(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
-                            uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes) {
-  // zlib alone, so that it sees how the rest is offered on every trial.
-  CountAndReport(state, Memory, Size, record, buffer, sink, maxOfferBytes, false);
+void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
+               uint8_t* buffer, TStreamSink* sink) {
+  CountAndReport(state, {state.Options, record, buffer, {}}, {Memory, Size}, sink);
 }
 
-TRangeEnd ScanRangeUnder(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                         const TScanOptions& options, z_stream* record, uint8_t* buffer, TRangeControl& control,
-                         TBlockProgress* progress) {
-  TSteeredControl steered{control};
-  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress, steered);
+TScanner::TScanner(const TScanOptions& options, const TTrialSettings& settings)
+    : options_(options), settings_(settings), buffer_(new uint8_t[kInflateBufferBytes]) {}
+
+void TScanner::ScanBlock(TScanState& state, TBlock block, TStreamSink* sink) {
+  CountAndReport(state, {options_, record_.Get(), buffer_.get(), settings_}, block, sink);
 }
 
-}  // namespace detail
-
-int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                           const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
-                           TBlockProgress* progress) {
+int64_t TScanner::FindStreams(TBlock block, TRange range, TStreamSink& sink, TBlockProgress* progress) {
   auto hand = [&](const TFoundStream& stream) { sink.StreamFound(stream); };
   TPlainControl<decltype(hand)> control{hand};
-  return ScanPositions(Memory, Size, from, to, options, record, buffer, kMaxOfferBytes, true, progress, control)
+  return ScanPositions({options_, record_.Get(), buffer_.get(), settings_}, block, range, progress, control)
       .Position;
 }
 
-void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
-               uint8_t* buffer, TStreamSink* sink) {
-  CountAndReport(state, Memory, Size, record, buffer, sink, kMaxOfferBytes, true);
+detail::TRangeEnd TScanner::ScanUnder(TBlock block, TRange range, detail::TRangeControl& control,
+                                      TBlockProgress* progress) {
+  TSteeredControl steered{control};
+  return ScanPositions({options_, record_.Get(), buffer_.get(), settings_}, block, range, progress, steered);
+}
+
+TTrialOutcome TScanner::Trial(TBlock block, int64_t pos, TInflatedBytes* output) {
+  TTrialHooks hooks;
+  hooks.Output = output;
+  hooks.MaxOfferBytes = settings_.MaxOfferBytes;
+  return InflateTrial(block, pos, record_.Get(), buffer_.get(), hooks);
 }
 
 }  // namespace quarn

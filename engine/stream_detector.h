@@ -6,24 +6,35 @@
 // with the Headerless option, without one. A position that passes the cheap
 // byte tests is confirmed by a trial inflation; an accepted stream is
 // counted and the scan resumes after the input it consumed.
+//
+// A TScanner is what one thread scans with: the options, and the inflate
+// record and output buffer that its trials reuse. Every scan of a range,
+// every trial of the extraction and of the Python module, runs through
+// one; ScanBlock, the whole-block scan, lends the caller's record and
+// buffer to the same loop.
 #pragma once
 
 #include <zlib.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "engine/block_view.h"
 #include "engine/dead_starts.h"
 #include "engine/found_stream.h"
 #include "engine/position_limit.h"
 #include "engine/scan_state.h"
 #include "engine/trial_inflation.h"
+#include "inflate/inflate_record.h"
 
 namespace quarn {
 
-// Receives each accepted stream in file order, one call at a time (a
-// chunked scan may make the calls from different threads, one after the
-// other). An implementation shared by several runs must lock itself.
+// Receives each accepted stream of one block in block order, one call at a
+// time (a chunked scan may make the calls from different threads, one after
+// the other). This is the detector's side of the scan's sink (scan_sink.h):
+// it knows no file, as a block may be a caller's buffer. An implementation
+// shared by several runs must lock itself.
 class TStreamSink {
  public:
   virtual ~TStreamSink() = default;
@@ -55,23 +66,12 @@ void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream*
 // Raises as TStreamCounts::Add does, counting nothing.
 void CountFoundStream(TScanState& state, const TFoundStream& stream);
 
-// Finds the streams whose first deflate byte lies in the positions
-// [from, to) (trials still read up to the end of the block) and hands each
-// to `sink` in order, counting nothing: the caller decides which of them
-// count (a chunked scan keeps only those on the whole block's path).
-// Returns the first position at or after `to` where the scan would go on:
-// `to` itself, or the end of a stream that runs past it. With `progress`,
-// reports the positions it goes past (the whole range by its end) and
-// raises TScanCancelled when the stop is requested there. Raises
-// TFileChangedError as ScanBlock does.
-int64_t FindStreamsInRange(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                           const TScanOptions& options, z_stream* record, uint8_t* buffer, TStreamSink& sink,
-                           TBlockProgress* progress = nullptr);
-
 namespace detail {
 // Steers a range scan from outside (the chunked scan): hears each accepted
 // stream and may stop the scan after it, and is asked between the inflate
 // calls of every long trial (as the trial's watch is) whether it may go on.
+// It differs from a sink in what it decides: where a trial and the scan
+// stop, and which block starts are known dead.
 class TRangeControl {
  public:
   virtual ~TRangeControl() = default;
@@ -88,27 +88,61 @@ class TRangeControl {
   virtual TDeadStarts* DeadStarts() { return nullptr; }
 };
 
-// Where a steered range scan ended: at `to` or past it as
-// FindStreamsInRange says,
-// or, when the control stopped it, at the first position it did not
-// decide (after the stream it stopped at, or at the abandoned trial's
-// candidate).
+// Where a steered range scan ended: at the range's end or past it as
+// TScanner::FindStreams says, or, when the control stopped it, at the first
+// position it did not decide (after the stream it stopped at, or at the
+// abandoned trial's candidate).
 struct TRangeEnd {
   int64_t Position = 0;
   bool Stopped = false;
 };
-
-// FindStreamsInRange under a control (and with `progress` as it takes it).
-TRangeEnd ScanRangeUnder(const uint8_t* Memory, int64_t Size, int64_t from, int64_t to,
-                         const TScanOptions& options, z_stream* record, uint8_t* buffer, TRangeControl& control,
-                         TBlockProgress* progress = nullptr);
-
-// ScanBlock with zlib deciding every trial (no fast inflate path) and the
-// rest of the file offered in pieces of at most `maxOfferBytes` (ScanBlock
-// uses the largest avail_in). Exists so that tests can check piecewise
-// offering on small inputs, and compare the fast path with zlib alone.
-void ScanBlockWithZlibAlone(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream* record,
-                            uint8_t* buffer, TStreamSink* sink, uint64_t maxOfferBytes);
 }  // namespace detail
+
+// How a scanner's trials run. The scan's own are the defaults; tests check
+// piecewise offering on small inputs, and the fast path against zlib
+// alone, by changing them.
+struct TTrialSettings {
+  uint64_t MaxOfferBytes = kMaxOfferBytes;  // the most input one inflate call is offered
+  bool FastPathAllowed = true;              // the fast inflate path may decide trials
+};
+
+// One thread's scanner. Not for several threads at once.
+class TScanner {
+ public:
+  explicit TScanner(const TScanOptions& options = {}, const TTrialSettings& settings = {});
+  TScanner(const TScanner&) = delete;
+  TScanner& operator=(const TScanner&) = delete;
+
+  const TScanOptions& Options() const { return options_; }
+
+  // ScanBlock over `block` with this scanner's options, record and buffer.
+  void ScanBlock(TScanState& state, TBlock block, TStreamSink* sink = nullptr);
+
+  // Finds the streams whose first deflate byte lies in `range` (trials
+  // still read up to the end of the block) and hands each to `sink` in
+  // order, counting nothing: the caller decides which of them count (a
+  // chunked scan keeps only those on the whole block's path). Returns the
+  // first position at or after range.To where the scan would go on: To
+  // itself, or the end of a stream that runs past it. With `progress`,
+  // reports the positions it goes past (the whole range by its end) and
+  // raises TScanCancelled when the stop is requested there. Raises
+  // TFileChangedError as ScanBlock does.
+  int64_t FindStreams(TBlock block, TRange range, TStreamSink& sink, TBlockProgress* progress = nullptr);
+
+  // FindStreams under a control (and with `progress` as it takes it).
+  detail::TRangeEnd ScanUnder(TBlock block, TRange range, detail::TRangeControl& control,
+                              TBlockProgress* progress = nullptr);
+
+  // The trial of the candidate at `pos`, its bytes to `output` (which may
+  // end it early): the very calls the scan made, for the extraction and
+  // the Python module's inflation.
+  TTrialOutcome Trial(TBlock block, int64_t pos, TInflatedBytes* output);
+
+ private:
+  const TScanOptions options_;
+  const TTrialSettings settings_;
+  TInflateRecord record_;
+  const std::unique_ptr<uint8_t[]> buffer_;
+};
 
 }  // namespace quarn

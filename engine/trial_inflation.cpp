@@ -63,10 +63,13 @@ int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record,
   return Inflate(record, kTrialFlush);
 }
 
-TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
-                           TInflatedBytes* output, uint64_t maxOfferBytes, TTrialWatch* watch,
-                           TFastInflater* fast) {
-  maxOfferBytes = std::clamp<uint64_t>(maxOfferBytes, 1, kMaxOfferBytes);
+TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t* buffer, const TTrialHooks& hooks) {
+  const uint8_t* const memory = block.Memory;
+  const int64_t size = block.Size;
+  TInflatedBytes* const output = hooks.Output;
+  TTrialWatch* const watch = hooks.Watch;
+  TFastInflater* const fast = hooks.Fast;
+  const uint64_t maxOfferBytes = std::clamp<uint64_t>(hooks.MaxOfferBytes, 1, kMaxOfferBytes);
   TTrialOutcome outcome;
 
   int code = InflateProbe(memory + pos, size - pos, record, buffer);

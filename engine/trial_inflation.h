@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "engine/block_view.h"
+
 namespace quarn {
 
 class TFastInflater;
@@ -84,24 +86,31 @@ struct TTrialOutcome {
 // just past what the call consumed and produced, and msg.
 int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record, uint8_t* buffer);
 
-// Runs one trial of the deflate data at `memory`[`pos`], reading no byte
-// past `memory`[`size`-1] (0 <= pos < size). `record` must be started for
-// raw inflate; it is reset first and stays started. `buffer` holds
-// kInflateBufferBytes bytes and receives every call's output. The rest of
-// the input is offered in pieces of at most `maxOfferBytes` (clamped to
-// 1 .. kMaxOfferBytes), each refilled only once zlib has used it all, so
-// the calls see what one offer of the whole rest would give them.
-// `output`, when given, takes the inflated bytes and may end the trial
-// early; without it the bytes are only counted. `watch`, when given, is
-// called before every call after the probe. With `fast` and no `output`,
-// a probe that returns Z_OK is followed by the fast inflate path on the
-// whole rest: where it says complete, that is the outcome (the totals zlib
-// would give; the record is left mid-stream), else the zlib calls go on
-// from the probe as without it. The fast path calls `watch` each time its
-// output buffer fills (every 224 KiB of output or so). Raises nothing but
-// what `output` and `watch` raise.
-TTrialOutcome InflateTrial(const uint8_t* memory, int64_t size, int64_t pos, z_stream* record, uint8_t* buffer,
-                           TInflatedBytes* output = nullptr, uint64_t maxOfferBytes = kMaxOfferBytes,
-                           TTrialWatch* watch = nullptr, TFastInflater* fast = nullptr);
+// What a trial may take besides its input, each optional.
+struct TTrialHooks {
+  // Takes the inflated bytes and may end the trial early; without it the
+  // bytes are only counted.
+  TInflatedBytes* Output = nullptr;
+  // The rest of the input is offered in pieces of at most this many bytes
+  // (clamped to 1 .. kMaxOfferBytes), each refilled only once zlib has used
+  // it all, so the calls see what one offer of the whole rest would give.
+  uint64_t MaxOfferBytes = kMaxOfferBytes;
+  // Called before every call after the probe.
+  TTrialWatch* Watch = nullptr;
+  // Without Output: after a probe that returns Z_OK, the fast inflate path
+  // on the whole rest. Where it says complete, that is the outcome (the
+  // totals zlib would give; the record is left mid-stream), else the zlib
+  // calls go on from the probe as without it. It calls Watch each time its
+  // output buffer fills (every 224 KiB of output or so).
+  TFastInflater* Fast = nullptr;
+};
+
+// Runs one trial of the deflate data at `block`.Memory[`pos`], reading no
+// byte past the block's end (0 <= pos < Size). `record` must be started
+// for raw inflate; it is reset first and stays started. `buffer` holds
+// kInflateBufferBytes bytes and receives every call's output. Raises
+// nothing but what the hooks' Output and Watch raise.
+TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t* buffer,
+                           const TTrialHooks& hooks = {});
 
 }  // namespace quarn

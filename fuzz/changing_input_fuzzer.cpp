@@ -83,15 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto blockSize = static_cast<int64_t>(block.size());
 
   TChangingControl control(block, std::move(changes));
-  z_stream record{};
-  quarn::InflateInit2(&record, -15);
-  std::vector<uint8_t> buffer(quarn::kInflateBufferBytes);
+  quarn::TScanner scanner(options);
   try {
-    quarn::detail::ScanRangeUnder(block.data(), blockSize, 0, blockSize, options, &record, buffer.data(), control);
+    scanner.ScanUnder({block.data(), blockSize}, {0, blockSize}, control);
   } catch (const quarn::TFileChangedError&) {
     // Seen and said: what was found before stays to be checked.
   }
-  quarn::InflateEnd(&record);
 
   quarn::TScanState state;
   for (const quarn::TFoundStream& stream : control.found) {

@@ -71,10 +71,9 @@ void CheckLaneWidthsAgree(const std::vector<uint8_t>& block, bool headerless, bo
   if (!quarn::detail::ProcessorHasAvx2()) return;
   const int64_t size = static_cast<int64_t>(block.size());
   for (int64_t pos = 0; pos < size - 63; ++pos) {
-    const int64_t wide =
-        quarn::detail::NextCandidate(block.data(), size, pos, pos + 200, headerless, acceptIncomplete,
-                                     quarn::detail::TFilterLanes::Widest);
-    const int64_t narrow = quarn::detail::NextCandidate(block.data(), size, pos, pos + 200, headerless,
+    const int64_t wide = quarn::detail::NextCandidate({block.data(), size}, {pos, pos + 200}, headerless,
+                                                      acceptIncomplete, quarn::detail::TFilterLanes::Widest);
+    const int64_t narrow = quarn::detail::NextCandidate({block.data(), size}, {pos, pos + 200}, headerless,
                                                         acceptIncomplete, quarn::detail::TFilterLanes::Sse2);
     if (wide != narrow) Fail("the wide and the SSE2 lanes find different candidates", pos);
   }

@@ -1,5 +1,5 @@
-// The module's engine calls. Each makes its own inflate records, buffers
-// and scan state, so several Python threads may call them at once.
+// The module's engine calls. Each makes its own scanners and scan state,
+// so several Python threads may call them at once.
 #include "python/engine_calls.h"
 
 #include <algorithm>
@@ -13,7 +13,6 @@
 #include "engine/parallel_loop.h"
 #include "engine/scan_run.h"
 #include "engine/trial_inflation.h"
-#include "inflate/inflate_record.h"
 #include "util/errors.h"
 #include "util/mapped_file.h"
 
@@ -107,10 +106,9 @@ TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, boo
     RunParallelLoop(
         1, 1,
         [&](int32_t) {
-          TInflateRecord record;
-          const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
-          ScanBlockInChunks(state, memory, size, record.Get(), buffer.get(), keepStreams ? &sink : nullptr,
-                            helpers);
+          TScanner scanner(state.Options);
+          ScanBlockInChunks(scanner, state, {memory, size}, keepStreams ? &sink : nullptr,
+                            {helpers, kScanChunkBytes, kKeptStreamsPerChunk, {}});
         },
         &helpers, ScanThreadsFor(1).Threads);
   } catch (...) {
@@ -131,12 +129,10 @@ TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, 
   TFileRangeScan result;
   result.FileSizeBytes = file.Size();
   {
-    TInflateRecord record;
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
+    TScanner scanner(options);
     TBlockSink sink(result.Scan.Streams);
     try {
-      result.Scan.EndPosition =
-          FindStreamsInRange(file.Memory(), file.Size(), from, to, options, record.Get(), buffer.get(), sink);
+      result.Scan.EndPosition = scanner.FindStreams({file.Memory(), file.Size()}, {from, to}, sink);
     } catch (const TFileChangedError&) {
       throw TFileChangedError(path);  // the detector knows no names
     }
@@ -152,9 +148,7 @@ std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_
   options.AcceptIncomplete = true;
   std::vector<TFoundStream> found;
   TBlockSink sink(found);
-  TInflateRecord record;
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
-  FindStreamsInRange(memory, size, offset, offset + 1, options, record.Get(), buffer.get(), sink);
+  TScanner(options).FindStreams({memory, size}, {offset, offset + 1}, sink);
   if (found.empty()) return std::nullopt;
   return found.front();
 }
@@ -163,10 +157,8 @@ uint64_t InflateStream(const uint8_t* memory, int64_t size, const TFoundStream& 
                        uint64_t outBytes) {
   const uint64_t wanted = std::min(outBytes, stream.OutBytes);
   if (wanted == 0) return 0;
-  TInflateRecord record;
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kInflateBufferBytes]);
   TFillMemory fill(out, wanted);
-  InflateTrial(memory, size, stream.OffsetBytes, record.Get(), buffer.get(), &fill);
+  TScanner().Trial({memory, size}, stream.OffsetBytes, &fill);
   return fill.Written();
 }
 

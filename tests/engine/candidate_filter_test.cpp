@@ -94,7 +94,7 @@ TZlibVerdict ZlibTrial(const TBytes& bytes) {
   TInflateRecord record;
   std::vector<uint8_t> buffer(kInflateBufferBytes);
   const TTrialOutcome outcome =
-      InflateTrial(bytes.data(), static_cast<int64_t>(bytes.size()), 0, record.Get(), buffer.data());
+      InflateTrial({bytes.data(), static_cast<int64_t>(bytes.size())}, 0, record.Get(), buffer.data());
   TZlibVerdict v;
   v.code = outcome.LastCode;
   if (record.Get()->msg != nullptr) v.message = record.Get()->msg;
@@ -668,12 +668,12 @@ TEST(CandidateFilter, NextCandidateFindsTheFirstPositionTheScalarTestsKeep) {
           }
           for (const detail::TFilterLanes width : {detail::TFilterLanes::Widest, detail::TFilterLanes::Sse2}) {
             for (int64_t pos = 0; pos < lastTried; ++pos) {
-              ASSERT_EQ(detail::NextCandidate(memory, size, pos, end, headerless, accept, width),
+              ASSERT_EQ(detail::NextCandidate({memory, size}, {pos, end}, headerless, accept, width),
                         want[static_cast<std::size_t>(pos)])
                   << "size=" << size << " end=" << end << " pos=" << pos << " headerless=" << headerless
                   << " accept incomplete=" << accept << " SSE2 only=" << (width == detail::TFilterLanes::Sse2);
             }
-            EXPECT_EQ(detail::NextCandidate(memory, size, lastTried + 5, end, headerless, accept, width),
+            EXPECT_EQ(detail::NextCandidate({memory, size}, {lastTried + 5, end}, headerless, accept, width),
                       lastTried + 5);
           }
         }
@@ -711,7 +711,7 @@ TEST(CandidateFilter, WideAndNarrowLanesFindTheSamePositionsInNoise) {
       for (const detail::TFilterLanes width : {detail::TFilterLanes::Widest, detail::TFilterLanes::Sse2}) {
         int64_t pos = 0;
         for (const int64_t next : want) {
-          pos = detail::NextCandidate(memory, size, pos, size, headerless, accept, width);
+          pos = detail::NextCandidate({memory, size}, {pos, size}, headerless, accept, width);
           ASSERT_EQ(pos, next) << "SSE2 only=" << (width == detail::TFilterLanes::Sse2);
           ++pos;
         }
@@ -720,7 +720,7 @@ TEST(CandidateFilter, WideAndNarrowLanesFindTheSamePositionsInNoise) {
   }
 }
 
-// Range ends that cut a 64-position step: FindStreamsInRange against the reference
+// Range ends that cut a 64-position step: TScanner::FindStreams against the reference
 // loop's own range scan.
 TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
   const TBytes text = test::MakeText(3000, 42);
@@ -731,9 +731,6 @@ TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
   bytes.insert(bytes.end(), tail.begin(), tail.end());
   const int64_t size = static_cast<int64_t>(bytes.size());
   test::TGuardedBuffer block(bytes);
-  z_stream record{};
-  InflateInit2(&record, -15);
-  std::vector<uint8_t> buffer(kInflateBufferBytes);
   for (const bool headerless : {false, true}) {
     for (const int64_t from : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{63}, int64_t{300}, size - 100}) {
       for (int64_t to = from; to <= size; to += 37) {
@@ -742,7 +739,7 @@ TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
         TScanOptions options;
         options.Headerless = headerless;
         options.AcceptIncomplete = true;
-        const int64_t end = FindStreamsInRange(block.Data(), size, from, to, options, &record, buffer.data(), sink);
+        const int64_t end = TScanner(options).FindStreams({block.Data(), size}, {from, to}, sink);
         const test::TReferenceResult want =
             test::ReferenceScanRange(bytes.data(), size, from, to, headerless, true);
         EXPECT_EQ(end, want.endPosition);
@@ -750,7 +747,6 @@ TEST(CandidateFilter, RangesAgreeWithTheReferenceLoop) {
       }
     }
   }
-  InflateEnd(&record);
 }
 
 }  // namespace

@@ -76,12 +76,10 @@ class TFlipDuringTrial final : public detail::TRangeControl {
 
 TEST(ChangingInput, HeaderChangedDuringTrialIsReportedNotCounted) {
   TStreamFile file = ManyLongStreams(2);
-  TInflateRecord record;
-  std::vector<uint8_t> buffer(kInflateBufferBytes);
   TFlipDuringTrial control(file.bytes.data());
   const auto size = static_cast<int64_t>(file.bytes.size());
   try {
-    detail::ScanRangeUnder(file.bytes.data(), size, 0, size, TScanOptions{}, record.Get(), buffer.data(), control);
+    TScanner().ScanUnder({file.bytes.data(), size}, {0, size}, control);
     ADD_FAILURE() << "no error; the first stream was counted with CINFO "
                   << (control.found.empty() ? -1 : int{control.found[0].CINFO});
   } catch (const TFileChangedError& e) {

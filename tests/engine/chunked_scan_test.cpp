@@ -240,12 +240,11 @@ TEST(ChunkedScan, AFailureInTheCallersChunkWaitsForEveryPostedChunk) {
     RunParallelLoop(
         1, 1,
         [&](int32_t) {
-          TInflateRecord record;
-          std::vector<uint8_t> buffer(kInflateBufferBytes);
+          TScanner scanner(state.Options);
           tScansTheFirstChunk = true;
           try {
-            ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
-                              nullptr, helpers, 4096);
+            ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())}, nullptr,
+                              {helpers, 4096, kKeptStreamsPerChunk, {}});
           } catch (...) {
             tScansTheFirstChunk = false;
             callsInFlightAtTheFailure = gOtherCallsInFlight.load();

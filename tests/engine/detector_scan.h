@@ -32,8 +32,8 @@ inline TScanResult Scan(const TBytes& bytes, bool headerless, bool acceptIncompl
   if (maxOfferBytes == 0) {
     ScanBlock(state, block.Data(), block.Size(), record.Get(), buffer.data(), &sink);
   } else {
-    detail::ScanBlockWithZlibAlone(state, block.Data(), block.Size(), record.Get(), buffer.data(), &sink,
-                                    maxOfferBytes);
+    // zlib alone, so that it sees how the rest is offered on every trial.
+    TScanner(state.Options, {maxOfferBytes, false}).ScanBlock(state, {block.Data(), block.Size()}, &sink);
   }
   return ResultOf(state, std::move(sink.Streams));
 }
@@ -60,10 +60,9 @@ inline void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes
   RunParallelLoop(
       1, 1,
       [&](int32_t) {
-        TInflateRecord record;
-        std::vector<uint8_t> buffer(kInflateBufferBytes);
-        ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(), buffer.data(),
-                          withSink ? &sink : nullptr, helpers, chunkBytes, keptStreams);
+        TScanner scanner(state.Options);
+        ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())},
+                          withSink ? &sink : nullptr, {helpers, chunkBytes, keptStreams, {}});
       },
       &helpers, 4);
 

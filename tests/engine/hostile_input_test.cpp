@@ -92,11 +92,12 @@ TEST(HostileInput, CountsAreTheReferenceScansInOnePieceAndInChunks) {
       TScanState chunked;
       chunked.Options = whole.Options;
       TWorkQueue helpers;
+      TScanner scanner(chunked.Options);
       RunParallelLoop(
           1, 1,
           [&](int32_t) {
-            ScanBlockInChunks(chunked, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(),
-                              buffer.data(), nullptr, helpers, 16);
+            ScanBlockInChunks(scanner, chunked, {bytes.data(), static_cast<int64_t>(bytes.size())}, nullptr,
+                              {helpers, 16, kKeptStreamsPerChunk, {}});
           },
           &helpers, 3);
       ExpectCountsOfTheReference(chunked, bytes, headerless, accept);
@@ -122,8 +123,9 @@ TEST(HostileInput, ARunningScanShowsProgressAndCanBeStopped) {
           RunParallelLoop(
               1, 1,
               [&](int32_t) {
-                ScanBlockInChunks(state, bytes.data(), static_cast<int64_t>(bytes.size()), record.Get(),
-                                  buffer.data(), nullptr, helpers, static_cast<int64_t>(bytes.size()) / 4);
+                TScanner scanner(state.Options);
+                ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())}, nullptr,
+                                  {helpers, static_cast<int64_t>(bytes.size()) / 4, kKeptStreamsPerChunk, {}});
               },
               &helpers, 3);
         } else {

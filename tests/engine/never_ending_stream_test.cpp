@@ -102,12 +102,10 @@ TEST(NeverEndingStream, BlockStartsPassedByAFailedTrialGetNoTrialOfTheirOwn) {
   for (const TShape& shape : Shapes()) {
     SCOPED_TRACE(shape.name);
     const auto size = static_cast<int64_t>(shape.bytes.size());
-    TInflateRecord record;
-    std::vector<uint8_t> buffer(kInflateBufferBytes);
     TTrialCounter counter;
     TScanOptions options;
     options.Headerless = true;
-    detail::ScanRangeUnder(shape.bytes.data(), size, 0, size, options, record.Get(), buffer.data(), counter);
+    TScanner(options).ScanUnder({shape.bytes.data(), size}, {0, size}, counter);
     EXPECT_LT(counter.trials, static_cast<int>(shape.blocks / 4)) << "of " << shape.blocks << " blocks";
   }
 }

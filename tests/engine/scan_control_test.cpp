@@ -84,10 +84,9 @@ void ScanInChunks(TScanState& state, const TBytes& block, int64_t chunkBytes) {
   RunParallelLoop(
       1, 1,
       [&](int32_t) {
-        TInflateRecord record;
-        std::vector<uint8_t> buffer(kInflateBufferBytes);
-        ScanBlockInChunks(state, block.data(), SizeOf(block), record.Get(), buffer.data(), nullptr, helpers,
-                          chunkBytes);
+        TScanner scanner(state.Options);
+        ScanBlockInChunks(scanner, state, {block.data(), SizeOf(block)}, nullptr,
+                          {helpers, chunkBytes, kKeptStreamsPerChunk, {}});
       },
       &helpers, 4);
 }

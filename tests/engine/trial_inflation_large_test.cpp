@@ -86,7 +86,7 @@ TEST(TrialInflationLarge, OutputPast4GiBIsCountedWhole) {
   TCountBytes taker('r');
   TRecordingWatch watch;
   const TTrialOutcome zlib =
-      InflateTrial(input.data(), size, 0, record.Get(), buffer.data(), &taker, kMaxOfferBytes, &watch);
+      InflateTrial({input.data(), size}, 0, record.Get(), buffer.data(), {.Output = &taker, .Watch = &watch});
   EXPECT_TRUE(zlib.Complete());
   EXPECT_EQ(zlib.OutBytes, kOutput);
   EXPECT_EQ(zlib.InBytes, streamBytes);
@@ -99,7 +99,7 @@ TEST(TrialInflationLarge, OutputPast4GiBIsCountedWhole) {
   // The fast path decides it alone, with the same totals.
   TFastInflater fast;
   const TTrialOutcome quick =
-      InflateTrial(input.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, nullptr, &fast);
+      InflateTrial({input.data(), size}, 0, record.Get(), buffer.data(), {.Fast = &fast});
   EXPECT_TRUE(quick.Complete());
   EXPECT_EQ(quick.OutBytes, kOutput);
   EXPECT_EQ(quick.InBytes, streamBytes);
@@ -130,8 +130,7 @@ TEST(TrialInflationLarge, InputPast4GiBIsCountedWhole) {
       header[1] = header[2] = 0xFF;          // LEN 65,535; NLEN 0 is its complement
     }
     TRecordingWatch watch(&memory);
-    const TTrialOutcome outcome = InflateTrial(memory.Data(), memory.Size(), 0, record.Get(), buffer.data(), nullptr,
-                                               kMaxOfferBytes, &watch, fastPath);
+    const TTrialOutcome outcome = InflateTrial({memory.Data(), memory.Size()}, 0, record.Get(), buffer.data(), {.Watch = &watch, .Fast = fastPath});
     EXPECT_TRUE(outcome.Complete());
     EXPECT_EQ(outcome.InBytes, kInput);
     EXPECT_EQ(outcome.OutBytes, kOutput);

@@ -107,8 +107,8 @@ TEST(TrialInflation, OutcomeAndBytesAgreeWithZlibForEveryWayATrialEnds) {
       TInflateRecord record;
       std::vector<uint8_t> buffer(kInflateBufferBytes);
       TKeepBytes taker;
-      const TTrialOutcome counted = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), nullptr, piece);
-      const TTrialOutcome taken = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), &taker, piece);
+      const TTrialOutcome counted = InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(), {.MaxOfferBytes = piece});
+      const TTrialOutcome taken = InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(), {.Output = &taker, .MaxOfferBytes = piece});
 
       EXPECT_EQ(counted.LastCode, c.lastCode);
       EXPECT_EQ(counted.ProbePassed, c.probePassed);
@@ -147,9 +147,9 @@ TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
     const test::TGuardedBuffer block(c.block);
     TInflateRecord record;
     std::vector<uint8_t> buffer(kInflateBufferBytes);
-    const TTrialOutcome zlib = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data());
+    const TTrialOutcome zlib = InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data());
     const TTrialOutcome both =
-        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, nullptr, &fast);
+        InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(), {.Fast = &fast});
     EXPECT_EQ(both.ProbePassed, zlib.ProbePassed);
     EXPECT_EQ(both.LastCode, zlib.LastCode);
     EXPECT_EQ(both.InBytes, zlib.InBytes);
@@ -157,7 +157,7 @@ TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
 
     TKeepBytes taker;
     const TTrialOutcome taken =
-        InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data(), &taker, kMaxOfferBytes, nullptr, &fast);
+        InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(), {.Output = &taker, .Fast = &fast});
     EXPECT_EQ(taken.LastCode, zlib.LastCode);
     EXPECT_EQ(taker.kept.size(), zlib.ProbePassed ? zlib.OutBytes : 0) << "every byte still comes from zlib";
   }
@@ -191,16 +191,16 @@ TEST(TrialInflation, FastPathCallsTheWatchAndStopsWhenItRaises) {
   const auto size = static_cast<int64_t>(raw.size());
 
   TCountingWatch watch;
-  const TTrialOutcome outcome = InflateTrial(raw.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &watch, &fast);
+  const TTrialOutcome outcome = InflateTrial({raw.data(), size}, 0, record.Get(), buffer.data(), {.Watch = &watch, .Fast = &fast});
   EXPECT_TRUE(outcome.Complete());
   EXPECT_EQ(outcome.OutBytes, text.size());
   EXPECT_GE(watch.calls, static_cast<int>(text.size() / kFastInflateBufferBytes));
 
   TCountingWatch stopping(3);
-  EXPECT_THROW(InflateTrial(raw.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, &stopping, &fast),
+  EXPECT_THROW(InflateTrial({raw.data(), size}, 0, record.Get(), buffer.data(), {.Watch = &stopping, .Fast = &fast}),
                std::runtime_error);
   EXPECT_EQ(stopping.calls, 3);
-  const TTrialOutcome again = InflateTrial(raw.data(), size, 0, record.Get(), buffer.data(), nullptr, kMaxOfferBytes, nullptr, &fast);
+  const TTrialOutcome again = InflateTrial({raw.data(), size}, 0, record.Get(), buffer.data(), {.Fast = &fast});
   EXPECT_TRUE(again.Complete());
   EXPECT_EQ(again.OutBytes, text.size());
   EXPECT_EQ(again.InBytes, raw.size());
@@ -213,7 +213,7 @@ TEST(TrialInflation, ATakerThatHasEnoughEndsTheTrial) {
   std::vector<uint8_t> buffer(kInflateBufferBytes);
   TKeepBytes taker(2);  // the probe's bytes and one call after it
   const TTrialOutcome outcome =
-      InflateTrial(raw.data(), static_cast<int64_t>(raw.size()), 0, record.Get(), buffer.data(), &taker);
+      InflateTrial({raw.data(), static_cast<int64_t>(raw.size())}, 0, record.Get(), buffer.data(), {.Output = &taker});
   EXPECT_EQ(taker.calls, 2);
   EXPECT_EQ(outcome.LastCode, Z_OK);
   EXPECT_FALSE(outcome.Complete());
@@ -230,7 +230,7 @@ TEST(TrialInflation, ProbeReadsNoBytePastTheInput) {
   const test::TGuardedBuffer block(raw);
   TInflateRecord record;
   std::vector<uint8_t> buffer(kInflateBufferBytes);
-  const TTrialOutcome outcome = InflateTrial(block.Data(), block.Size(), 0, record.Get(), buffer.data());
+  const TTrialOutcome outcome = InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data());
   EXPECT_TRUE(outcome.Complete());
   EXPECT_EQ(outcome.InBytes, raw.size());
 }
