@@ -3,7 +3,7 @@
 #include "ui/scan_progress_text.h"
 
 #include <algorithm>
-#include <cmath>
+#include <chrono>
 
 namespace quarn::ui {
 
@@ -17,28 +17,11 @@ int ProgressPermille(const TScanProgress& progress) {
 }
 
 void TTimeLeftEstimate::Add(int64_t elapsedMs, int64_t bytesScanned) {
-  // The newest sample moves with every tick; the older ones stay spaced out.
-  const std::size_t count = samples_.size();
-  if (count >= 2 && elapsedMs - samples_[count - 2].first < kSampleSpacingMs) {
-    samples_.back() = {elapsedMs, bytesScanned};
-  } else {
-    samples_.emplace_back(elapsedMs, bytesScanned);
-  }
-  // The window's start only moves forward, so older samples are never needed again.
-  const int64_t windowStartMs = elapsedMs - std::max(kPaceWindowMs, elapsedMs / 3);
-  while (samples_.size() > 2 && samples_[1].first <= windowStartMs) samples_.pop_front();
+  estimate_.Add(std::chrono::milliseconds(elapsedMs), bytesScanned);
 }
 
 int64_t TTimeLeftEstimate::SecondsLeft(int64_t bytesTotal) const {
-  if (samples_.size() < 2 || bytesTotal <= 0) return -1;
-  const auto [firstMs, firstBytes] = samples_.front();
-  const auto [lastMs, lastBytes] = samples_.back();
-  if (lastMs < kEstimateAfterMs || lastBytes < (bytesTotal + 99) / 100) return -1;
-  if (lastBytes >= bytesTotal) return 0;
-  if (lastMs <= firstMs || lastBytes <= firstBytes) return -1;
-  const double bytesPerMs = static_cast<double>(lastBytes - firstBytes) / static_cast<double>(lastMs - firstMs);
-  const double leftMs = static_cast<double>(bytesTotal - lastBytes) / bytesPerMs;
-  return static_cast<int64_t>(std::ceil(leftMs / 1000.0));
+  return estimate_.SecondsLeftByRecentPace(bytesTotal).value_or(-1);
 }
 
 QString DurationText(int64_t seconds) {

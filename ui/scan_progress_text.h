@@ -5,10 +5,9 @@
 
 #include <QString>
 #include <cstdint>
-#include <deque>
-#include <utility>
 
 #include "engine/scan_control.h"
+#include "engine/time_left.h"
 
 namespace quarn::ui {
 
@@ -16,25 +15,20 @@ namespace quarn::ui {
 // files when the files hold no bytes at all.
 int ProgressPermille(const TScanProgress& progress);
 
-// The time left, by the recent pace: the bytes scanned over the last third
-// of the time so far (at least the last kPaceWindowMs), so that a pace that
-// changes, as the machine gets busier or a part of the input is harder, is
-// followed rather than averaged away.
-inline constexpr int64_t kEstimateAfterMs = 1000;
-inline constexpr int64_t kPaceWindowMs = 5000;
-
+// The window's time left: the recent pace of the scan (engine/time_left.h),
+// read on every progress tick by the window's clock of whole milliseconds,
+// given as -1 while it cannot be told.
 class TTimeLeftEstimate {
  public:
   // One sample per progress tick, `elapsedMs` since the scan started,
   // ascending.
   void Add(int64_t elapsedMs, int64_t bytesScanned);
   // Seconds left to scan `bytesTotal`: none (-1) until the scan has run
-  // kEstimateAfterMs and done at least a hundredth of its bytes.
+  // kEstimateAfter and done at least a hundredth of its bytes.
   int64_t SecondsLeft(int64_t bytesTotal) const;
 
  private:
-  static constexpr int64_t kSampleSpacingMs = 200;
-  std::deque<std::pair<int64_t, int64_t>> samples_;  // elapsed ms, bytes scanned
+  TTimeLeft estimate_;
 };
 
 // "m:ss", or "h:mm:ss" from an hour on.
