@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cli/output.h"
+#include "engine/time_left.h"
 #include "util/platform/terminal.h"
 
 namespace quarn::cli {
@@ -73,16 +74,17 @@ void TProgressLine::WriteAbove(const std::function<void()>& write) {
 
 void TProgressLine::Run() {
   const auto start = std::chrono::steady_clock::now();
+  TTimeLeft timeLeft;  // by the average since the start: the line shows that rate beside it
   std::unique_lock<std::mutex> hold(lock_);
   while (!wake_.wait_for(hold, kInterval, [this] { return stopping_; })) {
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
     const TScanProgress now = control_.Progress();
-    const int64_t bytes = now.BytesScanned;
-    const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
-    const double left = rate > 0 ? static_cast<double>(now.BytesTotal - bytes) / rate : -1.0;
+    timeLeft.Add(elapsed, now.BytesScanned);
+    const double left = timeLeft.SecondsLeftByAverage(now.BytesTotal).value_or(-1.0);
     std::fprintf(stderr, "\r\033[K%lld/%lld files, %.1f/%.1f MiB, %.1f MiB/s, %s left",
-                 static_cast<long long>(now.FilesDone), static_cast<long long>(now.FilesTotal), Mebibytes(bytes),
-                 Mebibytes(now.BytesTotal), rate / (1024.0 * 1024.0), FormatTimeLeft(left).c_str());
+                 static_cast<long long>(now.FilesDone), static_cast<long long>(now.FilesTotal),
+                 Mebibytes(now.BytesScanned), Mebibytes(now.BytesTotal), timeLeft.BytesPerSecond() / (1024.0 * 1024.0),
+                 FormatTimeLeft(left).c_str());
     std::fflush(stderr);
     shown_ = true;
   }
