@@ -1,6 +1,8 @@
 // A piece of work (a scan) run on a thread of its own, so that the thread
-// that started it stays free: a window's thread keeps handling its events
-// and watches the scan's progress until the work has ended.
+// that started it stays free until the work has ended: the window's thread
+// keeps handling its events and showing the scan's progress, and the
+// Python module's thread waits without the GIL, taking it back between
+// waits to let Python handle Ctrl-C.
 #pragma once
 
 #include <chrono>
@@ -23,6 +25,7 @@ class TBackgroundScan {
 
   bool Ended() const;
   // Blocks until the work has ended, or at most `timeout`; true once it has.
+  // A waiter with something to do now and then loops on it.
   bool WaitFor(std::chrono::milliseconds timeout);
   void Wait();
   // After the end: raises what the work raised, if anything.

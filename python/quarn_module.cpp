@@ -14,15 +14,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <exception>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "engine/background_scan.h"
 #include "engine/scan_control.h"
 #include "engine/scan_report.h"
 #include "engine/scan_run.h"
@@ -68,48 +65,29 @@ TScanOptions Options(bool headerless, bool acceptIncomplete) {
 // How often a waiting scan lets Python run its signal handlers.
 constexpr std::chrono::milliseconds kSignalCheckInterval{100};
 
-// Runs `scan` on a thread of its own while the calling thread waits
-// without the GIL, taking it back every kSignalCheckInterval to let
-// Python handle signals (only the main thread does). When a handler raises
-// (Ctrl-C: KeyboardInterrupt), the scan is asked to stop through
-// `control`, its end is awaited, and the handler's exception is raised;
-// the scan's partial totals are dropped. Otherwise raises what `scan`
-// raised.
+// Runs `scan` on a background scan (engine/background_scan.h) while the
+// calling thread waits without the GIL, taking it back every
+// kSignalCheckInterval to let Python handle signals (only the main thread
+// does). When a handler raises (Ctrl-C: KeyboardInterrupt), the scan is
+// asked to stop through `control`, its end is awaited, and the handler's
+// exception is raised; the scan's partial totals are dropped. Otherwise
+// raises what `scan` raised.
 void RunInterruptibly(TScanControl& control, const std::function<void()>& scan) {
-  std::mutex lock;
-  std::condition_variable ended;
-  bool done = false;
-  std::exception_ptr failure;
-  std::thread runner([&] {
-    try {
-      scan();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    const std::lock_guard<std::mutex> hold(lock);
-    done = true;
-    ended.notify_all();
-  });
+  TBackgroundScan run(scan);
   bool interrupted = false;
   {
     const py::gil_scoped_release unlocked;
-    std::unique_lock<std::mutex> hold(lock);
-    while (!ended.wait_for(hold, kSignalCheckInterval, [&] { return done; })) {
+    while (!run.WaitFor(kSignalCheckInterval)) {
       if (interrupted) continue;
-      hold.unlock();
-      {
-        const py::gil_scoped_acquire locked;
-        if (PyErr_CheckSignals() != 0) {
-          interrupted = true;  // the handler's exception stays set until it is raised below
-          control.RequestCancel();
-        }
+      const py::gil_scoped_acquire locked;
+      if (PyErr_CheckSignals() != 0) {
+        interrupted = true;  // the handler's exception stays set until it is raised below
+        control.RequestCancel();
       }
-      hold.lock();
     }
   }
-  runner.join();
   if (interrupted) throw py::error_already_set();
-  if (failure) std::rethrow_exception(failure);
+  run.RethrowError();
 }
 
 // A scan's counts as the package holds them: a dict under the names of
