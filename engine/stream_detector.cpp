@@ -83,7 +83,7 @@ constexpr uint64_t kSmallStreamBytes = 262144;  // below this a header stream ne
 // Where one range scan stands with its progress: positions before
 // `reportedTo_` have been reported to the block's progress. As the watch
 // of a trial it reports the input the trial has read, from `trialPos`.
-class TRangeMeter final : public TTrialWatch {
+class TRangeMeter final : public TInflateWatch {
  public:
   TRangeMeter(TBlockProgress* progress, int64_t from, int64_t to) : progress_(progress), reportedTo_(from), to_(to) {}
 
@@ -103,13 +103,13 @@ class TRangeMeter final : public TTrialWatch {
   void StartTrial(int64_t pos) { trialPos_ = pos; }
   // Reports only in steps of kTrialReportBytes, so that a trial of many
   // short inflate calls stays cheap; looks at the stop request every call.
-  void BeforeInflate(uint64_t inBytes) override {
+  void Progress(uint64_t inBytes) override {
     const int64_t position = trialPos_ + static_cast<int64_t>(inBytes);
     if (position - reportedTo_ >= kTrialReportBytes) Reached(position);
     progress_->ThrowIfCancelled();
   }
   // The watch to hand a trial: none without progress to report.
-  TTrialWatch* Watch() { return progress_ != nullptr ? this : nullptr; }
+  TInflateWatch* Watch() { return progress_ != nullptr ? this : nullptr; }
 
  private:
   static constexpr int64_t kTrialReportBytes = 65536;
@@ -186,17 +186,17 @@ struct TTrialPutOff {};
 
 // The watch of a steered trial: reports progress as the meter does, then
 // asks the control whether the trial may go on.
-class TSteeringWatch final : public TTrialWatch {
+class TSteeringWatch final : public TInflateWatch {
  public:
-  TSteeringWatch(TTrialWatch* meter, detail::TRangeControl& control, int64_t start)
+  TSteeringWatch(TInflateWatch* meter, detail::TRangeControl& control, int64_t start)
       : meter_(meter), control_(control), start_(start) {}
-  void BeforeInflate(uint64_t inBytes) override {
-    if (meter_ != nullptr) meter_->BeforeInflate(inBytes);
+  void Progress(uint64_t inBytes) override {
+    if (meter_ != nullptr) meter_->Progress(inBytes);
     if (!control_.TrialMayGoOn(start_, start_ + static_cast<int64_t>(inBytes))) throw TTrialPutOff{};
   }
 
  private:
-  TTrialWatch* meter_;
+  TInflateWatch* meter_;
   detail::TRangeControl& control_;
   int64_t start_;
 };

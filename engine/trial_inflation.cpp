@@ -42,16 +42,6 @@ int CountedInflate(z_stream* record, TTrialOutcome& outcome) {
   return code;
 }
 
-// The trial's watch, as the fast path calls it.
-class TFastPathWatch final : public TFastInflateWatch {
- public:
-  explicit TFastPathWatch(TTrialWatch* watch) : watch_(watch) {}
-  void Progress(uint64_t inBytes) override { watch_->BeforeInflate(inBytes); }
-
- private:
-  TTrialWatch* watch_;
-};
-
 }  // namespace
 
 int InflateProbe(const uint8_t* probe, int64_t availableBytes, z_stream* record, uint8_t* buffer) {
@@ -67,7 +57,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
   const uint8_t* const memory = block.Memory;
   const int64_t size = block.Size;
   TInflatedBytes* const output = hooks.Output;
-  TTrialWatch* const watch = hooks.Watch;
+  TInflateWatch* const watch = hooks.Watch;
   TFastInflater* const fast = hooks.Fast;
   const uint64_t maxOfferBytes = std::clamp<uint64_t>(hooks.MaxOfferBytes, 1, kMaxOfferBytes);
   TTrialOutcome outcome;
@@ -79,9 +69,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
   bool goOn = outcome.ProbePassed && PassOn(output, buffer, record);
 
   if (goOn && code == Z_OK && fast != nullptr && output == nullptr) {
-    TFastPathWatch fastWatch(watch);
-    const TFastInflateResult quick =
-        fast->Inflate(memory + pos, static_cast<uint64_t>(size - pos), watch != nullptr ? &fastWatch : nullptr);
+    const TFastInflateResult quick = fast->Inflate(memory + pos, static_cast<uint64_t>(size - pos), watch);
     if (quick.Complete) {
       outcome.LastCode = Z_STREAM_END;
       outcome.InBytes = quick.InBytes;
@@ -96,7 +84,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
     record->next_in = const_cast<Bytef*>(memory + restStart);
     record->avail_in = 0;
     while (goOn && code == Z_OK) {
-      if (watch != nullptr) watch->BeforeInflate(outcome.InBytes);
+      if (watch != nullptr) watch->Progress(outcome.InBytes);
       if (record->avail_in == 0 && notOffered > 0) {
         const uint64_t piece = std::min(notOffered, maxOfferBytes);
         record->avail_in = static_cast<uInt>(piece);

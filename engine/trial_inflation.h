@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "engine/block_view.h"
+#include "inflate/inflate_watch.h"
 
 namespace quarn {
 
@@ -47,17 +48,6 @@ class TInflatedBytes {
   // `bytes` stays valid only during the call. False ends the trial after
   // this call: the taker has all it wants.
   virtual bool Take(const uint8_t* bytes, std::size_t count) = 0;
-};
-
-// Looks at a long trial between its inflate calls: the scan reports its
-// progress there and stops the trial, by raising, when asked to stop. A
-// faster decoder in front of the zlib calls must call it as often.
-class TTrialWatch {
- public:
-  virtual ~TTrialWatch() = default;
-  // Before every inflate call after the probe, with the deflate bytes the
-  // trial has consumed so far (counted in 64 bits, as TTrialOutcome's).
-  virtual void BeforeInflate(uint64_t inBytes) = 0;
 };
 
 // What one trial gave. The totals are what zlib's total_in and total_out
@@ -95,8 +85,10 @@ struct TTrialHooks {
   // (clamped to 1 .. kMaxOfferBytes), each refilled only once zlib has used
   // it all, so the calls see what one offer of the whole rest would give.
   uint64_t MaxOfferBytes = kMaxOfferBytes;
-  // Called before every call after the probe.
-  TTrialWatch* Watch = nullptr;
+  // Called before every inflate call after the probe, with the deflate
+  // bytes the trial has consumed so far; a faster decoder in front of the
+  // zlib calls calls it as often.
+  TInflateWatch* Watch = nullptr;
   // Without Output: after a probe that returns Z_OK, the fast inflate path
   // on the whole rest. Where it says complete, that is the outcome (the
   // totals zlib would give; the record is left mid-stream), else the zlib

@@ -300,7 +300,7 @@ struct TFastInflater::TState {
   unsigned overread = 0;   // zero bytes loaded past the end of the input
   uint8_t* out = nullptr;  // next output byte in `buffer`
   uint64_t outSlid = 0;    // output bytes that slid out of the buffer
-  TFastInflateWatch* watch = nullptr;
+  TInflateWatch* watch = nullptr;
   bool keepBlockStarts = false;              // armed for the next decode only
   std::vector<uint64_t> alignedBlockStarts;  // capacity kept from decode to decode
 
@@ -611,7 +611,7 @@ bool TFastInflater::TState::HuffmanBlock(const TEntry* litlenTable, const TEntry
 TFastInflater::TFastInflater() : state_(std::make_unique<TState>()) {}
 TFastInflater::~TFastInflater() = default;
 
-TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TFastInflateWatch* watch) {
+TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch) {
   TState& s = *state_;
   s.watch = watch;
   const bool keepBlockStarts = s.keepBlockStarts;

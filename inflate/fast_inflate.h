@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include "inflate/inflate_watch.h"
 
 namespace quarn {
 
@@ -22,15 +23,6 @@ struct TFastInflateResult {
   bool Complete = false;  // false: "don't know", zlib must decide
   uint64_t InBytes = 0;   // when Complete: the bytes zlib consumes up to Z_STREAM_END
   uint64_t OutBytes = 0;  // when Complete: the bytes zlib produces up to Z_STREAM_END
-};
-
-// Looks at a long decode: called each time the output buffer fills, with
-// the input bytes read so far. It may raise to stop the decode; the
-// decoder is then ready for the next stream.
-class TFastInflateWatch {
- public:
-  virtual ~TFastInflateWatch() = default;
-  virtual void Progress(uint64_t inBytes) = 0;
 };
 
 // Output space of the decoder: the inflated bytes go here and are dropped;
@@ -53,7 +45,7 @@ class TFastInflater {
   // final block) and the bytes produced, only under the rule above;
   // otherwise a result with Complete false. `watch`, when given, hears of
   // the progress of a long decode.
-  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TFastInflateWatch* watch = nullptr);
+  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch = nullptr);
 
   // Forgets the block starts kept so far, and has the next Inflate (only
   // that one) keep where its blocks start.

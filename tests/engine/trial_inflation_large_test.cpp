@@ -38,10 +38,10 @@ class TCountBytes final : public TInflatedBytes {
 
 // Keeps the input counts it hears and whether they ever went back; with
 // `memory`, gives back the pages the trial has gone past.
-class TRecordingWatch final : public TTrialWatch {
+class TRecordingWatch final : public TInflateWatch {
  public:
   explicit TRecordingWatch(test::TZeroMemory* memory = nullptr) : memory_(memory) {}
-  void BeforeInflate(uint64_t inBytes) override {
+  void Progress(uint64_t inBytes) override {
     if (inBytes < last) wentBack = true;
     last = inBytes;
     ++calls;

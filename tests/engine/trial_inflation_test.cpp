@@ -164,10 +164,10 @@ TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
 }
 
 // Counts the calls and, from call `stopAt` on, raises as a stop request does.
-class TCountingWatch final : public TTrialWatch {
+class TCountingWatch final : public TInflateWatch {
  public:
   explicit TCountingWatch(int stopAt = -1) : stopAt_(stopAt) {}
-  void BeforeInflate(uint64_t inBytes) override {
+  void Progress(uint64_t inBytes) override {
     EXPECT_GE(inBytes, lastInBytes);
     lastInBytes = inBytes;
     if (++calls == stopAt_) throw std::runtime_error("stop");
