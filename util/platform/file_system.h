@@ -10,6 +10,7 @@
 // characters) and error numbers are errno values translated from Win32's.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,13 +41,23 @@ bool IsNoSuchName(int errorNumber);
 // True when `errorNumber` says that a name or one of its parts is too long.
 bool IsNameTooLong(int errorNumber);
 
-// Which file a directory is, to tell when a walk comes back to where it
-// has been: equal identities are the same directory.
+// Which file or directory a name leads to: equal identities are the same
+// one, whatever names lead there (device and inode on POSIX, volume serial
+// number and file index on Windows). A walk tells by it when it comes back
+// to where it has been, and a file list when it names a file twice.
 struct TFileIdentity {
   uint64_t Device = 0;
   uint64_t Node = 0;
   bool operator==(const TFileIdentity&) const = default;
+  auto operator<=>(const TFileIdentity&) const = default;
 };
+
+// The identity of what `path` leads to (links followed), for a regular file
+// or a block device: true, with `identity` set. False for anything else (a
+// directory, a pipe, a character device or socket, a name whose status
+// cannot be read or that no file can have), which is then taken for no
+// other name's file.
+bool FileIdentityOf(const std::string& path, TFileIdentity& identity);
 
 // One entry of a directory, as enumeration meets it, with what it leads to
 // (links followed).

@@ -63,6 +63,14 @@ TFileStatus StatusOf(const std::string& path) {
   return status;
 }
 
+bool FileIdentityOf(const std::string& path, TFileIdentity& identity) {
+  struct stat st {};
+  if (path.empty() || StatusAnyLength(path, st, true) != 0) return false;
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return false;
+  identity = IdentityOf(st);
+  return true;
+}
+
 bool IsNoSuchName(int errorNumber) { return errorNumber == ENOENT || errorNumber == ENOTDIR; }
 bool IsNameTooLong(int errorNumber) { return errorNumber == ENAMETOOLONG; }
 

@@ -108,6 +108,25 @@ TFileStatus StatusOf(const std::string& path) {
   return StatusFromAttributes(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
 }
 
+// The file is opened for its attributes only, which no other handle's
+// sharing mode refuses; a name that cannot be opened (gone, out of reach,
+// standard input's stand-in) has no identity here, and its scan says what
+// is wrong.
+bool FileIdentityOf(const std::string& path, TFileIdentity& identity) {
+  if (path.empty() || path == kStandardInputName) return false;
+  const std::wstring longPath = LongPathForm(path);
+  if (longPath.empty() || NameLengthError(longPath) != 0) return false;
+  const HANDLE file = OpenForAttributes(longPath, FILE_READ_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+  const bool read = disk && ::GetFileInformationByHandle(file, &info) != 0;
+  ::CloseHandle(file);
+  if (!read || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  identity = {info.dwVolumeSerialNumber, (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return true;
+}
+
 bool IsNoSuchName(int errorNumber) { return errorNumber == ENOENT || errorNumber == ENOTDIR; }
 bool IsNameTooLong(int errorNumber) { return errorNumber == ENAMETOOLONG; }
 
