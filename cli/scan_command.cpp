@@ -21,9 +21,10 @@
 namespace quarn::cli {
 namespace {
 
-// The files of the command line, folders listed in place. A folder that
-// cannot be listed is reported and left out; with `failFast` it ends the
-// run instead.
+// The files of the command line, folders listed in place, each file once.
+// A folder that cannot be listed is reported and left out; with `failFast`
+// it ends the run instead. The names of a file listed already are
+// reported once each, with the name it was listed under.
 TNameListing ListFiles(const TCommandLine& options, TProgressLine& messages) {
   const TNameListing listing = ListNames(options.Paths, {options.Recursive, true, !options.FailFast});
   for (const TNameFailure& failure : listing.Failures) {
@@ -38,6 +39,10 @@ TNameListing ListFiles(const TCommandLine& options, TProgressLine& messages) {
   }
   for (const std::string& loop : notes.LoopsSkipped) {
     messages.Message("quarn-scan: not entering \"" + EscapeName(loop) + "\": it leads back to a folder above it");
+  }
+  for (const TSameFile& same : notes.SameFiles) {
+    messages.Message("quarn-scan: left out \"" + EscapeName(same.Name) + "\": same file as \"" +
+                     EscapeName(same.FirstName) + "\"");
   }
   return listing;
 }

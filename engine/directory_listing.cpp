@@ -12,6 +12,7 @@
 #include "engine/directory_listing.h"
 
 #include <algorithm>
+#include <map>
 
 #include "util/errors.h"
 #include "util/platform/file_system.h"
@@ -163,6 +164,25 @@ std::vector<std::string> ListDirectoryFiles(const std::string& directory, bool r
   std::vector<std::string> files;
   TWalker(recursive, files, notes).Run(directory);
   return files;
+}
+
+void LeaveOutSameFiles(std::vector<std::string>& files, TListingNotes* notes) {
+  const std::string standardInput = platform::StandardInputName();
+  std::map<platform::TFileIdentity, std::size_t> firstIndex;  // into `files`, of a name that stays
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    platform::TFileIdentity identity;
+    if (files[k] != standardInput && platform::FileIdentityOf(files[k], identity)) {
+      const auto [first, isNew] = firstIndex.try_emplace(identity, kept);
+      if (!isNew) {
+        if (notes != nullptr) notes->SameFiles.push_back({std::move(files[k]), files[first->second]});
+        continue;
+      }
+    }
+    if (kept != k) files[kept] = std::move(files[k]);
+    ++kept;
+  }
+  files.resize(kept);
 }
 
 }  // namespace quarn

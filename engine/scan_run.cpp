@@ -33,6 +33,7 @@ TNameListing ListNames(const std::vector<std::string>& names, const TListOptions
       listing.Failures.push_back({name, std::current_exception()});
     }
   }
+  LeaveOutSameFiles(listing.Files, &listing.Notes);
   return listing;
 }
 

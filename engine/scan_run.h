@@ -4,10 +4,12 @@
 //
 // ListNames turns names into files: a folder gives its files (with
 // Recursive, its subfolders' too), anything else stands for itself and
-// fails in its run when it is no file. RunScan runs ScanFile over the
-// files on the worker pool under one thread policy, cuts large files into
-// chunks for idle workers, and tells a TScanSink what it finds. The window
-// builds its list by its own rules (BuildFileList) and runs it here too.
+// fails in its run when it is no file; each file is listed once, however
+// many names lead to it. RunScan runs ScanFile over the files on the
+// worker pool under one thread policy, cuts large files into chunks for
+// idle workers, and tells a TScanSink what it finds. The window builds its
+// list by its own rules (BuildFileList), each file once too, and runs it
+// here.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +38,14 @@ struct TNameFailure {
 
 struct TNameListing {
   std::vector<std::string> Files;
-  TListingNotes Notes;                 // entries left out of the folders listed
+  TListingNotes Notes;                 // entries left out of the folders listed, and names of a file listed already
   std::vector<TNameFailure> Failures;  // with KeepGoing, in the order of the names
 };
 
-// The files that a scan of `names` covers. Without KeepGoing, raises the
+// The files that a scan of `names` covers, in the order of the names, each
+// file once: a later name of a file already listed (through a link, a
+// hard link or another name given) is left out and put in
+// Notes.SameFiles (see LeaveOutSameFiles). Without KeepGoing, raises the
 // TPathError of the first folder that cannot be listed.
 TNameListing ListNames(const std::vector<std::string>& names, const TListOptions& options);
 

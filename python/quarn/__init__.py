@@ -64,7 +64,10 @@ def list_files(paths: Union[PathLike, Iterable[PathLike]], recursive: bool = Fal
 
     A folder gives its files (with ``recursive``, its subfolders' too); any
     other name stands for itself, and a missing one fails when it is scanned.
-    Raises PathError for a path that no file can have (empty, or with a NUL
+    Each file is listed once, under the first name that reaches it: later
+    names of the same file (a symbolic link, a hard link, a path given
+    twice or spelled another way) are left out without a word. Raises
+    PathError for a path that no file can have (empty, or with a NUL
     byte) and for a folder that cannot be listed.
     """
     return _quarn.expand_paths(_path_list(paths), recursive)
@@ -81,7 +84,9 @@ def scan(
 
     ``paths`` is one path or a list of paths (str, bytes or os.PathLike); a
     folder stands for its files, and with ``recursive`` for those of its
-    subfolders too. ``headerless`` also looks for raw deflate data without a
+    subfolders too. A file reached by several names (links, hard links, a
+    path given twice) is scanned and counted once, as ``list_files`` lists
+    it; the other names are left out silently. ``headerless`` also looks for raw deflate data without a
     zlib header; ``accept_incomplete`` also counts streams cut short by the
     end of a file or by bad data; ``streams`` keeps the found streams
     (``result.streams_found``).

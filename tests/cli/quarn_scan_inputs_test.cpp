@@ -1,9 +1,9 @@
 // quarn-scan on inputs that are not plain files in a plain folder: pipes
-// and standard input, linked folders and their loops, trees deeper than
-// the path limit; /proc files, devices, sockets, and what an ordinary user
-// may not read are in quarn_scan_inputs_posix_test.cpp. Each must tell the
-// truth: every byte counted, or an error that names the path and the
-// reason.
+// and standard input, linked folders and their loops, files reached by
+// several names, trees deeper than the path limit; /proc files, devices,
+// sockets, and what an ordinary user may not read are in
+// quarn_scan_inputs_posix_test.cpp. Each must tell the truth: every byte
+// counted once, or an error that names the path and the reason.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -76,6 +76,54 @@ TEST_F(QuarnScanInputs, LinkedFoldersAreEnteredAndLoopsSkippedWithANotice) {
   EXPECT_EQ(j["files_scanned"], 2);
   EXPECT_EQ(j["header_streams"], 2);
   EXPECT_EQ(r.err, "quarn-scan: not entering \"" + dir_ / "top/real/up" + "\": it leads back to a folder above it\n");
+}
+
+// A file reached by several names (a name given twice, a hard link, a
+// symbolic link) is scanned once, and each other name is told on stderr
+// with the name scanned: in a folder, the first in the file system's order
+// (the standard library's walk and its own test of sameness give the
+// expected lines). Standard input is never taken for a file named beside
+// it, even when it is that file.
+TEST_F(QuarnScanInputs, FileReachedBySeveralNamesIsScannedOnce) {
+  namespace fs = std::filesystem;
+  const std::string one = dir_ / "one.bin";
+  fs::create_hard_link(one, dir_ / "hard");
+  if (test::kCanMakeSymbolicLinks) fs::create_symlink(one, dir_ / "link");
+  std::string folderNotes, kept;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir_.Path())) {
+    const std::string name = dir_ / e.path().filename().string();
+    if (kept.empty()) {
+      kept = name;
+    } else {
+      ASSERT_TRUE(fs::equivalent(kept, name)) << name;
+      folderNotes += "quarn-scan: left out \"" + name + "\": same file as \"" + kept + "\"\n";
+    }
+  }
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {"a name given twice", {one, one}, "quarn-scan: left out \"" + one + "\": same file as \"" + one + "\"\n"},
+      {"a folder with links", {dir_.Path()}, folderNotes},
+      {"a folder and a name in it", {dir_.Path(), one},
+       folderNotes + "quarn-scan: left out \"" + one + "\": same file as \"" + kept + "\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::TProgramResult r = test::RunProgram(kScan, c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Files scanned: 1");
+    EXPECT_NE(r.out.find("\nPotential zlib streams: 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, c.err);
+  }
+
+  const test::TProgramResult r = test::RunProgramWithInput(kScan, {"--json", one, "-"}, one, false);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["files_scanned"], 2);
+  EXPECT_EQ(j["header_streams"], 2);
+  EXPECT_EQ(r.err, "");
 }
 
 // Every file of a tree deeper than the path limit is scanned.

@@ -13,6 +13,7 @@ import mmap
 import os
 import signal
 import threading
+import zlib
 from pathlib import Path
 
 import numpy
@@ -136,12 +137,19 @@ def test_scans_from_several_threads_at_once_do_not_mix(corpus_dir):
             assert got == expected
 
 
-def test_ctrl_c_stops_a_running_scan(large_file, tmp_path):
+def test_ctrl_c_stops_a_running_scan(tmp_path):
     # Seconds of work that end in a missing file. Stopped from inside, the
     # scan raises KeyboardInterrupt alone; had it run to its end, the
     # interrupt would arrive while FileNotFoundError is on its way out, and
-    # carry it as its context.
-    files = [large_file] * 4000 + [tmp_path / "gone"]  # listed in a moment, scanned in many seconds
+    # carry it as its context. The work is eight files of 1 GiB of holes,
+    # which take no disk: eight files, since one file named many times is
+    # scanned once.
+    files = []
+    for k in range(8):
+        files.append(tmp_path / f"holes{k}.bin")
+        with open(files[-1], "wb") as f:
+            f.truncate(1 << 30)
+    files.append(tmp_path / "gone")  # listed in a moment, scanned in many seconds
     timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
     timer.start()
     try:
@@ -240,6 +248,29 @@ def test_failed_files_raise_the_same_error_every_run_naming_each_in_file_order(t
                 with pytest.raises(expected) as raised:
                     quarn.scan(listed)
                 assert type(raised.value) is expected and str(failed[0]) in str(raised.value)
+
+
+def test_a_file_reached_by_several_names_is_scanned_once(tmp_path):
+    # A hard link, a symbolic link and a name given twice lead to one file:
+    # list_files keeps its first name (in the folder's own order) and leaves
+    # the others out, so that its stream and bytes are counted once. A copy
+    # is another file with the same bytes, and stays.
+    data = bytes(50) + zlib.compress(b"several names, one file " * 800) + bytes(50)
+    folder = tmp_path / "d"
+    folder.mkdir()
+    one = folder / "one.bin"
+    one.write_bytes(data)
+    os.link(one, folder / "hard")
+    os.symlink(one, folder / "link")
+    names = [os.fsencode(folder / entry.name) for entry in os.scandir(folder)]
+
+    assert quarn.list_files(folder) == names[:1]
+    assert quarn.list_files([one, one, folder / "hard"]) == [os.fsencode(one)]
+    result = quarn.scan([folder, one])
+    assert (result.files_scanned, result.header_streams, result.input_bytes) == (1, 1, len(data))
+
+    (folder / "copy.bin").write_bytes(data)
+    assert quarn.scan(folder).files_scanned == 2
 
 
 def test_the_combined_error_of_several_failures():
