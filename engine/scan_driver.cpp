@@ -16,7 +16,7 @@ namespace quarn {
 
 std::vector<std::string> FileList;
 
-void BuildFileList(TScanWindow& window) {
+void BuildFileList(TScanWindow& window, TListingNotes* notes) {
   const std::string edit1 = window.Edit1Text();
   const bool wholeDirectory = window.IsChecked(TScanCheckBox::ScanWholeDirectory);
   if (wholeDirectory) {
@@ -53,6 +53,7 @@ void BuildFileList(TScanWindow& window) {
     }
     FileList = {edit1};
   }
+  LeaveOutSameFiles(FileList, notes);
 }
 
 namespace {
@@ -117,7 +118,8 @@ void Button2Click(TScanWindow& window) {
     return;
   }
 
-  BuildFileList(window);
+  TListingNotes notes;
+  BuildFileList(window, &notes);
 
   window.ClearLog();
   // No number of an earlier scan stays beside a log that no longer shows it.
@@ -167,6 +169,9 @@ void Button2Click(TScanWindow& window) {
   const TScanReport report = BuildScanReport(wholeFiles.Totals, state->Options.Headerless);
   window.SetStreamsText(report.PotentialStreams);
   for (const std::string& line : ReportLogLines(report)) window.AppendLogLine(line);
+  for (const TSameFile& same : notes.SameFiles) {
+    window.AppendLogLine("Left out \"" + same.Name + "\": same file as \"" + same.FirstName + "\"");
+  }
   if (!failures.empty()) {
     window.AppendLogLine("Files not scanned: " + std::to_string(failures.size()));
     for (const std::exception_ptr& failure : failures) window.AppendLogLine(ErrorText(failure));

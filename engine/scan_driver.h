@@ -62,15 +62,19 @@ extern std::vector<std::string> FileList;
 // Rebuilds FileList from the window before a scan: the name typed in
 // Edit1, or the dropped items, or a directory's listing when "Scan whole
 // directory" is ticked (a typed folder's own, else the folder of the typed
-// or single dropped file). Raises TPathError for a directory it cannot
+// or single dropped file). Each file stays once, under its first name: the
+// names left out for naming a file already listed go to `notes`, when
+// given (LeaveOutSameFiles). Raises TPathError for a directory it cannot
 // list, and for a typed folder without "Scan whole directory", leaving
 // FileList as it was.
-void BuildFileList(TScanWindow& window);
+void BuildFileList(TScanWindow& window, TListingNotes* notes = nullptr);
 
 // One whole scan, as the Scan button runs it. The files are scanned on a
 // thread of their own while the window waits in WaitForScan. A bad
 // directory, or a folder typed without "Scan whole directory", raises
-// TPathError before anything changes. Files that fail do not stop the
+// TPathError before anything changes. A file reached by several names is
+// scanned once: after the report the log names each other name, as
+// 'Left out "x": same file as "y"'. Files that fail do not stop the
 // others: the log shows the report of the files scanned whole, then the
 // failed files, the status says "Status: Finished" (or "Status: Ready"
 // when no file was scanned whole), and then one TAggregateError of the

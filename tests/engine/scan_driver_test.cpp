@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "tests/engine/fake_window.h"
+#include "tests/support/platform_traits.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 #include "util/platform/file_system.h"
@@ -162,6 +163,75 @@ TEST_F(ScanDriver, FailedFilesFollowTheReportOfTheFilesScannedWhole) {
   Write("gone.bin");
   Button2Click(w);
   EXPECT_EQ(w.messageBoxes, TLines{"No files were selected|"});
+}
+
+// The log's notes for the names of `folder`'s files that a listing leaves
+// out, worked out with the standard library's walk (which follows the file
+// system's order, as the listing does) and its own test of sameness: of
+// the names of one file, the first stays.
+TLines ExpectedSameFileNotes(const std::string& folder) {
+  TLines kept, notes;
+  for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(folder)) {
+    const std::string name = folder + "/" + e.path().filename().string();
+    if (!std::filesystem::is_regular_file(name)) continue;
+    const auto first = std::find_if(kept.begin(), kept.end(),
+                                     [&](const std::string& k) { return std::filesystem::equivalent(k, name); });
+    if (first == kept.end()) {
+      kept.push_back(name);
+    } else {
+      notes.push_back("Left out \"" + name + "\": same file as \"" + *first + "\"");
+    }
+  }
+  return notes;
+}
+
+// A file reached by several names (a name dropped twice, a hard link, a
+// symbolic link) is scanned and counted once; after the report the log
+// names each other name with the name scanned.
+TEST_F(ScanDriver, FileReachedBySeveralNamesIsScannedOnceAndTheOthersNamed) {
+  std::filesystem::create_hard_link(dir_ / "sub/c.bin", dir_ / "sub/hard");
+  if (test::kCanMakeSymbolicLinks) std::filesystem::create_symlink(dir_ / "sub/c.bin", dir_ / "sub/link");
+  const TLines inSub = ExpectedSameFileNotes(dir_ / "sub");
+  ASSERT_EQ(inSub.size(), test::kCanMakeSymbolicLinks ? 2u : 1u);
+  struct TCase {
+    const char* name;
+    std::function<void(TFakeWindow&)> select;
+    int64_t files;
+    TLines notes;
+  };
+  const std::string a = dir_ / "a.bin", c = dir_ / "sub/c.bin", hard = dir_ / "sub/hard";
+  const TCase cases[] = {
+      {"a file dropped twice", [&](TFakeWindow& w) { w.Drop({a, a}); }, 1,
+       {"Left out \"" + a + "\": same file as \"" + a + "\""}},
+      {"a hard link dropped before its file", [&](TFakeWindow& w) { w.Drop({hard, a, c}); }, 2,
+       {"Left out \"" + c + "\": same file as \"" + hard + "\""}},
+      {"a typed file's folder",
+       [&](TFakeWindow& w) {
+         w.Type(c);
+         w.scanWholeDirectory = true;
+       },
+       1, inSub},
+      {"a dropped folder",
+       [&](TFakeWindow& w) {
+         w.Drop({dir_ / "sub"});
+         w.scanWholeDirectory = true;
+       },
+       1, inSub},
+  };
+  for (const TCase& k : cases) {
+    SCOPED_TRACE(k.name);
+    FileList.clear();
+    TFakeWindow w;
+    k.select(w);
+    Button2Click(w);
+    EXPECT_EQ(w.status, "Status: Finished");
+    EXPECT_EQ(Line(w, 0), "Files scanned: " + std::to_string(k.files));
+    EXPECT_EQ(w.edit2, std::to_string(k.files));
+    // The notes follow the report's last line.
+    const auto last = std::find(w.log.begin(), w.log.end(), "Total zlibbed output: " + w.edit4);
+    ASSERT_NE(last, w.log.end());
+    EXPECT_EQ(TLines(last + 1, w.log.end()), k.notes);
+  }
 }
 
 // When no file was scanned whole, the status says so and the boxes show
