@@ -57,8 +57,9 @@ class TDeepTree {
         const HANDLE file = CreateFileW((wide + L"\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;
+        // Win32's WriteFile, named from the top: temp_dir.h's test::WriteFile would hide it.
         const BOOL ok = file != INVALID_HANDLE_VALUE &&
-                        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+                        ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         if (!ok || written != content.size()) throw std::runtime_error("cannot write a file of the deep tree");
         files_.push_back(path + "/f");

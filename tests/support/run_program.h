@@ -146,7 +146,8 @@ inline TProgramResult RunProgramWithInput(const std::string& program, const std:
       for (std::size_t at = 0; at < content.size(); at += 7000) {
         DWORD written = 0;
         const DWORD n = static_cast<DWORD>(std::min<std::size_t>(7000, content.size() - at));
-        if (!WriteFile(feed, content.data() + at, n, &written, nullptr)) break;
+        // Win32's WriteFile, named from the top: temp_dir.h's test::WriteFile would hide it.
+        if (!::WriteFile(feed, content.data() + at, n, &written, nullptr)) break;
       }
       CloseHandle(feed);
     });
