@@ -30,7 +30,8 @@ std::string Dump(const TJson& j, int indent = -1) {
 TJson StreamObject(const std::string& file, const TFoundStream& s) {
   TJson j;
   AddName(j, "file", file);
-  j["offset"] = s.OffsetBytes;
+  j["offset"] = s.StartBytes();
+  j["deflate_offset"] = s.OffsetBytes;
   j["kind"] = KindText(s);
   j["window_bits"] = s.HasHeader ? TJson(s.CINFO + 8) : TJson(nullptr);
   j["flevel"] = s.HasHeader ? TJson(s.FLEVEL) : TJson(nullptr);
@@ -72,8 +73,9 @@ class TTextFormat final : public TReportFormat {
     StartRows();
     const std::string windowBits = s.HasHeader ? std::to_string(s.CINFO + 8) : "-";
     const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
-    WriteOut(EscapeName(file) + "\t" + std::to_string(s.OffsetBytes) + "\t" + KindText(s) + "\t" + windowBits +
-             "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\n");
+    WriteOut(EscapeName(file) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
+             "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
+             std::to_string(s.OffsetBytes) + "\n");
   }
   void Finish(const TScanSummary& summary) override {
     if (listStreams_) StartRows();
@@ -93,7 +95,7 @@ class TTextFormat final : public TReportFormat {
   void StartRows() {
     if (started_) return;
     started_ = true;
-    WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\n");
+    WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\n");
   }
 
   const bool listStreams_;

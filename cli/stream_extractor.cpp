@@ -98,9 +98,9 @@ std::vector<std::string> PlanStems(const std::vector<std::string>& files) {
   return stems;
 }
 
-std::string ExtractedFileName(const std::string& stem, int64_t offsetBytes, bool hasHeader) {
+std::string ExtractedFileName(const std::string& stem, int64_t startBytes, bool hasHeader) {
   char hex[32];
-  std::snprintf(hex, sizeof hex, "@0x%llx", static_cast<unsigned long long>(offsetBytes));
+  std::snprintf(hex, sizeof hex, "@0x%llx", static_cast<unsigned long long>(startBytes));
   return stem + hex + (hasHeader ? ".zlib" : ".raw");
 }
 
@@ -118,7 +118,7 @@ TStreamExtractor::TStreamExtractor(const std::vector<std::string>& files, TExtra
 
 std::string TStreamExtractor::PathFor(int32_t fileIndex, const TFoundStream& stream) const {
   return options_.Directory + "/" +
-         ExtractedFileName(stems_[static_cast<std::size_t>(fileIndex)], stream.OffsetBytes, stream.HasHeader);
+         ExtractedFileName(stems_[static_cast<std::size_t>(fileIndex)], stream.StartBytes(), stream.HasHeader);
 }
 
 void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
@@ -135,7 +135,7 @@ void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const
     throw TFileChangedError(file.FileName());
   }
   if (!endedAlike || replay.InBytes != stream.InBytes || replay.OutBytes != stream.OutBytes) {
-    throw TFileChangedError(file.FileName(), "the stream at offset " + std::to_string(stream.OffsetBytes) +
+    throw TFileChangedError(file.FileName(), "the stream at offset " + std::to_string(stream.StartBytes()) +
                                                  " now inflates " + std::to_string(replay.InBytes) + " bytes to " +
                                                  std::to_string(replay.OutBytes) + ", where the scan counted " +
                                                  std::to_string(stream.InBytes) + " to " +

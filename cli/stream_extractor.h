@@ -4,7 +4,8 @@
 // file's data.
 //
 // Names say where a stream came from: the source file's cleaned name (its
-// stem), the offset of the first deflate byte in hex, and the kind
+// stem), the offset where the stream starts (its zlib header, or the first
+// deflate byte of raw deflate) in hex, and the kind
 // ("firmware.bin@0x1a2b3c.zlib"). Every entry of the file list gets its own
 // stem, unique after cleaning across the whole run, so no two streams of a
 // run ever share a name and a file written by the run is never replaced.
@@ -43,7 +44,7 @@ std::vector<std::string> PlanStems(const std::vector<std::string>& files);
 
 // "stem@0x1a2b3c.zlib" (".raw" without a header). Since neither the hex
 // offset nor the kind holds an '@', distinct stems give distinct names.
-std::string ExtractedFileName(const std::string& stem, int64_t offsetBytes, bool hasHeader);
+std::string ExtractedFileName(const std::string& stem, int64_t startBytes, bool hasHeader);
 
 // A stream that was found but could not be written: its name is taken
 // (without Force) or the directory cannot take it (full, read-only, gone).

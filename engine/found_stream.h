@@ -15,6 +15,11 @@ struct TFoundStream {
   uint64_t InBytes = 0;     // deflate bytes consumed, as the trial counted them
   uint64_t OutBytes = 0;    // bytes inflated
   bool Complete = false;    // reached the end of the deflate stream
+
+  // Where the stream starts: its zlib header's first byte, two before the
+  // first deflate byte, or for raw deflate the first deflate byte itself.
+  // Other tools, and zlib's own one-call inflation, start there.
+  int64_t StartBytes() const { return HasHeader ? OffsetBytes - 2 : OffsetBytes; }
 };
 
 }  // namespace quarn

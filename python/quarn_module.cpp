@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -197,12 +198,21 @@ std::vector<std::string> PathList(const py::handle& paths) {
 // The stream at `offset` of `memory`, inflated to at most `maxBytes`.
 py::bytes InflateAt(const uint8_t* memory, int64_t size, int64_t offset, bool headerless,
                     std::optional<uint64_t> maxBytes, const std::string& where) {
+  // `offset` is where the stream starts: a zlib stream's deflate data
+  // follows its two header bytes.
+  const bool roomForHeader = offset <= std::numeric_limits<int64_t>::max() - 2;
   std::optional<TFoundStream> stream;
+  std::optional<TFoundStream> zlibHere;
   {
     const py::gil_scoped_release unlocked;
-    stream = StreamAt(memory, size, offset, headerless);
+    stream = StreamAt(memory, size, headerless || !roomForHeader ? offset : offset + 2, headerless);
+    if (!stream && headerless && roomForHeader) zlibHere = StreamAt(memory, size, offset + 2, false);
   }
   const char* kind = headerless ? "raw deflate" : "zlib";
+  if (zlibHere && zlibHere->HasHeader) {
+    throw py::value_error("The stream at offset " + std::to_string(offset) + where +
+                          " has a zlib header: its kind is \"zlib\", not \"raw\"");
+  }
   if (!stream) {
     throw py::value_error("No " + std::string(kind) + " stream starts at offset " + std::to_string(offset) + where);
   }

@@ -148,8 +148,10 @@ def inflate(
     """The inflated bytes of the stream that starts at ``offset``.
 
     ``path_or_buffer`` is a file's path (str or os.PathLike) or an object
-    with the buffer protocol (bytes are data here, not a path); ``offset`` and ``kind`` ("zlib" or "raw") are those of a found
-    stream (``Stream.offset``, ``Stream.kind``). Returns exactly the bytes
+    with the buffer protocol (bytes are data here, not a path); ``offset``
+    and ``kind`` ("zlib" or "raw") are those of a found stream
+    (``Stream.offset``, where its zlib header or raw deflate data starts,
+    and ``Stream.kind``). Returns exactly the bytes
     that ``quarn-scan --extract`` writes for that stream: all that the scan's
     trial inflated, also for a stream cut short. ``max_bytes`` keeps only
     the first bytes, and bounds the memory taken.

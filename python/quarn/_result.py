@@ -27,8 +27,10 @@ class Stream:
     """One stream a scan found.
 
     ``file`` is the path of the file (None for a scanned buffer), ``offset``
-    the position of the first deflate byte (a zlib header stands in the two
-    bytes before it), ``kind`` "zlib" or "raw", ``window_bits`` and
+    where the stream starts (the first byte of its zlib header, or of raw
+    deflate data: where ``zlib.decompress`` and other tools start),
+    ``deflate_offset`` the position of its first deflate byte (``offset`` + 2
+    for zlib streams), ``kind`` "zlib" or "raw", ``window_bits`` and
     ``flevel`` the header's window size (2**window_bits bytes) and
     compression-level hint (None for raw streams), ``compressed_bytes`` the
     deflate bytes the stream occupies (header and trailer not counted),
@@ -38,6 +40,7 @@ class Stream:
 
     file: Optional[str]
     offset: int
+    deflate_offset: int
     kind: str
     window_bits: Optional[int]
     flevel: Optional[int]
@@ -50,7 +53,8 @@ class Stream:
         offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete = t
         return cls(
             file=file,
-            offset=offset,
+            offset=offset - 2 if has_header else offset,
+            deflate_offset=offset,
             kind="zlib" if has_header else "raw",
             window_bits=cinfo + 8 if has_header else None,
             flevel=flevel if has_header else None,

@@ -3,8 +3,9 @@
     python3 -m quarn.map FILE -o map.png [--headerless] [--accept-incomplete]
 
 Draws one horizontal bar per found stream, in file order from top to
-bottom: it begins at the stream's offset and is as long as its compressed
-bytes, coloured by kind (zlib or raw). Written as SVG (``-o map.svg``),
+bottom: it begins at the stream's offset (its zlib header, or its raw
+deflate data) and runs to the end of its compressed bytes, coloured by
+kind (zlib or raw). Written as SVG (``-o map.svg``),
 each bar shows the stream's offset, kind and inflated size when the
 pointer rests on it.
 """
@@ -57,7 +58,7 @@ def draw_map(result: ScanResult, file_size: int, title: str, output: str) -> Non
     for row, stream in enumerate(found):
         (bar,) = axes.barh(
             row,
-            max(stream.compressed_bytes, 1),
+            max(stream.deflate_offset - stream.offset + stream.compressed_bytes, 1),
             left=stream.offset,
             height=0.7,
             color=KIND_COLOURS[stream.kind],

@@ -69,6 +69,8 @@ class Extraction : public testing::Test {
 
   test::TTempDir dir_;
   test::TBytes textA_, textB_, layout_;
+  // First deflate bytes; the zlib streams start two bytes before, which is
+  // where their extracted files are named after.
   int64_t zlibAt_ = 0, rawAt_ = 0, cutAt_ = 0;
   uint64_t rawBytes_ = 0;
   std::string source_, out_;

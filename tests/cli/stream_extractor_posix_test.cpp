@@ -78,7 +78,7 @@ TEST_F(Extraction, WriteFailuresKeepTheScansCounts) {
   const test::TProgramResult plain = Run({"--headerless"});
   ASSERT_EQ(plain.status, 0) << plain.err;
   const std::string rawFile = out_ + "/firmware.bin@0x" + Hex(rawAt_) + ".raw";
-  const std::string zlibName = "firmware.bin@0x" + Hex(zlibAt_) + ".zlib";
+  const std::string zlibName = "firmware.bin@0x" + Hex(zlibAt_ - 2) + ".zlib";
   // Room for the first stream (70,000 bytes), not for the second (300,000).
   for (const bool fullFileSystem : {true, false}) {
     SCOPED_TRACE(fullFileSystem ? "full file system" : "file-size limit");

@@ -38,7 +38,7 @@ def test_cluster_scan_equals_one_machine(client, corpus_dir, large_file, quarn_s
 
 
 def test_borders_fall_where_the_corpus_says(large_file, large_marks):
-    found = {s.offset for s in quarn.scan(large_file, streams=True).streams_found}
+    found = {s.deflate_offset for s in quarn.scan(large_file, streams=True).streams_found}
     assert large_marks["deflate_on_border"] % CHUNK_BYTES == 0
     assert (large_marks["header_on_border"] - 2) % CHUNK_BYTES == 0
     assert {large_marks[k] for k in ("deflate_on_border", "header_on_border", "across_borders", "nested_outer")} <= found

@@ -37,6 +37,9 @@ def test_a_complete_stream_inflates_to_what_was_compressed(tmp_path):
     path = tmp_path / "one.bin"
     path.write_bytes(data)
     (stream,) = quarn.scan(path, streams=True).streams_found
+    # The stream starts at its header, where zlib itself starts.
+    assert (stream.offset, stream.deflate_offset) == (100, 102)
+    assert zlib.decompress(data[stream.offset:]) == payload
     assert quarn.inflate(path, stream.offset, "zlib") == payload
     assert quarn.inflate(str(path), stream.offset, "zlib") == payload
     assert quarn.inflate(data, stream.offset, "zlib") == payload
