@@ -66,6 +66,7 @@ TEST_F(SameFile, LaterNamesOfAFileAreLeftOutAndNoted) {
       {"a symbolic link", {link, a, hard}, {link}, {{a, link}, {hard, link}}, true},
       {"another file with the same bytes", {a, copy}, {a, copy}, {}},
       {"names of no file stay, each time", {missing, a, missing, hard}, {missing, a, missing}, {{hard, a}}},
+      {"a folder named twice stays, for each run to refuse", {D(""), D(".")}, {D(""), D(".")}, {}},
   };
   for (const TCase& c : cases) {
     if (c.needsSymbolicLinks && !test::kCanMakeSymbolicLinks) continue;
