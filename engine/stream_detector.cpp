@@ -73,7 +73,21 @@
 #include "util/read_once.h"
 
 namespace quarn {
+
+namespace detail {
+// What the position loop's trials run with: a scanner's own record and
+// buffer, or those ScanBlock's caller lends.
+struct TTrialKit {
+  const TScanOptions& Options;
+  z_stream* Record;
+  uint8_t* Buffer;
+  TTrialSettings Settings;
+};
+}  // namespace detail
+
 namespace {
+
+using detail::TTrialKit;
 
 using detail::IsDynamicBlockStart;
 using detail::IsHeaderCandidate;
@@ -169,15 +183,6 @@ struct TSteeredControl {
   static constexpr bool kSteered = true;
   detail::TRangeControl& control;
   bool StreamFound(const TFoundStream& stream) { return control.StreamFound(stream); }
-};
-
-// What the position loop's trials run with: a scanner's own record and
-// buffer, or those ScanBlock's caller lends.
-struct TTrialKit {
-  const TScanOptions& Options;
-  z_stream* Record;
-  uint8_t* Buffer;
-  TTrialSettings Settings;
 };
 
 // Raised inside a trial that its steering control put off; the position
@@ -330,21 +335,23 @@ TScanner::TScanner(const TScanOptions& options, const TTrialSettings& settings)
     : options_(options), settings_(settings), buffer_(new uint8_t[kInflateBufferBytes]) {}
 
 void TScanner::ScanBlock(TScanState& state, TBlock block, TStreamSink* sink) {
-  CountAndReport(state, {options_, record_.Get(), buffer_.get(), settings_}, block, sink);
+  CountAndReport(state, Kit(), block, sink);
 }
 
 int64_t TScanner::FindStreams(TBlock block, TRange range, TStreamSink& sink, TBlockProgress* progress) {
   auto hand = [&](const TFoundStream& stream) { sink.StreamFound(stream); };
   TPlainControl<decltype(hand)> control{hand};
-  return ScanPositions({options_, record_.Get(), buffer_.get(), settings_}, block, range, progress, control)
+  return ScanPositions(Kit(), block, range, progress, control)
       .Position;
 }
 
 detail::TRangeEnd TScanner::ScanUnder(TBlock block, TRange range, detail::TRangeControl& control,
                                       TBlockProgress* progress) {
   TSteeredControl steered{control};
-  return ScanPositions({options_, record_.Get(), buffer_.get(), settings_}, block, range, progress, steered);
+  return ScanPositions(Kit(), block, range, progress, steered);
 }
+
+detail::TTrialKit TScanner::Kit() { return {options_, record_.Get(), buffer_.get(), settings_}; }
 
 TTrialOutcome TScanner::Trial(TBlock block, int64_t pos, TInflatedBytes* output) {
   TTrialHooks hooks;

@@ -96,6 +96,8 @@ struct TRangeEnd {
   int64_t Position = 0;
   bool Stopped = false;
 };
+
+struct TTrialKit;  // stream_detector.cpp
 }  // namespace detail
 
 // How a scanner's trials run. The scan's own are the defaults; tests check
@@ -139,6 +141,9 @@ class TScanner {
   TTrialOutcome Trial(TBlock block, int64_t pos, TInflatedBytes* output);
 
  private:
+  // The record, buffer, options and settings the position loop runs with.
+  detail::TTrialKit Kit();
+
   const TScanOptions options_;
   const TTrialSettings settings_;
   TInflateRecord record_;
