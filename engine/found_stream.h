@@ -4,8 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "engine/container.h"
 
 namespace quarn {
+
+// What proved a stream beyond the scan's rule: the Adler-32 trailer of a
+// zlib stream, or the CRC-32 (and sizes) its container records.
+enum class TProof : uint8_t { None, Adler32, Crc32 };
 
 struct TFoundStream {
   int64_t OffsetBytes = 0;  // first deflate byte, from the start of the block
@@ -15,11 +22,25 @@ struct TFoundStream {
   uint64_t InBytes = 0;     // deflate bytes consumed, as the trial counted them
   uint64_t OutBytes = 0;    // bytes inflated
   bool Complete = false;    // reached the end of the deflate stream
+  // Checked only by a scan that asks for proof (TScanOptions::Verified).
+  TProof ProvenBy = TProof::None;
+  // With Crc32: the container whose record matched (Zip or Gzip).
+  TContainerKind ProvenIn = TContainerKind::None;
+  // Not admitted by the scan's rule (first block, size, or the last 63
+  // bytes), counted only because its checksum proves it. The scan steps
+  // on past such a stream's first byte rather than over its input.
+  bool BeyondRule = false;
+  // Where the stream sits, when the bytes around it show a container;
+  // found only for streams that are handed out one by one.
+  std::shared_ptr<const TContainer> Container;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.
   // Other tools, and zlib's own one-call inflation, start there.
   int64_t StartBytes() const { return HasHeader ? OffsetBytes - 2 : OffsetBytes; }
+  // Where the scan goes on after this stream: past its input, or for a
+  // stream beyond the rule to the next position.
+  int64_t NextPosition() const { return BeyondRule ? OffsetBytes + 1 : OffsetBytes + static_cast<int64_t>(InBytes); }
 };
 
 }  // namespace quarn
