@@ -17,9 +17,10 @@ const TFoundStream* StreamAround(const std::vector<TFoundStream>& streams, int64
   auto after = std::upper_bound(streams.begin(), streams.end(), position,
                                 [](int64_t p, const TFoundStream& s) { return p < s.OffsetBytes; });
   if (after == streams.begin()) return nullptr;
+  // Streams beyond the rule lie on the path and move it by one position:
+  // the one before `position` decides, whatever its kind.
   const TFoundStream& before = *std::prev(after);
-  const int64_t end = before.OffsetBytes + static_cast<int64_t>(before.InBytes);
-  return before.OffsetBytes < position && position < end ? &before : nullptr;
+  return before.OffsetBytes < position && position < before.NextPosition() ? &before : nullptr;
 }
 
 }  // namespace
@@ -46,7 +47,7 @@ int64_t StitchChunk(const TChunkPath& path, int64_t entry, int64_t end, const TS
     // Inside a stream that only the chunk's path accepted: no meeting
     // point can lie before that stream's end, so scan up to there.
     if (rescans != nullptr) ++*rescans;
-    const int64_t to = std::min(around->OffsetBytes + static_cast<int64_t>(around->InBytes), end);
+    const int64_t to = std::min(around->NextPosition(), end);
     position = steps.ScanTrue(position, to);
   }
   return position;

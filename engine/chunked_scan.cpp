@@ -256,6 +256,11 @@ void CarryPath(TChunkJob& job, std::size_t k, int64_t entry, TScanner& scanner) 
     }
     if (k + job.Window < job.Chunks.size()) PostChunk(job, k + job.Window);
   }
+  // A scan that asks for proof tries the block's last bytes as well; the
+  // last chunk's path may have left them, or jumped past its end into them.
+  if (job.Options.Verified && entry < job.Block.Size && !job.Chunks.empty() && !job.Failed.load()) {
+    ScanTrue(job, job.Chunks.size() - 1, {entry, job.Chunks.back().End}, scanner);
+  }
   job.Finished = true;
   job.Helpers.Notify();
 }

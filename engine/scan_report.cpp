@@ -16,6 +16,19 @@ std::vector<std::string> ReportLogLines(const TScanReport& report) {
   return lines;
 }
 
+std::vector<std::string> ProvenStreamLines(const TStreamCounts& counts) {
+  std::vector<std::string> lines;
+  lines.push_back("Streams proven by their checksum: " + std::to_string(counts.ProvenStreams()));
+  const char* const kinds[] = {"zlib streams (Adler-32)", "gzip members (CRC-32)", "zip entries (CRC-32)"};
+  for (std::size_t k = 0; k < counts.proven.size(); ++k) {
+    if (counts.proven[k] > 0) {
+      lines.push_back(std::string("Proven ") + kinds[k] + ": " + std::to_string(counts.proven[k]));
+    }
+  }
+  lines.push_back("Total proven output: " + FormatByteTotal(counts.provenOut));
+  return lines;
+}
+
 TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless) {
   const int64_t headerStreams = counts.Z;
   const int64_t headerlessStreams = counts.hless;

@@ -22,6 +22,11 @@ struct TScanReport {
 // `counts.Files`. `Headerless` adds the headerless line. Pure; cannot fail.
 TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless);
 
+// The lines that follow the report of a scan that asked for proof: the
+// streams beyond the rule that their checksum proves, then each kind that
+// has any. Pure.
+std::vector<std::string> ProvenStreamLines(const TStreamCounts& counts);
+
 // The lines of the window's log: the report's lines, then the two totals of
 // the summary boxes as the command line prints them after the report
 // ("Total zlibbed input: ...", "Total zlibbed output: ..."), so that a report

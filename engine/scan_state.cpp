@@ -19,6 +19,8 @@ void TScanState::Add(const TStreamCounts& counts) {
   for (std::size_t f = 0; f < l.size(); ++f) AddIfAny(l[f], counts.l[f]);
   for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) AddIfAny(w[k], counts.WindowBits(k));
   AddIfAny(Files, counts.Files);
+  for (std::size_t k = 0; k < proven.size(); ++k) AddIfAny(proven[k], counts.proven[k]);
+  AddIfAny(provenOut, counts.provenOut);
 }
 
 TStreamCounts TScanState::Counts() const {
@@ -31,6 +33,8 @@ TStreamCounts TScanState::Counts() const {
   for (std::size_t f = 0; f < l.size(); ++f) counts.l[f] = l[f].load();
   for (int k = TWindowCounters::kFirst; k <= TWindowCounters::kLast; ++k) counts.WindowBits(k) = w[k].load();
   counts.Files = Files.load();
+  for (std::size_t k = 0; k < proven.size(); ++k) counts.proven[k] = proven[k].load();
+  counts.provenOut = provenOut.load();
   return counts;
 }
 

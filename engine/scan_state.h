@@ -23,6 +23,10 @@ struct TScanOptions {
   bool Recursive = false;
   bool Headerless = false;
   bool AcceptIncomplete = false;
+  // Also count the streams the rule leaves out that their own checksum
+  // proves: zlib streams by their Adler-32 trailer, zip entries and gzip
+  // members by the CRC-32 and sizes they record.
+  bool Verified = false;
 };
 
 // Header streams per window size 2^k, indexed by k in 9..15.
@@ -50,6 +54,8 @@ struct TScanState {
   std::array<std::atomic<int64_t>, 4> l{};  // header streams per FLEVEL 0..3
   TWindowCounters w;                        // header streams per window size 2^9..2^15
   std::atomic<int64_t> Files{0};            // files scanned whole
+  std::array<std::atomic<int64_t>, TStreamCounts::kProvenKinds> proven{};  // beyond the rule, by kind
+  std::atomic<int64_t> provenOut{0};
   // The window whose Scan started the scan. Nothing reads it: the driver and
   // the report get the window as an argument. Kept so that the record holds
   // what every part of the program knows it by.

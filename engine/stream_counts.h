@@ -25,8 +25,14 @@ struct TStreamCounts {
   std::array<int64_t, 4> l{};  // header streams per FLEVEL 0..3
   std::array<int64_t, kLastWindowBits - kFirstWindowBits + 1> w{};  // header streams per window bits 9..15
   int64_t Files = 0;  // files scanned whole
+  // Streams beyond the scan's rule that their checksum proves, by kind;
+  // none of the counters above counts them.
+  enum TProvenKind { kProvenZlib, kProvenGzip, kProvenZip, kProvenKinds };
+  std::array<int64_t, kProvenKinds> proven{};
+  int64_t provenOut = 0;  // bytes inflated from them
 
-  // Counts one stream. Raises TQuarnError, counting nothing, for a header
+  // Counts one stream: a stream beyond the rule in `proven` alone, any
+  // other in the counters of the report. Raises TQuarnError, counting nothing, for a header
   // stream whose CINFO is outside 1..7 or FLEVEL above 3: the histograms
   // are indexed by them, and a stream from a caller's list may hold anything.
   void Add(const TFoundStream& stream);
@@ -38,6 +44,7 @@ struct TStreamCounts {
   TStreamCounts& operator+=(const TStreamCounts& other);
 
   int64_t Streams() const { return Z + hless; }
+  int64_t ProvenStreams() const { return proven[kProvenZlib] + proven[kProvenGzip] + proven[kProvenZip]; }
   // Header streams whose window is 2^`bits` (9..15).
   int64_t& WindowBits(int bits) { return w[static_cast<std::size_t>(bits - kFirstWindowBits)]; }
   int64_t WindowBits(int bits) const { return w[static_cast<std::size_t>(bits - kFirstWindowBits)]; }

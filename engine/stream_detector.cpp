@@ -63,9 +63,11 @@
 #include "engine/stream_detector.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "engine/candidate_filter.h"
+#include "engine/container_starts.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 #include "inflate/fast_inflate.h"
@@ -206,21 +208,66 @@ class TSteeringWatch final : public TInflateWatch {
   int64_t start_;
 };
 
+// Whether the four bytes after a zlib stream's deflate data, its Adler-32
+// trailer, hold the checksum its trial kept.
+bool AdlerTrailerMatches(TBlock block, int64_t pos, const TTrialOutcome& trial) {
+  const int64_t at = pos + static_cast<int64_t>(trial.InBytes);
+  if (at > block.Size - 4) return false;
+  const uint8_t* const trailer = block.Memory + at;
+  const uint32_t stored = static_cast<uint32_t>(ReadOnce(trailer)) << 24 | static_cast<uint32_t>(ReadOnce(trailer + 1)) << 16 |
+                          static_cast<uint32_t>(ReadOnce(trailer + 2)) << 8 | ReadOnce(trailer + 3);
+  return stored == trial.Sum;
+}
+
+TFoundStream StreamOf(int64_t pos, bool header, const TCandidateBytes& tried, const TTrialOutcome& trial) {
+  TFoundStream stream;
+  stream.OffsetBytes = pos;
+  stream.HasHeader = header;
+  stream.InBytes = trial.InBytes;
+  stream.OutBytes = trial.OutBytes;
+  stream.Complete = trial.Complete();
+  if (header) {
+    stream.CINFO = static_cast<uint8_t>(tried.cmf >> 4);
+    stream.FLEVEL = static_cast<uint8_t>(tried.flg >> 6);
+  }
+  return stream;
+}
+
+// A stream beyond the rule that its checksum proves.
+TFoundStream ProvenStream(TFoundStream stream, TProof proof, TContainerKind provenIn) {
+  stream.ProvenBy = proof;
+  stream.ProvenIn = provenIn;
+  stream.BeyondRule = true;
+  return stream;
+}
+
 // The position loop over [from, to); every accepted stream goes to
 // `control`, which may stop the loop after it; a steering control may also
 // stop a trial part way. Returns where the scan would go on, or where it
 // was stopped. The filters and the fast path stand in for the built-in
 // zlib only: with an external zlib serving the run, that engine decides
 // every candidate.
+//
+// A scan that asks for proof (Verified) goes further, without changing
+// which streams the rule admits or where the path goes: a header
+// candidate's trial keeps the Adler-32 of its output, and one the rule
+// turns down counts beyond it when its trailer holds that checksum; the
+// data of every zip entry and gzip member on the path is tried, as the
+// candidate it may be or on its own, and counts when it matches its
+// record; and a range that reaches the block's last 63 bytes tries their
+// header candidates and containers too. Streams beyond the rule do not
+// move the path: the scan steps on to the next position.
 template <typename TControl>
 detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range, TBlockProgress* progress,
                                 TControl& control) {
   const uint8_t* const Memory = block.Memory;
   const int64_t Size = block.Size;
   const int64_t from = range.From;
-  const int64_t to = std::min(range.To, PositionLimit(Size));
+  const int64_t limit = PositionLimit(Size);
+  const int64_t to = std::min(range.To, limit);
   const bool headerless = kit.Options.Headerless;
   const bool acceptIncomplete = kit.Options.AcceptIncomplete;
+  const bool verified = kit.Options.Verified;
 
   const bool filtersMatchEngine = !EngineBinding.LibraryBound;
   TFastInflater* const fast =
@@ -234,13 +281,64 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   detail::TDeadStarts* deadStartsOfControl = nullptr;
   if constexpr (TControl::kSteered) deadStartsOfControl = control.control.DeadStarts();
   detail::TDeadStarts& deadStarts = deadStartsOfControl != nullptr ? *deadStartsOfControl : ownDeadStarts;
+  std::optional<TContainerStarts> containers;
+  if (verified) containers.emplace(block, from);
+
+  // One trial at `at`; false when the steering control put it off.
+  auto tryAt = [&](int64_t at, TChecksum checksum, TTrialOutcome& trial) {
+    meter.StartTrial(at);
+    TTrialHooks trialHooks = hooks;
+    trialHooks.Checksum = checksum;
+    if constexpr (TControl::kSteered) {
+      TSteeringWatch watch(meter.Watch(), control.control, at);
+      trialHooks.Watch = &watch;
+      try {
+        trial = InflateTrial(block, at, kit.Record, kit.Buffer, trialHooks);
+      } catch (const TTrialPutOff&) {
+        control.control.TrialEnded();
+        return false;
+      }
+      control.control.TrialEnded();
+    } else {
+      trialHooks.Watch = meter.Watch();
+      trial = InflateTrial(block, at, kit.Record, kit.Buffer, trialHooks);
+    }
+    return true;
+  };
+  // A container's data tried on its own; `proven` is set when its record
+  // proves it. False when the trial was put off.
+  auto tryContainer = [&](const TContainerStart& container, std::optional<TFoundStream>& proven) {
+    TTrialOutcome trial;
+    if (!tryAt(container.DataOffset, TChecksum::Crc32, trial)) return false;
+    if (trial.Complete() && container.Matches(block, trial.InBytes, trial.OutBytes, trial.Sum)) {
+      proven = ProvenStream(StreamOf(container.DataOffset, false, {}, trial), TProof::Crc32, container.Kind);
+    }
+    return true;
+  };
+  // The containers whose data starts in [pathFrom, below), positions the
+  // path goes through that are no candidates of their own; those before
+  // `pathFrom` lie inside a stream the path jumped over.
+  auto containersBelow = [&](int64_t pathFrom, int64_t below) -> std::optional<detail::TRangeEnd> {
+    while (std::optional<TContainerStart> container = containers->NextBelow(below)) {
+      if (container->DataOffset < pathFrom) continue;
+      std::optional<TFoundStream> proven;
+      if (!tryContainer(*container, proven)) return detail::TRangeEnd{container->DataOffset, true};
+      if (proven && !control.StreamFound(*proven)) return detail::TRangeEnd{proven->NextPosition(), true};
+    }
+    return std::nullopt;
+  };
+
   meter.ThrowIfCancelled();
   int64_t pos = from;
   while (true) {
     // Without progress to report, one search runs to the end of the range.
     const int64_t stepEnd = meter.Active() ? std::min(to, pos + kProgressStepBytes) : to;
+    const int64_t searchedFrom = pos;
     pos = filtersMatchEngine ? detail::NextCandidate(block, {pos, stepEnd}, headerless, acceptIncomplete)
                              : NextPlainCandidate(Memory, pos, stepEnd, headerless);
+    if (containers) {
+      if (auto stopped = containersBelow(searchedFrom, std::min(pos, stepEnd))) return *stopped;
+    }
     if (pos >= stepEnd) {
       if (stepEnd >= to) break;
       meter.Reached(pos);
@@ -256,51 +354,75 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
     const bool header = pos >= 2 && IsHeaderCandidate(tried.cmf, tried.flg);
     // The search found a candidate here from reads of its own.
     if (!header && !(headerless && IsDynamicBlockStart(tried.first))) throw TFileChangedError();
+    std::optional<TContainerStart> container;
+    if (containers) container = containers->At(pos);
 
-    meter.StartTrial(pos);
     const bool learnDeadStarts = fast != nullptr && !acceptIncomplete;
     if (learnDeadStarts) fast->KeepBlockStartsOfNextDecode();
+    TChecksum checksum = TChecksum::None;
+    if (verified) checksum = header ? TChecksum::Adler32 : (container ? TChecksum::Crc32 : TChecksum::None);
     TTrialOutcome trial;
-    if constexpr (TControl::kSteered) {
-      TSteeringWatch watch(meter.Watch(), control.control, pos);
-      hooks.Watch = &watch;
-      try {
-        trial = InflateTrial(block, pos, kit.Record, kit.Buffer, hooks);
-      } catch (const TTrialPutOff&) {
-        control.control.TrialEnded();
-        return {pos, true};
-      }
-      control.control.TrialEnded();
-    } else {
-      hooks.Watch = meter.Watch();
-      trial = InflateTrial(block, pos, kit.Record, kit.Buffer, hooks);
-    }
+    if (!tryAt(pos, checksum, trial)) return {pos, true};
     if (TCandidateBytes::Read(Memory, pos) != tried) throw TFileChangedError();
     if (learnDeadStarts && !trial.Complete()) deadStarts.Add(pos, fast->AlignedBlockStarts());
+
+    TProof proof = TProof::None;
+    TContainerKind provenIn = TContainerKind::None;
+    if (verified && trial.Complete()) {
+      if (header) {
+        if (AdlerTrailerMatches(block, pos, trial)) proof = TProof::Adler32;
+      } else if (container && container->Matches(block, trial.InBytes, trial.OutBytes, trial.Sum)) {
+        proof = TProof::Crc32;
+        provenIn = container->Kind;
+      }
+    }
     if (!trial.Accepted(acceptIncomplete) ||
         (header && trial.OutBytes < kSmallStreamBytes && !IsDynamicBlockStart(tried.first))) {
+      std::optional<TFoundStream> proven;
+      if (proof != TProof::None) {
+        proven = ProvenStream(StreamOf(pos, header, tried, trial), proof, provenIn);
+      } else if (container && header && !tryContainer(*container, proven)) {
+        return {pos, true};  // the zlib header was the container's bytes by chance
+      }
       ++pos;
+      if (proven && !control.StreamFound(*proven)) return {pos, true};
       continue;
     }
 
-    TFoundStream stream;
-    stream.OffsetBytes = pos;
-    stream.HasHeader = header;
-    stream.InBytes = trial.InBytes;
-    stream.OutBytes = trial.OutBytes;
-    stream.Complete = trial.Complete();
-    if (header) {
-      stream.CINFO = static_cast<uint8_t>(tried.cmf >> 4);
-      stream.FLEVEL = static_cast<uint8_t>(tried.flg >> 6);
-    }
-
+    TFoundStream stream = StreamOf(pos, header, tried, trial);
+    stream.ProvenBy = proof;
+    stream.ProvenIn = provenIn;
     // A trial that consumed nothing cannot be accepted, but never stand still.
     pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
     meter.Reached(pos);
     if (!control.StreamFound(stream)) return {std::max(pos, from), true};
   }
   meter.Reached(to);
-  return {std::max(pos, from), false};
+  pos = std::max(pos, from);
+  if (!verified || range.To < limit) return {pos, false};
+
+  // The last 63 bytes, which the rule never tries: every header candidate
+  // and container there is tried for its proof alone. No filter serves
+  // here, as they read a whole probe's bytes.
+  while (containers->NextBelow(pos)) {
+  }
+  for (; pos < Size; ++pos) {
+    meter.ThrowIfCancelled();
+    std::optional<TContainerStart> container = containers->At(pos);
+    std::optional<TFoundStream> proven;
+    const TCandidateBytes tried = TCandidateBytes::Read(Memory, pos);
+    if (pos >= 2 && IsHeaderCandidate(tried.cmf, tried.flg)) {
+      TTrialOutcome trial;
+      if (!tryAt(pos, TChecksum::Adler32, trial)) return {pos, true};
+      if (TCandidateBytes::Read(Memory, pos) != tried) throw TFileChangedError();
+      if (trial.Complete() && AdlerTrailerMatches(block, pos, trial)) {
+        proven = ProvenStream(StreamOf(pos, true, tried, trial), TProof::Adler32, TContainerKind::None);
+      }
+    }
+    if (!proven && container && !tryContainer(*container, proven)) return {pos, true};
+    if (proven && !control.StreamFound(*proven)) return {pos + 1, true};
+  }
+  return {Size, false};
 }
 
 }  // namespace

@@ -33,12 +33,14 @@ bool PassOn(TInflatedBytes* output, const uint8_t* buffer, const z_stream* recor
 // One inflate call after the probe, its input and output added to the
 // trial's totals: zlib leaves next_in just past the input it consumed and
 // next_out just past the output it produced.
-int CountedInflate(z_stream* record, TTrialOutcome& outcome) {
+int CountedInflate(z_stream* record, TTrialOutcome& outcome, TChecksum checksum) {
   const Bytef* const inBefore = record->next_in;
   const Bytef* const outBefore = record->next_out;
   const int code = Inflate(record, kTrialFlush);
+  const auto produced = static_cast<std::size_t>(record->next_out - outBefore);
   outcome.InBytes += static_cast<uint64_t>(record->next_in - inBefore);
-  outcome.OutBytes += static_cast<uint64_t>(record->next_out - outBefore);
+  outcome.OutBytes += produced;
+  outcome.Sum = ChecksumUpdate(checksum, outcome.Sum, outBefore, produced);
   return code;
 }
 
@@ -65,15 +67,17 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
   int code = InflateProbe(memory + pos, size - pos, record, buffer);
   outcome.InBytes = static_cast<uint64_t>(record->next_in - (memory + pos));
   outcome.OutBytes = static_cast<uint64_t>(record->next_out - buffer);
+  outcome.Sum = ChecksumUpdate(hooks.Checksum, ChecksumStart(hooks.Checksum), buffer, outcome.OutBytes);
   outcome.ProbePassed = code == Z_OK || code == Z_STREAM_END;
   bool goOn = outcome.ProbePassed && PassOn(output, buffer, record);
 
   if (goOn && code == Z_OK && fast != nullptr && output == nullptr) {
-    const TFastInflateResult quick = fast->Inflate(memory + pos, static_cast<uint64_t>(size - pos), watch);
+    const TFastInflateResult quick = fast->Inflate(memory + pos, static_cast<uint64_t>(size - pos), watch, hooks.Checksum);
     if (quick.Complete) {
       outcome.LastCode = Z_STREAM_END;
       outcome.InBytes = quick.InBytes;
       outcome.OutBytes = quick.OutBytes;
+      outcome.Sum = quick.Sum;
       return outcome;
     }
   }
@@ -92,7 +96,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
       }
       record->next_out = buffer;
       record->avail_out = kInflateBufferBytes;
-      code = CountedInflate(record, outcome);
+      code = CountedInflate(record, outcome, hooks.Checksum);
       goOn = PassOn(output, buffer, record);
     }
   }

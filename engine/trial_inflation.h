@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "engine/block_view.h"
+#include "inflate/checksum.h"
 #include "inflate/inflate_watch.h"
 
 namespace quarn {
@@ -58,6 +59,7 @@ struct TTrialOutcome {
   int LastCode = Z_STREAM_ERROR;  // zlib's code of the last call made
   uint64_t InBytes = 0;           // deflate bytes consumed
   uint64_t OutBytes = 0;          // bytes inflated
+  uint32_t Sum = 0;               // the checksum the hooks asked for, of those bytes
 
   // Decoded to the end of a deflate stream.
   bool Complete() const { return ProbePassed && LastCode == Z_STREAM_END; }
@@ -95,6 +97,8 @@ struct TTrialHooks {
   // calls go on from the probe as without it. It calls Watch each time its
   // output buffer fills (every 224 KiB of output or so).
   TFastInflater* Fast = nullptr;
+  // The checksum to keep of the inflated bytes (TTrialOutcome::Sum).
+  TChecksum Checksum = TChecksum::None;
 };
 
 // Runs one trial of the deflate data at `block`.Memory[`pos`], reading no

@@ -301,6 +301,9 @@ struct TFastInflater::TState {
   uint8_t* out = nullptr;  // next output byte in `buffer`
   uint64_t outSlid = 0;    // output bytes that slid out of the buffer
   TInflateWatch* watch = nullptr;
+  TChecksum checksum = TChecksum::None;
+  uint32_t sum = 0;             // of the output before `summed`
+  const uint8_t* summed = nullptr;  // in `buffer`; the output from here to `out` is not summed yet
   bool keepBlockStarts = false;              // armed for the next decode only
   std::vector<uint64_t> alignedBlockStarts;  // capacity kept from decode to decode
 
@@ -356,19 +359,29 @@ struct TFastInflater::TState {
   // --- Output ---
 
   // Keeps the last 32 KiB (the window) and makes room behind them.
+  // Sums the output up to `out`; called before output leaves the buffer.
+  void SumOutput() {
+    if (checksum != TChecksum::None) sum = ChecksumUpdate(checksum, sum, summed, static_cast<std::size_t>(out - summed));
+    summed = out;
+  }
   void Slide() {
     if (watch != nullptr) watch->Progress(static_cast<uint64_t>(inNext - inStart));
+    SumOutput();
     const std::size_t used = static_cast<std::size_t>(out - buffer);
     std::memmove(buffer, out - kWindowBytes, kWindowBytes);
     outSlid += used - kWindowBytes;
     out = buffer + kWindowBytes;
+    summed = out;
   }
   void CopyStored(const uint8_t* from, std::size_t count) {
     if (count >= kWindowBytes) {  // only the last 32 KiB can ever be referred to
       if (watch != nullptr) watch->Progress(static_cast<uint64_t>(inNext - inStart));
+      SumOutput();
+      if (checksum != TChecksum::None) sum = ChecksumUpdate(checksum, sum, from, count);
       outSlid += static_cast<std::size_t>(out - buffer) + count - kWindowBytes;
       std::memcpy(buffer, from + count - kWindowBytes, kWindowBytes);
       out = buffer + kWindowBytes;
+      summed = out;
       return;
     }
     if (static_cast<std::size_t>(buffer + kBufferBytes - out) < count + kOutputMargin) Slide();
@@ -611,9 +624,12 @@ bool TFastInflater::TState::HuffmanBlock(const TEntry* litlenTable, const TEntry
 TFastInflater::TFastInflater() : state_(std::make_unique<TState>()) {}
 TFastInflater::~TFastInflater() = default;
 
-TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch) {
+TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch,
+                                          TChecksum checksum) {
   TState& s = *state_;
   s.watch = watch;
+  s.checksum = checksum;
+  s.sum = ChecksumStart(checksum);
   const bool keepBlockStarts = s.keepBlockStarts;
   s.keepBlockStarts = false;
   s.alignedBlockStarts.clear();
@@ -623,6 +639,7 @@ TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, T
   s.bitsLeft = 0;
   s.overread = 0;
   s.out = s.buffer;
+  s.summed = s.buffer;
   s.outSlid = 0;
 
   bool final = false;
@@ -659,6 +676,8 @@ TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, T
   TFastInflateResult result;
   result.InBytes = s.ConsumedBytes();
   result.OutBytes = s.outSlid + static_cast<uint64_t>(s.out - s.buffer);
+  s.SumOutput();
+  result.Sum = s.sum;
   result.Complete = true;
   return result;
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include "inflate/checksum.h"
 #include "inflate/inflate_watch.h"
 
 namespace quarn {
@@ -23,6 +24,7 @@ struct TFastInflateResult {
   bool Complete = false;  // false: "don't know", zlib must decide
   uint64_t InBytes = 0;   // when Complete: the bytes zlib consumes up to Z_STREAM_END
   uint64_t OutBytes = 0;  // when Complete: the bytes zlib produces up to Z_STREAM_END
+  uint32_t Sum = 0;       // when Complete: the checksum asked for, of those bytes
 };
 
 // Output space of the decoder: the inflated bytes go here and are dropped;
@@ -44,8 +46,10 @@ class TFastInflater {
   // consumed (up to and including the byte that holds the last bit of the
   // final block) and the bytes produced, only under the rule above;
   // otherwise a result with Complete false. `watch`, when given, hears of
-  // the progress of a long decode.
-  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch = nullptr);
+  // the progress of a long decode. `checksum` names the checksum to keep
+  // of the output (none by default: it costs a pass over every byte).
+  TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch = nullptr,
+                             TChecksum checksum = TChecksum::None);
 
   // Forgets the block starts kept so far, and has the next Inflate (only
   // that one) keep where its blocks start.

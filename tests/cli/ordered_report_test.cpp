@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/scan_file.h"
+#include "tests/support/found_stream.h"
 #include "tests/support/cut_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
@@ -34,7 +35,7 @@ class TRecordingFormat final : public cli::TReportFormat {
 };
 
 TFoundStream At(int64_t offset, uint64_t outBytes = 10) {
-  return TFoundStream{offset, true, 7, 2, 5, outBytes, true};
+  return test::FoundStream(offset, true, 7, 2, 5, outBytes, true);
 }
 
 // The report reads the mapping only to extract: an empty file will do.

@@ -20,6 +20,7 @@
 
 #include "cli/stream_extractor.h"
 #include "tests/cli/extraction_fixture.h"
+#include "tests/support/found_stream.h"
 #include "tests/support/ordinary_user.h"
 #include "util/errors.h"
 #include "util/mapped_file.h"
@@ -167,7 +168,7 @@ TEST_F(Extraction, UnwritableDirectoryNamesThePathAndLeavesNothing) {
     try {
       const TMappedFile file(source_);
       cli::TStreamExtractor extractor({source_}, {out_, 0, false});
-      extractor.Extract(0, file, TFoundStream{zlibAt_, true, 5, 3, 10, 10, true});
+      extractor.Extract(0, file, test::FoundStream(zlibAt_, true, 5, 3, 10, 10, true));
     } catch (const TQuarnError& e) {
       return std::string(e.what());
     }
@@ -188,7 +189,7 @@ TEST_F(Extraction, FailedWriteLeavesNoHalfWrittenFile) {
     try {
       const TMappedFile file(source_);
       cli::TStreamExtractor extractor({source_}, {out_, 0, false});
-      extractor.Extract(0, file, TFoundStream{rawAt_, false, 0, 0, test::Raw(textB_).size(), textB_.size(), true});
+      extractor.Extract(0, file, test::FoundStream(rawAt_, false, 0, 0, test::Raw(textB_).size(), textB_.size(), true));
     } catch (const TQuarnError& e) {
       const std::string expected = "Cannot write \"" + out_ + "/firmware.bin@0x" + Hex(rawAt_) + ".raw\": File too large";
       ::_exit(std::string(e.what()) == expected ? 0 : 2);

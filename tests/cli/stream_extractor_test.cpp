@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "tests/cli/extraction_fixture.h"
+#include "tests/support/found_stream.h"
 #include "tests/support/cut_file.h"
 #include "tests/support/platform_traits.h"
 #include "tests/support/run_program.h"
@@ -136,7 +137,7 @@ TEST_F(Extraction, SourceThatShrinksGrowsOrIsWrittenGivesAnErrorAndNoFile) {
   {
     const TMappedFile unchanged(source_);
     cli::TStreamExtractor extractor({source_}, {out_ + "-unchanged", 0, false});
-    extractor.Extract(0, unchanged, TFoundStream{rawAt_, false, 0, 0, rawBytes_, textB_.size(), true});
+    extractor.Extract(0, unchanged, test::FoundStream(rawAt_, false, 0, 0, rawBytes_, textB_.size(), true));
     ASSERT_EQ(extractor.StreamsWritten(), 1) << "these are the stream's own counts";
   }
   for (const TCase& c : cases) {
@@ -147,7 +148,7 @@ TEST_F(Extraction, SourceThatShrinksGrowsOrIsWrittenGivesAnErrorAndNoFile) {
     ASSERT_TRUE(c.change(source_));
     cli::TStreamExtractor extractor({source_}, {out_, 0, false});
     try {
-      extractor.Extract(0, file, TFoundStream{rawAt_, false, 0, 0, rawBytes_, textB_.size(), true});
+      extractor.Extract(0, file, test::FoundStream(rawAt_, false, 0, 0, rawBytes_, textB_.size(), true));
       ADD_FAILURE() << "no error";
     } catch (const TQuarnError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("File \"" + source_ + "\" changed while it was being scanned", 0), 0u)
@@ -175,7 +176,7 @@ TEST_F(Extraction, SourceReplacedUnderItsNameStillGivesTheScannedData) {
   ASSERT_FALSE(refused) << refused.message();
 
   cli::TStreamExtractor extractor({source_}, {out_, 0, false});
-  extractor.Extract(0, file, TFoundStream{zlibAt_, true, 5, 3, zlibA.size() - 6, textA_.size(), true});
+  extractor.Extract(0, file, test::FoundStream(zlibAt_, true, 5, 3, zlibA.size() - 6, textA_.size(), true));
   EXPECT_EQ(ReadAll(out_ + "/firmware.bin@0x" + Hex(zlibAt_ - 2) + ".zlib"), textA_);
 }
 
@@ -196,7 +197,7 @@ TEST_F(Extraction, SourceChangedInPlaceGivesAnErrorAndNoFile) {
   fs::last_write_time(source_, time);
   cli::TStreamExtractor extractor({source_}, {out_, 0, false});
   try {
-    extractor.Extract(0, file, TFoundStream{zlibAt_, true, 5, 3, zlibA.size() - 6, textA_.size(), true});
+    extractor.Extract(0, file, test::FoundStream(zlibAt_, true, 5, 3, zlibA.size() - 6, textA_.size(), true));
     ADD_FAILURE() << "no error";
   } catch (const TQuarnError& e) {
     EXPECT_NE(std::string(e.what()).find("\"" + source_ + "\" changed while it was being scanned: the stream at offset " +
