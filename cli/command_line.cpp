@@ -11,7 +11,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: quarn-scan [-r] [-l] [--json | --json-lines] [--headerless] [--accept-incomplete]\n"
-    "                  [-x DIR [--min-size N] [--force]] [-j N] [-q] [--fail-fast] PATH...\n"
+    "                  [--verified] [-x DIR [--min-size N] [--force] [--names offset|entry]]\n"
+    "                  [-j N] [-q] [--fail-fast] PATH...\n"
     "Run 'quarn-scan --help' for more.\n";
 
 const char kFooter[] =
@@ -19,6 +20,12 @@ const char kFooter[] =
     "  The report lines go to stdout; progress and errors go to stderr. With --list,\n"
     "  one tab-separated row per stream comes first:\n"
     "    file offset kind window_bits flevel compressed_bytes inflated_bytes\n"
+    "    deflate_offset proven_by container\n"
+    "  proven_by is adler32 or crc32 where --verified checked the stream's checksum,\n"
+    "  else -. container tells where the stream sits, when the bytes around it show it:\n"
+    "    zip header=N name=NAME   gzip header=N member=N [mtime=N] [name=NAME]\n"
+    "    png chunk=TYPE index=N at=N   pdf object=N generation=N [filter=NAME] at=N\n"
+    "    git-object type=TYPE size=N   git-pack type=TYPE size=N at=N\n"
     "  In the file column a tab is written as \\t, a newline as \\n, a backslash as \\\\,\n"
     "  and other control characters and bytes that are not UTF-8 as \\xHH.\n"
     "  JSON names that are not UTF-8 are lossy in \"file\"; \"file_bytes\" holds them in base64.\n"
@@ -48,6 +55,10 @@ std::string CheckThreads(const std::string& text) {
   return {};
 }
 
+std::string CheckNames(const std::string& text) {
+  return text == "offset" || text == "entry" ? std::string() : "must be offset or entry, not \"" + text + "\"";
+}
+
 std::string CheckNotEmpty(const std::string& text) {
   return text.empty() ? std::string("must name a directory, not be empty") : std::string();
 }
@@ -67,6 +78,8 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
   app.add_flag("--headerless", o.Headerless, "Also try every position as raw deflate data");
   app.add_flag("--accept-incomplete", o.AcceptIncomplete,
                "Count streams cut off by the end of a file or by bad data");
+  app.add_flag("--verified", o.Verified,
+               "Also count the streams that their own checksum proves (zlib Adler-32, gzip and zip CRC-32)");
   app.add_flag("-r,--recursive", o.Recursive, "List the subdirectories of a directory too");
   app.add_flag("-l,--list", o.List, "List every stream found, as each file's streams are known");
   CLI::Option* jsonOption = app.add_flag("--json", json, "Write the results as one JSON object");
@@ -82,6 +95,11 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
       ->check(CheckByteCount)
       ->needs(extract);
   app.add_flag("--force", o.Force, "Replace files that were in DIR before the run")->needs(extract);
+  std::string names = "offset";
+  app.add_option("--names", names, "Name extracted zip entries by their offset (default) or by the entry's name")
+      ->type_name("offset|entry")
+      ->check(CheckNames)
+      ->needs(extract);
   app.add_option("-j,--threads", threads, "Scan with N worker threads (default: twice the processors available)")
       ->type_name("N")
       ->check(CheckThreads);
@@ -96,6 +114,7 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
     app.parse(argc, argv);
     if (o.Paths.empty()) throw CLI::RequiredError("PATH");
     o.MinSizeBytes = std::stoull(minSize);
+    o.NameByEntry = names == "entry";
     o.Threads = threads.empty() ? 0 : std::stoi(threads);
     o.Shape = json ? TOutputShape::Json : jsonLines ? TOutputShape::JsonLines : TOutputShape::Text;
   } catch (const CLI::CallForHelp&) {

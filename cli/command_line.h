@@ -12,12 +12,14 @@ enum class TOutputShape { Text, Json, JsonLines };
 struct TCommandLine {
   bool Headerless = false;
   bool AcceptIncomplete = false;
+  bool Verified = false;         // also count the streams that their checksum proves
   bool Recursive = false;
   TOutputShape Shape = TOutputShape::Text;
   bool List = false;
   std::string ExtractDirectory;  // empty: no extraction
   uint64_t MinSizeBytes = 0;
   bool Force = false;
+  bool NameByEntry = false;      // extracted zip entries named after the entry
   int Threads = 0;               // 0: as many as the processors the program may use
   bool Quiet = false;            // no progress line
   bool FailFast = false;         // the first failed file ends the run

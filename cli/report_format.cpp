@@ -23,6 +23,71 @@ void AddName(TJson& j, const char* key, const std::string& name) {
   if (!IsUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
 }
 
+const char* ProofText(TProof proof) {
+  switch (proof) {
+    case TProof::Adler32:
+      return "adler32";
+    case TProof::Crc32:
+      return "crc32";
+    case TProof::None:
+      break;
+  }
+  return nullptr;
+}
+
+// The container column of a row: the kind, then key=value fields, a name
+// last (escaped as file names are), so that a tab never ends it early.
+std::string ContainerText(const TContainer& c) {
+  std::string text = ContainerKindName(c.Kind);
+  auto field = [&](const char* key, const std::string& value) { text += std::string(" ") + key + "=" + value; };
+  switch (c.Kind) {
+    case TContainerKind::Zip:
+      field("header", std::to_string(c.Offset));
+      break;
+    case TContainerKind::Gzip:
+      field("header", std::to_string(c.Offset));
+      field("member", std::to_string(c.Index));
+      if (c.Mtime) field("mtime", std::to_string(*c.Mtime));
+      break;
+    case TContainerKind::Png:
+      field("chunk", c.Type);
+      field("index", std::to_string(c.Index));
+      field("at", std::to_string(c.Offset));
+      break;
+    case TContainerKind::Pdf:
+      field("object", std::to_string(c.Object));
+      field("generation", std::to_string(c.Generation));
+      if (!c.Filter.empty()) field("filter", EscapeName(c.Filter));
+      field("at", std::to_string(c.Offset));
+      break;
+    case TContainerKind::GitObject:
+    case TContainerKind::GitPack:
+      field("type", c.Type);
+      field("size", std::to_string(c.Size));
+      if (c.Offset >= 0) field("at", std::to_string(c.Offset));
+      break;
+    case TContainerKind::None:
+      break;
+  }
+  if (c.Name) field("name", EscapeName(*c.Name));
+  return text;
+}
+
+TJson ContainerObject(const TContainer& c) {
+  TJson j;
+  j["kind"] = ContainerKindName(c.Kind);
+  if (c.Offset >= 0) j["offset"] = c.Offset;
+  if (c.Index >= 0) j[c.Kind == TContainerKind::Gzip ? "member" : "index"] = c.Index;
+  if (c.Name) AddName(j, "name", *c.Name);
+  if (c.Mtime) j["mtime"] = *c.Mtime;
+  if (!c.Type.empty()) j[c.Kind == TContainerKind::Png ? "chunk" : "type"] = c.Type;
+  if (c.Object >= 0) j["object"] = c.Object;
+  if (c.Generation >= 0) j["generation"] = c.Generation;
+  if (!c.Filter.empty()) j["filter"] = c.Filter;
+  if (c.Size >= 0) j["size"] = c.Size;
+  return j;
+}
+
 std::string Dump(const TJson& j, int indent = -1) {
   return j.dump(indent, ' ', false, TJson::error_handler_t::replace);
 }
@@ -38,6 +103,10 @@ TJson StreamObject(const std::string& file, const TFoundStream& s) {
   j["compressed_bytes"] = s.InBytes;
   j["inflated_bytes"] = s.OutBytes;
   j["complete"] = s.Complete;
+  const char* proof = ProofText(s.ProvenBy);
+  j["proven_by"] = proof != nullptr ? TJson(proof) : TJson(nullptr);
+  j["beyond_rule"] = s.BeyondRule;
+  if (s.Container) j["container"] = ContainerObject(*s.Container);
   return j;
 }
 
@@ -62,6 +131,15 @@ TJson TotalsObject(const TScanSummary& summary) {
   TJson levels = TJson::object();
   for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = counts.l[static_cast<std::size_t>(f)];
   j["flevel"] = levels;
+  if (summary.Verified) {
+    TJson proven;
+    proven["streams"] = counts.ProvenStreams();
+    proven["zlib"] = counts.proven[TStreamCounts::kProvenZlib];
+    proven["gzip"] = counts.proven[TStreamCounts::kProvenGzip];
+    proven["zip"] = counts.proven[TStreamCounts::kProvenZip];
+    proven["inflated_bytes"] = counts.provenOut;
+    j["proven_beyond_rule"] = proven;
+  }
   return j;
 }
 
@@ -75,7 +153,8 @@ class TTextFormat final : public TReportFormat {
     const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
     WriteOut(EscapeName(file) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
-             std::to_string(s.OffsetBytes) + "\n");
+             std::to_string(s.OffsetBytes) + "\t" + (ProofText(s.ProvenBy) ? ProofText(s.ProvenBy) : "-") + "\t" +
+             (s.Container ? ContainerText(*s.Container) : std::string()) + "\n");
   }
   void Finish(const TScanSummary& summary) override {
     if (listStreams_) StartRows();
@@ -86,6 +165,9 @@ class TTextFormat final : public TReportFormat {
     for (const std::string& line : report.Lines) text += line + "\n";
     text += "Total zlibbed input: " + report.ZlibbedInput + "\n";
     text += "Total zlibbed output: " + report.ZlibbedOutput + "\n";
+    if (summary.Verified) {
+      for (const std::string& line : ProvenStreamLines(summary.Totals)) text += line + "\n";
+    }
     WriteOut(text);
   }
 
@@ -95,7 +177,9 @@ class TTextFormat final : public TReportFormat {
   void StartRows() {
     if (started_) return;
     started_ = true;
-    WriteOut("file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\n");
+    WriteOut(
+        "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\tproven_by\t"
+        "container\n");
   }
 
   const bool listStreams_;

@@ -34,6 +34,7 @@ struct TFileOutcome {
 struct TScanSummary {
   const TStreamCounts& Totals;
   bool Headerless = false;
+  bool Verified = false;     // the report ends with the streams proven beyond the rule
   int64_t FilesListed = 0;   // entries of the file list
   int64_t FilesFailed = 0;
   bool Interrupted = false;  // stopped before every entry was scanned

@@ -79,11 +79,12 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   state.Options.Recursive = options.Recursive;
   state.Options.Headerless = options.Headerless;
   state.Options.AcceptIncomplete = options.AcceptIncomplete;
+  state.Options.Verified = options.Verified;
 
   std::unique_ptr<TStreamExtractor> extractor;
   if (!options.ExtractDirectory.empty()) {
     extractor = std::make_unique<TStreamExtractor>(
-        files, TExtractOptions{options.ExtractDirectory, options.MinSizeBytes, options.Force}, &state.Control);
+        files, TExtractOptions{options.ExtractDirectory, options.MinSizeBytes, options.Force, options.NameByEntry}, &state.Control);
   }
 
   TProgressLine progress(state.Control, !options.Quiet);
@@ -110,6 +111,7 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   result.InterruptSignal = platform::CaughtInterruptSignal();
   const TScanSummary summary{report.Totals(),
                              options.Headerless,
+                             options.Verified,
                              count,
                              report.FilesFailed() + static_cast<int64_t>(listing.Failures.size()),
                              result.InterruptSignal != 0};

@@ -104,6 +104,18 @@ std::string ExtractedFileName(const std::string& stem, int64_t startBytes, bool 
   return stem + hex + (hasHeader ? ".zlib" : ".raw");
 }
 
+std::string EntryFileName(const std::string& stem, const std::string& entryName) {
+  std::string name;
+  for (const char c : entryName) {
+    const auto byte = static_cast<unsigned char>(c);
+    name += byte < 0x20 || byte >= 0x7f || c == '/' || c == '\\' ? '_' : c;
+  }
+  if (name.empty() || name.front() == '.') name.insert(name.begin(), '_');
+  const std::size_t room = 240 - std::min<std::size_t>(stem.size(), 200);
+  if (name.size() > room) name.resize(room);
+  return stem + "@" + name;
+}
+
 TStreamExtractor::TStreamExtractor(const std::vector<std::string>& files, TExtractOptions options,
                                    const TScanControl* control)
     : options_(std::move(options)), control_(control), stems_(PlanStems(files)) {
@@ -116,9 +128,25 @@ TStreamExtractor::TStreamExtractor(const std::vector<std::string>& files, TExtra
   }
 }
 
-std::string TStreamExtractor::PathFor(int32_t fileIndex, const TFoundStream& stream) const {
-  return options_.Directory + "/" +
-         ExtractedFileName(stems_[static_cast<std::size_t>(fileIndex)], stream.StartBytes(), stream.HasHeader);
+std::string TStreamExtractor::PathFor(int32_t fileIndex, const TFoundStream& stream) {
+  const std::string& stem = stems_[static_cast<std::size_t>(fileIndex)];
+  std::string name = ExtractedFileName(stem, stream.StartBytes(), stream.HasHeader);
+  if (!options_.NameByEntry) return options_.Directory + "/" + name;
+  // Entry names may repeat, or look like another stream's offset name:
+  // every name of the run is kept, and one given before gets the offset,
+  // unique within a source, as stems are across the run.
+  const TContainer* const container = stream.Container.get();
+  if (container != nullptr && container->Kind == TContainerKind::Zip && container->Name) {
+    name = EntryFileName(stem, *container->Name);
+  }
+  const std::lock_guard<std::mutex> hold(entryNamesLock_);
+  if (!entryNames_.insert(name).second) {
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "~0x%llx", static_cast<unsigned long long>(stream.StartBytes()));
+    name += hex;
+    while (!entryNames_.insert(name).second) name += "~";
+  }
+  return options_.Directory + "/" + name;
 }
 
 void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {

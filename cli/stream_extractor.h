@@ -14,6 +14,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ struct TExtractOptions {
   std::string Directory;
   uint64_t MinSizeBytes = 0;  // streams that inflate to fewer bytes are not written
   bool Force = false;         // replace files that were in the directory before the run
+  bool NameByEntry = false;   // a zip entry's stream is named after the entry
 };
 
 // The cleaned base name of a source: bytes that are not printable ASCII, a
@@ -45,6 +48,11 @@ std::vector<std::string> PlanStems(const std::vector<std::string>& files);
 // "stem@0x1a2b3c.zlib" (".raw" without a header). Since neither the hex
 // offset nor the kind holds an '@', distinct stems give distinct names.
 std::string ExtractedFileName(const std::string& stem, int64_t startBytes, bool hasHeader);
+
+// "stem@dir_name.txt" for a zip entry named "dir/name.txt": the entry's
+// name cleaned as base names are, but whole, its '/' and '\' made '_', the
+// whole name held to 255 bytes.
+std::string EntryFileName(const std::string& stem, const std::string& entryName);
 
 // A stream that was found but could not be written: its name is taken
 // (without Force) or the directory cannot take it (full, read-only, gone).
@@ -73,8 +81,11 @@ class TStreamExtractor {
   // ("Cannot write "y": reason"). Safe to call from several threads at once.
   void Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream);
 
-  // The path of the file that `stream` of entry `fileIndex` is written to.
-  std::string PathFor(int32_t fileIndex, const TFoundStream& stream) const;
+  // The path of the file that `stream` of entry `fileIndex` is written to:
+  // named after its offset, or with NameByEntry after its zip entry, made
+  // unique across the run by the offset where an earlier stream has the
+  // name.
+  std::string PathFor(int32_t fileIndex, const TFoundStream& stream);
 
   // What is on disk: streams and bytes linked under their names.
   int64_t StreamsWritten() const { return streamsWritten_.load(); }
@@ -84,6 +95,8 @@ class TStreamExtractor {
   const TExtractOptions options_;
   const TScanControl* const control_;
   const std::vector<std::string> stems_;
+  std::mutex entryNamesLock_;
+  std::set<std::string> entryNames_;  // with NameByEntry: every name given so far
   std::atomic<int64_t> streamsWritten_{0};
   std::atomic<int64_t> bytesWritten_{0};
 };

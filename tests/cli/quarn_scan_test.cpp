@@ -82,13 +82,13 @@ TEST_F(QuarnScan, JsonHasEveryKey) {
   const nlohmann::ordered_json want = nlohmann::ordered_json::array({
       {{"file", dir_ / "mixed.bin"}, {"offset", zlibAt_ - 2}, {"deflate_offset", zlibAt_}, {"kind", "zlib"},
        {"window_bits", 12}, {"flevel", 3}, {"compressed_bytes", zlib_.size() - 6}, {"inflated_bytes", text_.size()},
-       {"complete", true}},
+       {"complete", true}, {"proven_by", nullptr}, {"beyond_rule", false}},
       {{"file", dir_ / "mixed.bin"}, {"offset", rawAt_}, {"deflate_offset", rawAt_}, {"kind", "raw"},
        {"window_bits", nullptr}, {"flevel", nullptr}, {"compressed_bytes", raw_.size()},
-       {"inflated_bytes", text_.size()}, {"complete", true}},
+       {"inflated_bytes", text_.size()}, {"complete", true}, {"proven_by", nullptr}, {"beyond_rule", false}},
       {{"file", cut}, {"offset", 0}, {"deflate_offset", 2}, {"kind", "zlib"}, {"window_bits", 12}, {"flevel", 3},
        {"compressed_bytes", cutBytes.size() - 2}, {"inflated_bytes", cutScan.streams[0].OutBytes},
-       {"complete", false}},
+       {"complete", false}, {"proven_by", nullptr}, {"beyond_rule", false}},
   });
   EXPECT_EQ(listed["streams_found"], want) << listed["streams_found"].dump(2);
 }
@@ -98,14 +98,16 @@ TEST_F(QuarnScan, ListRowsComeBeforeTheReport) {
   ASSERT_EQ(r.status, 0) << r.err;
   const TLines lines = SplitLines(r.out);
   ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset");
+  EXPECT_EQ(lines[0],
+            "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\tproven_by\t"
+            "container");
   // A zlib stream starts at its header, two bytes before its deflate data.
   EXPECT_EQ(lines[1], dir_ / "mixed.bin" + "\t" + std::to_string(zlibAt_ - 2) + "\tzlib\t12\t3\t" +
                           std::to_string(zlib_.size() - 6) + "\t" + std::to_string(text_.size()) + "\t" +
-                          std::to_string(zlibAt_));
+                          std::to_string(zlibAt_) + "\t-\t");
   EXPECT_EQ(lines[2], dir_ / "mixed.bin" + "\t" + std::to_string(rawAt_) + "\traw\t-\t-\t" +
                           std::to_string(raw_.size()) + "\t" + std::to_string(text_.size()) + "\t" +
-                          std::to_string(rawAt_));
+                          std::to_string(rawAt_) + "\t-\t");
   EXPECT_EQ(lines[3], "Files scanned: 1");
 }
 
