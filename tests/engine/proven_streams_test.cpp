@@ -1,0 +1,256 @@
+// Scans that ask for proof: streams the rule leaves out count when their
+// own checksum proves them (a zlib stream's Adler-32, a gzip member's or
+// zip entry's CRC-32 and sizes), near misses do not, the rule's own counts
+// do not move, and a scan in chunks finds exactly what one scan finds.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/chunked_scan.h"
+#include "engine/parallel_loop.h"
+#include "engine/stream_detector.h"
+#include "tests/support/zlib_fixtures.h"
+
+namespace quarn {
+namespace {
+
+using test::TBytes;
+
+void Append(TBytes& to, const TBytes& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+void AppendLittle(TBytes& to, uint64_t value, int bytes) {
+  for (int k = 0; k < bytes; ++k) to.push_back(static_cast<uint8_t>(value >> (8 * k)));
+}
+TBytes Text(const std::string& text) { return TBytes(text.begin(), text.end()); }
+uint32_t Crc(const TBytes& data) { return static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))); }
+
+// A small stream: zlib at level 1 on a short text makes a fixed-code block,
+// which the rule turns down below 256 KiB.
+const TBytes kSmall = Text("a small fixed-code stream, a small fixed-code stream");
+
+enum class TZipForm { Sizes, Descriptor, DescriptorNoSignature, Zip64 };
+
+// One zip entry (local header and data), method 8, as writers lay it out.
+TBytes ZipEntry(const std::string& name, const TBytes& data, TZipForm form, uint32_t crcChange = 0) {
+  const TBytes deflated = test::Raw(data, 1);
+  const uint32_t crc = Crc(data) ^ crcChange;
+  const bool descriptor = form == TZipForm::Descriptor || form == TZipForm::DescriptorNoSignature;
+  TBytes entry;
+  AppendLittle(entry, 0x04034b50, 4);
+  AppendLittle(entry, form == TZipForm::Zip64 ? 45 : 20, 2);
+  AppendLittle(entry, descriptor ? 8 : 0, 2);
+  AppendLittle(entry, 8, 2);
+  AppendLittle(entry, 0, 4);  // time and date
+  AppendLittle(entry, descriptor ? 0 : crc, 4);
+  const uint64_t size32 = form == TZipForm::Zip64 ? 0xFFFFFFFFu : 0;
+  AppendLittle(entry, descriptor ? 0 : (size32 != 0 ? size32 : deflated.size()), 4);
+  AppendLittle(entry, descriptor ? 0 : (size32 != 0 ? size32 : data.size()), 4);
+  AppendLittle(entry, name.size(), 2);
+  AppendLittle(entry, form == TZipForm::Zip64 ? 20 : 0, 2);
+  Append(entry, Text(name));
+  if (form == TZipForm::Zip64) {
+    AppendLittle(entry, 1, 2);
+    AppendLittle(entry, 16, 2);
+    AppendLittle(entry, data.size(), 8);
+    AppendLittle(entry, deflated.size(), 8);
+  }
+  Append(entry, deflated);
+  if (descriptor) {
+    if (form == TZipForm::Descriptor) AppendLittle(entry, 0x08074b50, 4);
+    AppendLittle(entry, crc, 4);
+    AppendLittle(entry, deflated.size(), 4);
+    AppendLittle(entry, data.size(), 4);
+  }
+  return entry;
+}
+
+TBytes GzipMember(const TBytes& data, uint32_t sizeChange = 0) {
+  TBytes member = {0x1f, 0x8b, 8, 8, 0x10, 0x20, 0x30, 0x40, 0, 3};  // FNAME, an MTIME
+  Append(member, Text("name.txt"));
+  member.push_back(0);
+  Append(member, test::Raw(data, 1));
+  AppendLittle(member, Crc(data), 4);
+  AppendLittle(member, data.size() + sizeChange, 4);
+  return member;
+}
+
+struct TScanned {
+  TStreamCounts counts;
+  std::vector<TFoundStream> streams;
+};
+
+TScanned Scan(const TBytes& bytes, bool verified, bool headerless = false) {
+  TScanState state;
+  state.Options.Verified = verified;
+  state.Options.Headerless = headerless;
+  TCollectSink sink;
+  TScanner(state.Options).ScanBlock(state, {bytes.data(), static_cast<int64_t>(bytes.size())}, &sink);
+  return {state.Counts(), sink.Streams};
+}
+
+// The rule's counters, which a scan for proof must leave as they are.
+TStreamCounts RuleCounts(TStreamCounts counts) {
+  counts.proven = {};
+  counts.provenOut = 0;
+  return counts;
+}
+
+struct TCase {
+  const char* name;
+  TBytes bytes;
+  bool headerless;
+  int64_t zlib, gzip, zip;  // proven beyond the rule
+};
+
+std::vector<TCase> Cases() {
+  const TBytes noise = test::MakeNoise(100000, 7);
+  const TBytes small = test::Zlib(kSmall, 1);
+  TBytes flipped = small;
+  flipped.back() ^= 0x01;  // the Adler-32 trailer's last bit
+
+  std::vector<TCase> cases;
+  cases.push_back({"a file shorter than 64 bytes", small, false, 1, 0, 0});
+  TBytes tail = noise;
+  Append(tail, small);  // all of it in the last 63 bytes
+  cases.push_back({"a stream in the last 63 bytes", tail, false, 1, 0, 0});
+  TBytes middle = noise;
+  Append(middle, small);
+  Append(middle, noise);
+  cases.push_back({"a small fixed-code stream in noise", middle, false, 1, 0, 0});
+  TBytes near = noise;
+  Append(near, flipped);
+  Append(near, noise);
+  cases.push_back({"a trailer with one bit flipped", near, false, 0, 0, 0});
+  cases.push_back({"noise alone", noise, true, 0, 0, 0});
+
+  TBytes gzip;
+  for (int k = 0; k < 3; ++k) Append(gzip, GzipMember(Text("member " + std::to_string(k) + " of three")));
+  cases.push_back({"three gzip members", gzip, false, 0, 3, 0});
+  TBytes badSize = GzipMember(Text("the first member"));
+  Append(badSize, GzipMember(Text("the second member"), 1));
+  cases.push_back({"a gzip member with the wrong ISIZE", badSize, false, 0, 1, 0});
+
+  TBytes zip;
+  Append(zip, ZipEntry("sizes.txt", Text("entry with sizes in its header"), TZipForm::Sizes));
+  Append(zip, ZipEntry("descriptor.txt", Text("entry with a data descriptor"), TZipForm::Descriptor));
+  Append(zip, ZipEntry("bare.txt", Text("descriptor without its signature"), TZipForm::DescriptorNoSignature));
+  Append(zip, ZipEntry("zip64.txt", Text("entry with a zip64 extra field"), TZipForm::Zip64));
+  cases.push_back({"four zip entry forms", zip, false, 0, 0, 4});
+  cases.push_back({"four zip entry forms, headerless", zip, true, 0, 0, 4});
+  TBytes badCrc = ZipEntry("good.txt", Text("a good entry"), TZipForm::Sizes);
+  Append(badCrc, ZipEntry("bad.txt", Text("an entry whose CRC is off"), TZipForm::Sizes, 0x100));
+  cases.push_back({"a zip entry whose CRC-32 does not match", badCrc, false, 0, 0, 1});
+  return cases;
+}
+
+TEST(ProvenStreams, CountBeyondTheRuleOnlyWhenTheirChecksumMatches) {
+  for (const TCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const TScanned plain = Scan(c.bytes, false, c.headerless);
+    const TScanned proven = Scan(c.bytes, true, c.headerless);
+    EXPECT_EQ(plain.counts.ProvenStreams(), 0);
+    EXPECT_EQ(RuleCounts(proven.counts), plain.counts);
+    EXPECT_EQ(proven.counts.proven[TStreamCounts::kProvenZlib], c.zlib);
+    EXPECT_EQ(proven.counts.proven[TStreamCounts::kProvenGzip], c.gzip);
+    EXPECT_EQ(proven.counts.proven[TStreamCounts::kProvenZip], c.zip);
+    int64_t beyond = 0;
+    for (const TFoundStream& s : proven.streams) {
+      if (!s.BeyondRule) continue;
+      ++beyond;
+      EXPECT_NE(s.ProvenBy, TProof::None);
+      EXPECT_TRUE(s.Complete);
+    }
+    EXPECT_EQ(beyond, c.zlib + c.gzip + c.zip);
+  }
+}
+
+TEST(ProvenStreams, AStreamTheRuleAdmitsIsCountedOnceWithItsProof) {
+  // A zip entry with a dynamic first block: the headerless rule admits its
+  // data, and its record proves it; it stays one stream of the rule.
+  const TBytes text = test::MakeText(200000, 3);
+  TBytes zip;
+  AppendLittle(zip, 0x04034b50, 4);
+  const TBytes deflated = test::Raw(text, 9);
+  ASSERT_EQ(deflated[0] & 6, 4) << "the fixture needs a dynamic first block";
+  for (const uint64_t field : {20u, 0u, 8u, 0u, 0u}) AppendLittle(zip, field, 2);  // version, flags, method, time, date
+  AppendLittle(zip, Crc(text), 4);
+  AppendLittle(zip, deflated.size(), 4);
+  AppendLittle(zip, text.size(), 4);
+  AppendLittle(zip, 1, 2);
+  AppendLittle(zip, 0, 2);
+  zip.push_back('x');
+  Append(zip, deflated);
+
+  const TScanned proven = Scan(zip, true, true);
+  ASSERT_EQ(proven.streams.size(), 1u);
+  EXPECT_FALSE(proven.streams[0].BeyondRule);
+  EXPECT_EQ(proven.streams[0].ProvenBy, TProof::Crc32);
+  EXPECT_EQ(proven.streams[0].ProvenIn, TContainerKind::Zip);
+  EXPECT_EQ(proven.counts.hless, 1);
+  EXPECT_EQ(proven.counts.ProvenStreams(), 0);
+  // A header stream the rule admits is proven by its trailer.
+  const TScanned zlib = Scan(test::Zlib(text, 9), true);
+  ASSERT_EQ(zlib.streams.size(), 1u);
+  EXPECT_EQ(zlib.streams[0].ProvenBy, TProof::Adler32);
+  EXPECT_FALSE(zlib.streams[0].BeyondRule);
+}
+
+// Many small streams of every kind, cut by chunk boundaries: the scan in
+// chunks hands on the very streams, in the same order, and the same totals.
+TEST(ProvenStreams, ChunkedScanFindsWhatOneScanFinds) {
+  TBytes bytes;
+  for (uint32_t k = 0; k < 120; ++k) {
+    Append(bytes, test::MakeNoise(300 + 37 * k, k));
+    const TBytes text = Text("stream number " + std::to_string(k) + " with some words, some words");
+    switch (k % 4) {
+      case 0:
+        Append(bytes, test::Zlib(text, 1));
+        break;
+      case 1:
+        Append(bytes, GzipMember(text));
+        break;
+      case 2:
+        Append(bytes, ZipEntry("e" + std::to_string(k), text, static_cast<TZipForm>(k / 4 % 4)));
+        break;
+      default:
+        Append(bytes, test::Zlib(test::MakeText(3000 + k, k), 9));  // one the rule admits
+        break;
+    }
+  }
+  Append(bytes, test::Zlib(kSmall, 1));  // the last 63 bytes
+
+  for (const bool headerless : {false, true}) {
+    SCOPED_TRACE(headerless);
+    const TScanned whole = Scan(bytes, true, headerless);
+    EXPECT_EQ(whole.counts.proven[TStreamCounts::kProvenGzip], 30);
+    EXPECT_EQ(whole.counts.proven[TStreamCounts::kProvenZip], 30);
+    EXPECT_EQ(whole.counts.proven[TStreamCounts::kProvenZlib], 31);
+    for (const int64_t chunkBytes : {int64_t{1000}, int64_t{4096}, int64_t{50000}}) {
+      SCOPED_TRACE(chunkBytes);
+      TScanState state;
+      state.Options.Verified = true;
+      state.Options.Headerless = headerless;
+      TCollectSink sink;
+      TWorkQueue helpers;
+      RunParallelLoop(
+          1, 1,
+          [&](int32_t) {
+            TScanner scanner(state.Options);
+            ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())}, &sink,
+                              {helpers, chunkBytes, kKeptStreamsPerChunk, {}});
+          },
+          &helpers, 4);
+      EXPECT_EQ(state.Counts(), whole.counts);
+      ASSERT_EQ(sink.Streams.size(), whole.streams.size());
+      for (std::size_t s = 0; s < sink.Streams.size(); ++s) {
+        EXPECT_EQ(sink.Streams[s].OffsetBytes, whole.streams[s].OffsetBytes);
+        EXPECT_EQ(sink.Streams[s].BeyondRule, whole.streams[s].BeyondRule);
+        EXPECT_EQ(sink.Streams[s].InBytes, whole.streams[s].InBytes);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quarn
