@@ -163,6 +163,43 @@ TEST(TrialInflation, FastPathGivesZlibsOutcomeAndLeavesTakersToZlib) {
   }
 }
 
+// The checksum a trial keeps is that of its output, whether zlib or the
+// fast path decides it: through stored blocks past the window, slides of
+// the fast path's buffer, and output past 256 KiB.
+TEST(TrialInflation, ChecksumIsTheOutputsByEitherPath) {
+  const TBytes text = test::MakeText(700000, 4);
+  const TBytes stored(text.begin(), text.begin() + 100000);
+  const struct {
+    const char* name;
+    TBytes data;
+    TBytes raw;
+  } cases[] = {
+      {"dynamic", text, test::Raw(text, 6)},
+      {"stored past the window", stored, test::Raw(stored, 0)},
+      {"fixed", TBytes(text.begin(), text.begin() + 300), test::Raw(TBytes(text.begin(), text.begin() + 300), 6, Z_FIXED)},
+      {"empty", TBytes(), test::Raw(TBytes(), 6)},
+  };
+  TFastInflater fast;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uInt size = static_cast<uInt>(c.data.size());
+    const uint32_t adler = static_cast<uint32_t>(adler32(1, c.data.data(), size));
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, c.data.data(), size));
+    const test::TGuardedBuffer block(c.raw);
+    TInflateRecord record;
+    std::vector<uint8_t> buffer(kInflateBufferBytes);
+    for (TFastInflater* path : {static_cast<TFastInflater*>(nullptr), &fast}) {
+      for (const auto& [kind, want] : {std::pair{TChecksum::Adler32, adler}, std::pair{TChecksum::Crc32, crc}}) {
+        const TTrialOutcome trial = InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(),
+                                                 {.Fast = path, .Checksum = kind});
+        ASSERT_TRUE(trial.Complete());
+        EXPECT_EQ(trial.OutBytes, c.data.size());
+        EXPECT_EQ(trial.Sum, want) << (path != nullptr ? "fast path" : "zlib");
+      }
+    }
+  }
+}
+
 // Counts the calls and, from call `stopAt` on, raises as a stop request does.
 class TCountingWatch final : public TInflateWatch {
  public:
