@@ -3,21 +3,29 @@
 #include "engine/scan_file.h"
 
 #include <memory>
+#include <optional>
 
 #include "engine/chunked_scan.h"
+#include "engine/container_finder.h"
 #include "util/errors.h"
 
 namespace quarn {
 namespace {
 
-// Passes the detector's streams on with the file they were found in; once
-// the sink wants no more, the whole scan is asked to stop.
+// Passes the detector's streams on with the file they were found in and
+// the container each sits in; once the sink wants no more, the whole scan
+// is asked to stop. The streams come in order, one call at a time, as the
+// finder needs them.
 class TFileSink final : public TStreamSink {
  public:
   TFileSink(TScanSink& sink, int32_t fileIndex, const TMappedFile& file, TScanControl& control)
-      : sink_(sink), fileIndex_(fileIndex), file_(file), control_(control) {}
+      : sink_(sink), fileIndex_(fileIndex), file_(file), control_(control), finder_({file.Memory(), file.Size()}) {}
   void StreamFound(const TFoundStream& stream) override {
-    if (!sink_.StreamFound(fileIndex_, file_, stream)) control_.RequestCancel();
+    TFoundStream placed = stream;
+    if (std::optional<TContainer> container = finder_.Find(stream)) {
+      placed.Container = std::make_shared<const TContainer>(std::move(*container));
+    }
+    if (!sink_.StreamFound(fileIndex_, file_, placed)) control_.RequestCancel();
   }
 
  private:
@@ -25,6 +33,7 @@ class TFileSink final : public TStreamSink {
   int32_t fileIndex_;
   const TMappedFile& file_;
   TScanControl& control_;
+  TContainerFinder finder_;
 };
 
 }  // namespace
