@@ -4,7 +4,7 @@
 // each input replays the same interleaving.
 //
 // Input: the first byte picks the options (bit 0 Headerless, bit 1
-// AcceptIncomplete); the second gives the number of changes N (at most
+// AcceptIncomplete, bit 2 Verified); the second gives the number of changes N (at most
 // 32); then N changes of three bytes each (a 16-bit little-endian offset
 // into the block, taken modulo its size, and the byte to write there); the
 // rest is the block, copied to a buffer of its own size so that the
@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quarn::TScanOptions options;
   options.Headerless = (data[0] & 1) != 0;
   options.AcceptIncomplete = (data[0] & 2) != 0;
+  options.Verified = (data[0] & 4) != 0;
   const std::size_t changeCount = data[1] % 33;
   if (size < 2 + 3 * changeCount + 1) return 0;
   std::vector<TChange> changes;

@@ -4,6 +4,8 @@
 // AcceptIncomplete) and a small block made with zlib: streams with and
 // without a header, cut, after noise, with stored and fixed-code blocks,
 // flushed and never finished.
+#include <zlib.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,7 +49,34 @@ int main(int argc, char** argv) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   };
+  // Streams that only a scan for proof counts (options bit 2): a small
+  // fixed-code zlib stream in the last bytes, a gzip member and a zip
+  // entry, each with its checksum.
+  const TBytes small(text.begin(), text.begin() + 40);
+  const TBytes smallRaw = quarn::test::Raw(small, 1);
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, small.data(), static_cast<uInt>(small.size())));
+  auto little = [](TBytes& to, uint64_t value, int bytes) {
+    for (int k = 0; k < bytes; ++k) to.push_back(static_cast<uint8_t>(value >> (8 * k)));
+  };
+  TBytes gzipMember = {0x1f, 0x8b, 8, 8, 1, 2, 3, 4, 0, 3, 'a', 0};
+  gzipMember.insert(gzipMember.end(), smallRaw.begin(), smallRaw.end());
+  little(gzipMember, crc, 4);
+  little(gzipMember, small.size(), 4);
+  TBytes zipEntry;
+  little(zipEntry, 0x04034b50, 4);
+  for (const uint64_t field : {20u, 0u, 8u, 0u, 0u}) little(zipEntry, field, 2);
+  little(zipEntry, crc, 4);
+  little(zipEntry, smallRaw.size(), 4);
+  little(zipEntry, small.size(), 4);
+  little(zipEntry, 1, 2);
+  little(zipEntry, 0, 2);
+  zipEntry.push_back('n');
+  zipEntry.insert(zipEntry.end(), smallRaw.begin(), smallRaw.end());
+
   const TSeed seeds[] = {
+      {"proven-zlib-at-end", 4, join(quarn::test::MakeNoise(100, 6), quarn::test::Zlib(small, 1))},
+      {"proven-gzip-member", 4, join(gzipMember, gzipMember)},
+      {"proven-zip-entry", 5, join(quarn::test::MakeNoise(20, 7), zipEntry)},
       {"zlib-after-noise", 3, join(quarn::test::MakeNoise(40, 2), zlibStream)},
       {"zlib-small-window", 0, join(TBytes(3, 0), quarn::test::Zlib(text, 1, 9))},
       {"raw-dynamic", 1, join(TBytes(5, 0), rawStream)},

@@ -2,7 +2,7 @@
 // reference loop gives, on any block, with any options.
 //
 // Input: the first byte picks the options (bit 0 Headerless, bit 1
-// AcceptIncomplete); the rest is the block, copied to a buffer of its own
+// AcceptIncomplete, bit 2 a second scan with Verified); the rest is the block, copied to a buffer of its own
 // size so that the sanitizers catch a read past its end. Besides the
 // counters and the list of streams, every candidate position that the
 // filters throw away is checked against zlib's probe directly: a filter
@@ -13,8 +13,11 @@
 // and the two must agree on accepted, complete, InBytes and OutBytes; the
 // block from its first byte on is decoded both ways too, candidate or
 // not. Where a trial ends no stream, the block starts on a byte that its
-// fast decode passed must start no stream that ends either. Any
-// difference aborts.
+// fast decode passed must start no stream that ends either. A scan with
+// Verified must keep the rule's streams and counts as they are, and every
+// zlib stream it proves beyond the rule must be one that zlib's own
+// inflation, checking the Adler-32 itself, ends at the same byte; the
+// container finder is run over its streams. Any difference aborts.
 #include <zlib.h>
 
 #include <cstdio>
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "engine/candidate_filter.h"
+#include "engine/container_finder.h"
 #include "engine/stream_detector.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
@@ -155,6 +159,56 @@ void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless,
   inflateEnd(&record);
 }
 
+// zlib's own inflation of the zlib stream whose header is at `at`: whether
+// it ends the stream, Adler-32 checked, after `inBytes` of input.
+bool ZlibEndsStreamAfter(const std::vector<uint8_t>& block, int64_t at, uint64_t inBytes) {
+  z_stream record{};
+  if (inflateInit(&record) != Z_OK) std::abort();
+  std::vector<uint8_t> out(65536);
+  record.next_in = const_cast<Bytef*>(block.data() + at);
+  record.avail_in = static_cast<uInt>(static_cast<int64_t>(block.size()) - at);
+  int code = Z_OK;
+  while (code == Z_OK) {
+    record.next_out = out.data();
+    record.avail_out = static_cast<uInt>(out.size());
+    code = inflate(&record, Z_SYNC_FLUSH);
+  }
+  const bool ends = code == Z_STREAM_END && record.total_in == inBytes + 6;
+  inflateEnd(&record);
+  return ends;
+}
+
+void CheckVerifiedScan(const std::vector<uint8_t>& block, const quarn::TScanOptions& plainOptions,
+                       const quarn::TStreamCounts& plainCounts, const std::vector<quarn::TFoundStream>& plain) {
+  const quarn::TBlock view{block.data(), static_cast<int64_t>(block.size())};
+  quarn::TScanState state;
+  state.Options = plainOptions;
+  state.Options.Verified = true;
+  quarn::TCollectSink sink;
+  quarn::TScanner(state.Options).ScanBlock(state, view, &sink);
+  quarn::TStreamCounts counts = state.Counts();
+  counts.proven = {};
+  counts.provenOut = 0;
+  if (!(counts == plainCounts)) Fail("a scan for proof changed the rule's counts");
+  std::size_t next = 0;
+  quarn::TContainerFinder finder(view);
+  for (const quarn::TFoundStream& s : sink.Streams) {
+    (void)finder.Find(s);
+    if (!s.BeyondRule) {
+      if (next >= plain.size() || plain[next].OffsetBytes != s.OffsetBytes || plain[next].InBytes != s.InBytes ||
+          plain[next].OutBytes != s.OutBytes) {
+        Fail("a scan for proof changed the rule's streams", s.OffsetBytes);
+      }
+      ++next;
+      continue;
+    }
+    if (s.HasHeader && !ZlibEndsStreamAfter(block, s.OffsetBytes - 2, s.InBytes)) {
+      Fail("a zlib stream proven beyond the rule is not one for zlib", s.OffsetBytes);
+    }
+  }
+  if (next != plain.size()) Fail("a scan for proof lost a stream of the rule");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -179,6 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string differences = quarn::test::Differences(quarn::test::ResultOf(state, sink.Streams), want);
   if (!differences.empty()) Fail(differences);
 
+  if ((data[0] & 4) != 0) CheckVerifiedScan(block, state.Options, state.Counts(), sink.Streams);
   CheckDroppedCandidates(block, headerless);
   CheckLaneWidthsAgree(block, headerless, acceptIncomplete);
   CheckEveryTrialBothWays(block, headerless, acceptIncomplete);
