@@ -65,6 +65,29 @@ int64_t DeflateEnd(TBlock block, const TFoundStream& stream) {
 // bytes between it and the stream, however long a name it claims.
 TBlock ThroughStart(TBlock block, int64_t start) { return {block.Memory, std::min(block.Size, start + 1)}; }
 
+// The signatures nearest before a stream, nearest first. Only the last
+// few of a gap are read as headers: reading one costs up to the bytes
+// between it and the stream (its name, its extra field), so reading every
+// one of a gap filled with signatures would cost the gap's square. A
+// header is missed only when its own name or extra field holds that many
+// signatures, which no writer's does.
+class TNearest {
+ public:
+  static constexpr std::size_t kMaxTries = 16;
+
+  void Collect(TBlock block, int64_t from, int64_t to, std::string_view signature) {
+    ForEachByte(block, from, to, static_cast<uint8_t>(signature[0]), [&](int64_t at) {
+      if (BytesAre(block, at, signature)) found_[count_++ % kMaxTries] = at;
+    });
+  }
+  std::size_t Count() const { return std::min(count_, kMaxTries); }
+  int64_t At(std::size_t k) const { return found_[(count_ - 1 - k) % kMaxTries]; }
+
+ private:
+  std::array<int64_t, kMaxTries> found_{};
+  std::size_t count_ = 0;
+};
+
 // ---------------------------------------------------------------- PNG
 
 constexpr std::string_view kPngSignature("\x89PNG\r\n\x1a\n", 8);
@@ -332,10 +355,12 @@ std::optional<TContainer> TContainerFinder::FindZip(const TFoundStream& stream) 
   const int64_t start = stream.StartBytes();
   const TBlock headers = ThroughStart(block_, start);
   std::optional<TZipEntry> found;
-  ForEachByte(block_, GapFrom(start, kMaxContainerHeaderBytes), start, 'P', [&](int64_t at) {
-    const std::optional<TZipEntry> entry = ReadZipLocalHeader(headers, at);
+  TNearest nearest;
+  nearest.Collect(block_, GapFrom(start, kMaxContainerHeaderBytes), start, "PK\x03\x04");
+  for (std::size_t k = 0; k < nearest.Count() && !found; ++k) {
+    const std::optional<TZipEntry> entry = ReadZipLocalHeader(headers, nearest.At(k));
     if (entry && entry->DataOffset == start) found = entry;
-  });
+  }
   if (!found) return std::nullopt;
   TContainer container;
   container.Kind = TContainerKind::Zip;
@@ -348,10 +373,12 @@ std::optional<TContainer> TContainerFinder::FindGzip(const TFoundStream& stream)
   const int64_t start = stream.StartBytes();
   const TBlock headers = ThroughStart(block_, start);
   std::optional<TGzipMember> found;
-  ForEachByte(block_, GapFrom(start, kMaxContainerHeaderBytes), start, 0x1f, [&](int64_t at) {
-    const std::optional<TGzipMember> member = ReadGzipHeader(headers, at);
+  TNearest nearest;
+  nearest.Collect(block_, GapFrom(start, kMaxContainerHeaderBytes), start, "\x1f\x8b\x08");
+  for (std::size_t k = 0; k < nearest.Count() && !found; ++k) {
+    const std::optional<TGzipMember> member = ReadGzipHeader(headers, nearest.At(k));
     if (member && member->DataOffset == start) found = member;
-  });
+  }
   if (!found) return std::nullopt;
   TContainer container;
   container.Kind = TContainerKind::Gzip;

@@ -176,6 +176,26 @@ TEST(ContainerFinder, GzipMembersNumberedInTheirRun) {
   ExpectFound(FindAll(layout.Bytes(), streams), want);
 }
 
+// A header after a long run of signatures that lead nowhere (names that
+// never end, extra fields past the stream) is still the one found.
+TEST(ContainerFinder, HeaderAfterManySignatures) {
+  const TBytes data = test::MakeText(2000, 12);
+  const TBytes clutters[] = {test::Text("\x1f\x8b\x08\x0a"),  // FNAME and FHCRC
+                             test::Text(std::string_view("PK\x03\x04\x14\x00\x00\x00\x08\x00", 10))};
+  for (const TBytes& clutter : clutters) {
+    test::TLayout layout;
+    for (int k = 0; k < 5000; ++k) layout.Append(clutter);
+    const test::TGzipMemberBytes member = test::GzipMember(data, test::TGzipFixture().Name("n"));
+    const auto gzipAt = static_cast<int64_t>(layout.Append(member.bytes));
+    for (int k = 0; k < 5000; ++k) layout.Append(clutter);
+    const test::TZipEntryBytes entry = test::ZipEntry(data, test::TZipFixture().Name("e"));
+    const auto zipAt = static_cast<int64_t>(layout.Append(entry.bytes));
+    ExpectFound(FindAll(layout.Bytes(), {RawAt(gzipAt + member.dataOffset, member.deflate.size(), data.size()),
+                                         RawAt(zipAt + entry.dataOffset, entry.deflate.size(), data.size())}),
+                {Gzip(gzipAt, 0, "n", std::nullopt), Zip(zipAt, "e")});
+  }
+}
+
 // A stream that runs over the next one's start (one the scan took beyond
 // its rule) leaves the gap from its own start on.
 TEST(ContainerFinder, AfterAnOverlappingStream) {
