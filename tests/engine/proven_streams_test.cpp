@@ -11,69 +11,34 @@
 #include "engine/chunked_scan.h"
 #include "engine/parallel_loop.h"
 #include "engine/stream_detector.h"
+#include "tests/engine/container_fixtures.h"
 #include "tests/support/zlib_fixtures.h"
 
 namespace quarn {
 namespace {
 
 using test::TBytes;
+using test::Text;
 
 void Append(TBytes& to, const TBytes& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
-void AppendLittle(TBytes& to, uint64_t value, int bytes) {
-  for (int k = 0; k < bytes; ++k) to.push_back(static_cast<uint8_t>(value >> (8 * k)));
-}
-TBytes Text(const std::string& text) { return TBytes(text.begin(), text.end()); }
-uint32_t Crc(const TBytes& data) { return static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))); }
 
 // A small stream: zlib at level 1 on a short text makes a fixed-code block,
-// which the rule turns down below 256 KiB.
+// which the rule turns down below 256 KiB; the containers' data is as
+// short, and fixed-coded too.
 const TBytes kSmall = Text("a small fixed-code stream, a small fixed-code stream");
 
 enum class TZipForm { Sizes, Descriptor, DescriptorNoSignature, Zip64 };
 
-// One zip entry (local header and data), method 8, as writers lay it out.
-TBytes ZipEntry(const std::string& name, const TBytes& data, TZipForm form, uint32_t crcChange = 0) {
-  const TBytes deflated = test::Raw(data, 1);
-  const uint32_t crc = Crc(data) ^ crcChange;
-  const bool descriptor = form == TZipForm::Descriptor || form == TZipForm::DescriptorNoSignature;
-  TBytes entry;
-  AppendLittle(entry, 0x04034b50, 4);
-  AppendLittle(entry, form == TZipForm::Zip64 ? 45 : 20, 2);
-  AppendLittle(entry, descriptor ? 8 : 0, 2);
-  AppendLittle(entry, 8, 2);
-  AppendLittle(entry, 0, 4);  // time and date
-  AppendLittle(entry, descriptor ? 0 : crc, 4);
-  const uint64_t size32 = form == TZipForm::Zip64 ? 0xFFFFFFFFu : 0;
-  AppendLittle(entry, descriptor ? 0 : (size32 != 0 ? size32 : deflated.size()), 4);
-  AppendLittle(entry, descriptor ? 0 : (size32 != 0 ? size32 : data.size()), 4);
-  AppendLittle(entry, name.size(), 2);
-  AppendLittle(entry, form == TZipForm::Zip64 ? 20 : 0, 2);
-  Append(entry, Text(name));
-  if (form == TZipForm::Zip64) {
-    AppendLittle(entry, 1, 2);
-    AppendLittle(entry, 16, 2);
-    AppendLittle(entry, data.size(), 8);
-    AppendLittle(entry, deflated.size(), 8);
-  }
-  Append(entry, deflated);
-  if (descriptor) {
-    if (form == TZipForm::Descriptor) AppendLittle(entry, 0x08074b50, 4);
-    AppendLittle(entry, crc, 4);
-    AppendLittle(entry, deflated.size(), 4);
-    AppendLittle(entry, data.size(), 4);
-  }
-  return entry;
+TBytes ZipEntry(const std::string& name, const TBytes& data, TZipForm form) {
+  test::TZipFixture fixture;
+  fixture.Name(name);
+  if (form == TZipForm::Descriptor) fixture.Descriptor(test::TDescriptor::WithSignature);
+  if (form == TZipForm::DescriptorNoSignature) fixture.Descriptor(test::TDescriptor::WithoutSignature);
+  if (form == TZipForm::Zip64) fixture.Zip64();
+  return test::ZipEntry(data, fixture).bytes;
 }
 
-TBytes GzipMember(const TBytes& data, uint32_t sizeChange = 0) {
-  TBytes member = {0x1f, 0x8b, 8, 8, 0x10, 0x20, 0x30, 0x40, 0, 3};  // FNAME, an MTIME
-  Append(member, Text("name.txt"));
-  member.push_back(0);
-  Append(member, test::Raw(data, 1));
-  AppendLittle(member, Crc(data), 4);
-  AppendLittle(member, data.size() + sizeChange, 4);
-  return member;
-}
+TBytes GzipMember(const TBytes& data) { return test::GzipMember(data, test::TGzipFixture().Name("name.txt")).bytes; }
 
 struct TScanned {
   TStreamCounts counts;
@@ -128,7 +93,8 @@ std::vector<TCase> Cases() {
   for (int k = 0; k < 3; ++k) Append(gzip, GzipMember(Text("member " + std::to_string(k) + " of three")));
   cases.push_back({"three gzip members", gzip, false, 0, 3, 0});
   TBytes badSize = GzipMember(Text("the first member"));
-  Append(badSize, GzipMember(Text("the second member"), 1));
+  Append(badSize, GzipMember(Text("the second member")));
+  badSize.back() ^= 1;  // ISIZE
   cases.push_back({"a gzip member with the wrong ISIZE", badSize, false, 0, 1, 0});
 
   TBytes zip;
@@ -139,7 +105,9 @@ std::vector<TCase> Cases() {
   cases.push_back({"four zip entry forms", zip, false, 0, 0, 4});
   cases.push_back({"four zip entry forms, headerless", zip, true, 0, 0, 4});
   TBytes badCrc = ZipEntry("good.txt", Text("a good entry"), TZipForm::Sizes);
-  Append(badCrc, ZipEntry("bad.txt", Text("an entry whose CRC is off"), TZipForm::Sizes, 0x100));
+  TBytes bad = ZipEntry("bad.txt", Text("an entry whose CRC is off"), TZipForm::Sizes);
+  bad[15] ^= 1;  // the CRC-32 field's second byte
+  Append(badCrc, bad);
   cases.push_back({"a zip entry whose CRC-32 does not match", badCrc, false, 0, 0, 1});
   return cases;
 }
@@ -169,19 +137,8 @@ TEST(ProvenStreams, AStreamTheRuleAdmitsIsCountedOnceWithItsProof) {
   // A zip entry with a dynamic first block: the headerless rule admits its
   // data, and its record proves it; it stays one stream of the rule.
   const TBytes text = test::MakeText(200000, 3);
-  TBytes zip;
-  AppendLittle(zip, 0x04034b50, 4);
-  const TBytes deflated = test::Raw(text, 9);
-  ASSERT_EQ(deflated[0] & 6, 4) << "the fixture needs a dynamic first block";
-  for (const uint64_t field : {20u, 0u, 8u, 0u, 0u}) AppendLittle(zip, field, 2);  // version, flags, method, time, date
-  AppendLittle(zip, Crc(text), 4);
-  AppendLittle(zip, deflated.size(), 4);
-  AppendLittle(zip, text.size(), 4);
-  AppendLittle(zip, 1, 2);
-  AppendLittle(zip, 0, 2);
-  zip.push_back('x');
-  Append(zip, deflated);
-
+  const TBytes zip = test::ZipEntry(text, test::TZipFixture().Name("x")).bytes;
+  ASSERT_EQ(zip[31] & 6, 4) << "the fixture needs a dynamic first block";
   const TScanned proven = Scan(zip, true, true);
   ASSERT_EQ(proven.streams.size(), 1u);
   EXPECT_FALSE(proven.streams[0].BeyondRule);
