@@ -309,7 +309,6 @@ void TContainerFinder::NoteSignatures(int64_t from, int64_t to) {
   // The last of each in the gap wins: it is the one the stream follows.
   ForEachByte(block_, from, to, 0x89, [&](int64_t at) {
     if (at + static_cast<int64_t>(kPngSignature.size()) <= to && BytesAre(block_, at, kPngSignature)) {
-      pngSignature_ = at;
       pngChunkAt_ = at + static_cast<int64_t>(kPngSignature.size());
       pngChunkIndex_ = 0;
       pngWalking_ = true;

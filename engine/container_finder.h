@@ -58,11 +58,10 @@ class TContainerFinder {
   int64_t gzipMemberEnd_ = -1;  // after its 8-byte trailer
   int64_t gzipIndex_ = -1;
 
-  // The last PNG signature seen, and its chunk walk: the chunk at
+  // The chunk walk of the last PNG signature seen: the chunk at
   // pngChunkAt_ is the first whose data does not end before the streams
   // asked about so far. The walk stops for good at IEND or at a chunk
   // that is not one.
-  int64_t pngSignature_ = -1;
   int64_t pngChunkAt_ = -1;
   int64_t pngChunkIndex_ = 0;
   bool pngWalking_ = false;
