@@ -7,9 +7,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "engine/aggregate_error.h"
 #include "engine/chunked_scan.h"
+#include "engine/container_finder.h"
 #include "engine/parallel_loop.h"
 #include "engine/scan_run.h"
 #include "engine/trial_inflation.h"
@@ -61,13 +64,25 @@ class TCollectSink final : public TScanSink {
   std::map<int32_t, std::exception_ptr> failures_;
 };
 
+// Keeps the streams of one block; with a finder, each with its container,
+// as a file's run gives it (the scan hands them out in order).
 class TBlockSink final : public TStreamSink {
  public:
-  explicit TBlockSink(std::vector<TFoundStream>& streams) : streams_(streams) {}
-  void StreamFound(const TFoundStream& stream) override { streams_.push_back(stream); }
+  explicit TBlockSink(std::vector<TFoundStream>& streams, TContainerFinder* finder = nullptr)
+      : streams_(streams), finder_(finder) {}
+  void StreamFound(const TFoundStream& stream) override {
+    streams_.push_back(stream);
+    if (finder_ != nullptr) Place(*finder_, streams_.back());
+  }
+  static void Place(TContainerFinder& finder, TFoundStream& stream) {
+    if (std::optional<TContainer> container = finder.Find(stream)) {
+      stream.Container = std::make_shared<const TContainer>(std::move(*container));
+    }
+  }
 
  private:
   std::vector<TFoundStream>& streams_;
+  TContainerFinder* const finder_;
 };
 
 // Copies a trial's bytes into the caller's memory until it is full.
@@ -99,7 +114,8 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
 
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams) {
   std::vector<TFoundStream> found;
-  TBlockSink sink(found);
+  TContainerFinder finder({memory, size});
+  TBlockSink sink(found, &finder);
   TWorkQueue helpers;
   // One iteration on the loop, so that the chunks of a large block go to its helper threads.
   try {
@@ -141,16 +157,37 @@ TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, 
   return result;
 }
 
+int64_t PlaceFileStreams(const std::string& path, std::vector<TFoundStream>& streams) {
+  for (std::size_t k = 1; k < streams.size(); ++k) {
+    if (streams[k].OffsetBytes < streams[k - 1].OffsetBytes) {
+      throw TQuarnError("The streams of a file are placed in order of their offsets; stream " + std::to_string(k) +
+                        " comes before the one ahead of it.");
+    }
+  }
+  const TMappedFile file(path);
+  TContainerFinder finder({file.Memory(), file.Size()});
+  std::vector<TFoundStream> placed = streams;
+  for (TFoundStream& stream : placed) TBlockSink::Place(finder, stream);
+  if (file.ChangedWhileMapped()) throw TFileChangedError(path);
+  streams = std::move(placed);
+  return file.Size();
+}
+
 std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_t offset, bool headerless) {
-  if (offset < 0 || offset >= PositionLimit(size)) return std::nullopt;
+  if (offset < 0 || offset >= size) return std::nullopt;
   TScanOptions options;
   options.Headerless = headerless;
   options.AcceptIncomplete = true;
+  // Streams that only their checksum proves are found streams too; in the
+  // last bytes the scan tries every position from `offset` to the end.
+  options.Verified = true;
   std::vector<TFoundStream> found;
   TBlockSink sink(found);
   TScanner(options).FindStreams({memory, size}, {offset, offset + 1}, sink);
-  if (found.empty()) return std::nullopt;
-  return found.front();
+  for (const TFoundStream& stream : found) {
+    if (stream.OffsetBytes == offset) return stream;
+  }
+  return std::nullopt;
 }
 
 uint64_t InflateStream(const uint8_t* memory, int64_t size, const TFoundStream& stream, uint8_t* out,

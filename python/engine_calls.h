@@ -1,6 +1,6 @@
 // What the Python module asks of the engine, in plain C++: the scan of a
 // list of files, of a block of memory, of one range of a file (for scans
-// spread over many machines), the totals and report of streams gathered
+// spread over many machines), the containers of a file's streams gathered
 // elsewhere, and the inflation of one found stream. Nothing here knows of
 // Python; quarn_module.cpp converts the arguments and releases the GIL.
 #pragma once
@@ -35,7 +35,8 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
 
 // The scan of one block of memory as if it were a file of that content,
 // large blocks cut into chunks on the worker pool; `state` as for
-// ScanFiles. The block counts as one file of `size` bytes.
+// ScanFiles. The block counts as one file of `size` bytes; its kept
+// streams carry their containers, as a file's do.
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams);
 
 // One range of a file scanned as the chunked scan scans a chunk: positions
@@ -49,9 +50,20 @@ struct TFileRangeScan {
 };
 TFileRangeScan ScanFileRange(const std::string& path, int64_t from, int64_t to, const TScanOptions& options);
 
+// The containers of `streams`, all of one file, given in order of
+// OffsetBytes as a scan of the whole file hands them out (those of a
+// stitched range scan): each stream gets the container that the file's own
+// run would give it. Returns the file's size as mapped, so that the caller
+// can tell a file that changed since its ranges were scanned. Raises
+// TQuarnError, changing nothing, when the streams are out of order, and
+// what ScanFileRange raises for the file.
+int64_t PlaceFileStreams(const std::string& path, std::vector<TFoundStream>& streams);
+
 // The stream that a scan would accept at `offset` (a header stream when
 // the two bytes before it are a zlib header; else, with `headerless`, a raw
-// one), whether complete or cut short; none when no trial accepts it there.
+// one), whether complete or cut short, or that a scan with proof proves
+// there (also in the last 63 bytes, and a zip entry's or gzip member's
+// data without `headerless`); none when nothing is found there.
 std::optional<TFoundStream> StreamAt(const uint8_t* memory, int64_t size, int64_t offset, bool headerless);
 
 // Inflates `stream` from `memory` into `out`, stopping after `outBytes`

@@ -6,8 +6,9 @@
 //
 // A scan's counts travel as one dict (CountsDict below), all arithmetic on
 // them done here by the engine's count type; streams travel as (offset,
-// has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete), with the
-// file's index in front where a scan covers a list.
+// has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete, proven_by,
+// proven_in, beyond_rule, container), with the file's index in front where
+// a scan covers a list (StreamTuple below).
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -56,10 +57,11 @@ class TBufferView {
   Py_buffer view_{};
 };
 
-TScanOptions Options(bool headerless, bool acceptIncomplete) {
+TScanOptions Options(bool headerless, bool acceptIncomplete, bool verified) {
   TScanOptions options;
   options.Headerless = headerless;
   options.AcceptIncomplete = acceptIncomplete;
+  options.Verified = verified;
   return options;
 }
 
@@ -107,6 +109,10 @@ py::dict CountsDict(const TStreamCounts& c) {
   py::dict levels;
   for (std::size_t f = 0; f < c.l.size(); ++f) levels[py::int_(f)] = c.l[f];
   d["flevel"] = levels;
+  d["proven_zlib"] = c.proven[TStreamCounts::kProvenZlib];
+  d["proven_gzip"] = c.proven[TStreamCounts::kProvenGzip];
+  d["proven_zip"] = c.proven[TStreamCounts::kProvenZip];
+  d["proven_output_bytes"] = c.provenOut;
   return d;
 }
 
@@ -124,16 +130,83 @@ TStreamCounts CountsFrom(const py::dict& d) {
   }
   const auto levels = d["flevel"].cast<py::dict>();
   for (std::size_t f = 0; f < c.l.size(); ++f) c.l[f] = levels[py::int_(f)].cast<int64_t>();
+  c.proven[TStreamCounts::kProvenZlib] = d["proven_zlib"].cast<int64_t>();
+  c.proven[TStreamCounts::kProvenGzip] = d["proven_gzip"].cast<int64_t>();
+  c.proven[TStreamCounts::kProvenZip] = d["proven_zip"].cast<int64_t>();
+  c.provenOut = d["proven_output_bytes"].cast<int64_t>();
   return c;
 }
 
-py::tuple StreamTuple(const TFoundStream& s) {
-  return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete);
+py::object ProofName(TProof proof) {
+  switch (proof) {
+    case TProof::Adler32:
+      return py::str("adler32");
+    case TProof::Crc32:
+      return py::str("crc32");
+    case TProof::None:
+      break;
+  }
+  return py::none();
 }
 
+TProof ProofFrom(const py::handle& name) {
+  if (name.is_none()) return TProof::None;
+  const auto text = name.cast<std::string>();
+  if (text == "adler32") return TProof::Adler32;
+  if (text == "crc32") return TProof::Crc32;
+  throw py::value_error("a stream's proof is \"adler32\", \"crc32\" or None, not \"" + text + "\"");
+}
+
+py::object KindName(TContainerKind kind) {
+  return kind == TContainerKind::None ? py::object(py::none()) : py::object(py::str(ContainerKindName(kind)));
+}
+
+// Only the kinds whose record proves a stream travel back in.
+TContainerKind ProvenInFrom(const py::handle& name) {
+  if (name.is_none()) return TContainerKind::None;
+  const auto text = name.cast<std::string>();
+  if (text == ContainerKindName(TContainerKind::Zip)) return TContainerKind::Zip;
+  if (text == ContainerKindName(TContainerKind::Gzip)) return TContainerKind::Gzip;
+  throw py::value_error("a stream is proven in \"zip\", \"gzip\" or None, not \"" + text + "\"");
+}
+
+// Bytes read from a file (a zip entry's name, a PDF filter), decoded as
+// os.fsdecode decodes file names: bytes that are not UTF-8 stay
+// recoverable (os.fsencode gives them back) instead of failing the scan.
+py::str FileText(const std::string& bytes) {
+  PyObject* text = PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
+// A container as the package gives it out: its kind and the fields that it
+// has, under the keys of quarn-scan's JSON.
+py::dict ContainerDict(const TContainer& c) {
+  py::dict d;
+  d["kind"] = ContainerKindName(c.Kind);
+  if (c.Offset >= 0) d["offset"] = c.Offset;
+  if (c.Index >= 0) d[c.Kind == TContainerKind::Gzip ? "member" : "index"] = c.Index;
+  if (c.Name) d["name"] = FileText(*c.Name);
+  if (c.Mtime) d["mtime"] = *c.Mtime;
+  if (!c.Type.empty()) d[c.Kind == TContainerKind::Png ? "chunk" : "type"] = FileText(c.Type);
+  if (c.Object >= 0) d["object"] = c.Object;
+  if (c.Generation >= 0) d["generation"] = c.Generation;
+  if (!c.Filter.empty()) d["filter"] = FileText(c.Filter);
+  if (c.Size >= 0) d["size"] = c.Size;
+  return d;
+}
+
+py::tuple StreamTuple(const TFoundStream& s) {
+  py::object container = s.Container ? py::object(ContainerDict(*s.Container)) : py::object(py::none());
+  return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete,
+                        ProofName(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container);
+}
+
+// A stream back from Python, for counting and stitching, which never look
+// at its container: that is not read back.
 TFoundStream StreamFrom(const py::handle& item) {
   const auto t = item.cast<py::tuple>();
-  if (t.size() != 7) throw py::value_error("a stream is a tuple of 7 items");
+  if (t.size() != 11) throw py::value_error("a stream is a tuple of 11 items");
   TFoundStream s;
   s.OffsetBytes = t[0].cast<int64_t>();
   s.HasHeader = t[1].cast<bool>();
@@ -142,8 +215,17 @@ TFoundStream StreamFrom(const py::handle& item) {
   s.InBytes = t[4].cast<uint64_t>();
   s.OutBytes = t[5].cast<uint64_t>();
   s.Complete = t[6].cast<bool>();
+  s.ProvenBy = ProofFrom(t[7]);
+  s.ProvenIn = ProvenInFrom(t[8]);
+  s.BeyondRule = t[9].cast<bool>();
   if (s.HasHeader && (s.CINFO < 1 || s.CINFO > 7 || s.FLEVEL > 3)) {
     throw py::value_error("a header stream has CINFO 1..7 and FLEVEL 0..3");
+  }
+  if ((s.ProvenBy == TProof::Crc32) != (s.ProvenIn != TContainerKind::None)) {
+    throw py::value_error("a stream is proven in a zip entry or gzip member exactly when its CRC-32 proves it");
+  }
+  if (s.BeyondRule && s.ProvenBy == TProof::None) {
+    throw py::value_error("a stream beyond the scan's rule is one that its checksum proves");
   }
   return s;
 }
@@ -152,6 +234,46 @@ std::vector<TFoundStream> StreamsFrom(const py::handle& list) {
   std::vector<TFoundStream> streams;
   for (const py::handle item : list) streams.push_back(StreamFrom(item));
   return streams;
+}
+
+// Where the path of a scan that found `streams` (in order) stands after
+// the last position the rule tries, `limit`: past the stream that ran
+// over it, else at it. A scan that asks for proof tries the last bytes
+// from there.
+int64_t PathEndAfter(const std::vector<TFoundStream>& streams, int64_t limit, int64_t from) {
+  int64_t end = std::max(limit, from);
+  for (const TFoundStream& s : streams) {
+    if (s.OffsetBytes < limit) end = std::max(end, s.NextPosition());
+  }
+  return end;
+}
+
+// The stitch of a file's range scans, with, for a scan that asks for
+// proof, the streams of the file's last bytes (past PositionLimit) that
+// the whole-file scan gives: those it finds from where its path leaves the
+// rule's positions. The last chunk's own scan found them from where its
+// own path left; when the true path leaves elsewhere (a stream of an
+// earlier chunk or of a rescan ran over the limit), they are scanned
+// again from there.
+TStitchResult StitchFile(const std::vector<int64_t>& starts, const std::vector<TRangeScan>& scans, int64_t limit,
+                         bool verified, const TRangeScanner& rescan) {
+  TStitchResult stitched = StitchChunks(starts, scans, limit, rescan);
+  if (!verified) return stitched;
+  std::vector<TFoundStream>& streams = stitched.Streams;
+  const int64_t trueEnd = PathEndAfter(streams, limit, 0);
+  streams.erase(std::remove_if(streams.begin(), streams.end(),
+                               [limit](const TFoundStream& s) { return s.OffsetBytes >= limit; }),
+                streams.end());
+  const std::vector<TFoundStream>& last = scans.back().Streams;
+  if (PathEndAfter(last, limit, starts.back()) == trueEnd) {
+    for (const TFoundStream& s : last) {
+      if (s.OffsetBytes >= limit) streams.push_back(s);
+    }
+    return stitched;
+  }
+  ++stitched.Rescans;
+  for (const TFoundStream& s : rescan(trueEnd, trueEnd).Streams) streams.push_back(s);
+  return stitched;
 }
 
 py::list StreamList(const std::vector<TFoundStream>& streams) {
@@ -262,28 +384,30 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "scan_files",
-      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams) {
+      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified) {
         const std::vector<std::string> names = PathList(files);
         TScanState state;
-        state.Options = Options(headerless, acceptIncomplete);
+        state.Options = Options(headerless, acceptIncomplete, verified);
         TListScan scan;
         RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams); });
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
+      py::arg("verified") = false,
       "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None).");
 
   m.def(
       "scan_buffer",
-      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams) {
+      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified) {
         const TBufferView view(data);
         TScanState state;
-        state.Options = Options(headerless, acceptIncomplete);
+        state.Options = Options(headerless, acceptIncomplete, verified);
         TListScan scan;
         RunInterruptibly(state.Control, [&] { scan = ScanMemory(state, view.Data(), view.Size(), streams); });
         return ListScanTuple(scan, streams);
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
+      py::arg("verified") = false,
       "Scans the bytes of a buffer in place: (counts, streams or None).");
 
   m.def(
@@ -292,23 +416,25 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "scan_range",
-      [](const py::bytes& path, int64_t from, int64_t to, bool headerless, bool acceptIncomplete) {
+      [](const py::bytes& path, int64_t from, int64_t to, bool headerless, bool acceptIncomplete, bool verified) {
         if (from < 0 || to < from) throw py::value_error("a range needs 0 <= start <= end");
         TFileRangeScan scan;
         {
           const std::string name = FileName(path);
           const py::gil_scoped_release unlocked;
-          scan = ScanFileRange(name, from, to, Options(headerless, acceptIncomplete));
+          scan = ScanFileRange(name, from, to, Options(headerless, acceptIncomplete, verified));
         }
         return py::make_tuple(scan.FileSizeBytes, scan.Scan.EndPosition, StreamList(scan.Scan.Streams));
       },
       py::arg("path"), py::arg("start"), py::arg("end"), py::arg("headerless"), py::arg("accept_incomplete"),
+      py::arg("verified") = false,
       "Scans positions [start, end) of a file as one chunk of a chunked scan: (file size, end position, "
-      "streams).");
+      "streams). With `verified`, a range that reaches position_limit(size) also tries the last bytes.");
 
   m.def(
       "stitch",
-      [](const std::vector<int64_t>& starts, const py::list& chunks, int64_t limit, const py::function& rescan) {
+      [](const std::vector<int64_t>& starts, const py::list& chunks, int64_t limit, const py::function& rescan,
+         bool verified) {
         if (starts.size() != chunks.size() || starts.empty() || starts.front() != 0) {
           throw py::value_error("one start per chunk, the first 0");
         }
@@ -320,15 +446,32 @@ PYBIND11_MODULE(_quarn, m) {
           const auto t = chunk.cast<py::tuple>();
           scans.push_back({StreamsFrom(t[1]), t[0].cast<int64_t>()});
         }
-        const TStitchResult stitched = StitchChunks(starts, scans, limit, [&](int64_t from, int64_t to) {
+        const TStitchResult stitched = StitchFile(starts, scans, limit, verified, [&](int64_t from, int64_t to) {
           const auto t = rescan(from, to).cast<py::tuple>();
           return TRangeScan{StreamsFrom(t[1]), t[0].cast<int64_t>()};
         });
         return py::make_tuple(StreamList(stitched.Streams), stitched.Rescans);
       },
-      py::arg("starts"), py::arg("chunks"), py::arg("limit"), py::arg("rescan"),
+      py::arg("starts"), py::arg("chunks"), py::arg("limit"), py::arg("rescan"), py::arg("verified") = false,
       "Stitches chunk scans [(end position, streams)] as the engine does: (streams, rescans). "
-      "`rescan(start, end)` scans a range where two paths must be joined.");
+      "`rescan(start, end)` scans a range where two paths must be joined. With `verified` (the chunks' "
+      "scans asked for proof), the streams of the file's last bytes are those the whole-file scan proves.");
+
+  m.def(
+      "place_streams",
+      [](const py::bytes& path, const py::list& streams) {
+        std::vector<TFoundStream> found = StreamsFrom(streams);
+        int64_t size = 0;
+        {
+          const std::string name = FileName(path);
+          const py::gil_scoped_release unlocked;
+          size = PlaceFileStreams(name, found);
+        }
+        return py::make_tuple(size, StreamList(found));
+      },
+      py::arg("path"), py::arg("streams"),
+      "The streams of a whole file (in offset order, as a stitch gives them), each with the container the "
+      "file's own scan gives it: (file size, streams).");
 
   m.def(
       "count_streams",
@@ -352,8 +495,17 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "report_lines",
-      [](const py::dict& counts, bool headerless) { return BuildScanReport(CountsFrom(counts), headerless).Lines; },
-      py::arg("counts"), py::arg("headerless"), "The report lines of a finished scan.");
+      [](const py::dict& counts, bool headerless, bool verified) {
+        const TStreamCounts totals = CountsFrom(counts);
+        std::vector<std::string> lines = BuildScanReport(totals, headerless).Lines;
+        if (verified) {
+          for (std::string& line : ProvenStreamLines(totals)) lines.push_back(std::move(line));
+        }
+        return lines;
+      },
+      py::arg("counts"), py::arg("headerless"), py::arg("verified") = false,
+      "The report lines of a finished scan; with `verified`, the lines on the streams proven beyond the rule "
+      "follow.");
 
   m.def(
       "output_bytes", [](const py::dict& counts) { return CountsFrom(counts).OutputBytes(); }, py::arg("counts"),

@@ -79,6 +79,7 @@ def scan(
     accept_incomplete: bool = False,
     recursive: bool = False,
     streams: bool = False,
+    verified: bool = False,
 ) -> ScanResult:
     """Scan files and folders for zlib and raw deflate streams.
 
@@ -89,7 +90,15 @@ def scan(
     it; the other names are left out silently. ``headerless`` also looks for raw deflate data without a
     zlib header; ``accept_incomplete`` also counts streams cut short by the
     end of a file or by bad data; ``streams`` keeps the found streams
-    (``result.streams_found``).
+    (``result.streams_found``), each with the container it sits in.
+    ``verified`` also counts the streams that the rule turns down but that
+    their checksum proves: every zlib stream whose Adler-32 trailer matches
+    (small ones, those with a fixed first block, those in a file's last 63
+    bytes too) and every gzip member and deflated zip entry whose CRC-32 and
+    sizes match their record, with or without ``headerless``. They are
+    counted apart (``result.proven_zlib`` ...), so that the other counters
+    stay what they are without it; found streams say what proved them
+    (``Stream.proven_by``, ``Stream.beyond_rule``).
 
     The files are scanned in parallel on the engine's own threads, with the
     GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
@@ -106,12 +115,13 @@ def scan(
     opened.
     """
     files = list_files(paths, recursive)
-    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams)
+    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams, verified)
     return ScanResult.from_engine(
         counts,
         None if found is None else streams_of_files(files, found),
         headerless,
         accept_incomplete,
+        verified,
     )
 
 
@@ -120,6 +130,7 @@ def scan_buffer(
     headerless: bool = False,
     accept_incomplete: bool = False,
     streams: bool = False,
+    verified: bool = False,
 ) -> ScanResult:
     """Scan the bytes of any object with the buffer protocol, in place.
 
@@ -130,12 +141,13 @@ def scan_buffer(
     that of a scan of one file with this content; found streams have
     ``file`` None. Options as for ``scan``.
     """
-    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams)
+    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams, verified)
     return ScanResult.from_engine(
         counts,
         None if found is None else [Stream.from_engine(None, t[1:]) for t in found],
         headerless,
         accept_incomplete,
+        verified,
     )
 
 
@@ -149,9 +161,9 @@ def inflate(
 
     ``path_or_buffer`` is a file's path (str or os.PathLike) or an object
     with the buffer protocol (bytes are data here, not a path); ``offset``
-    and ``kind`` ("zlib" or "raw") are those of a found stream
-    (``Stream.offset``, where its zlib header or raw deflate data starts,
-    and ``Stream.kind``). Returns exactly the bytes
+    and ``kind`` ("zlib" or "raw") are those of a found stream, also of
+    one that only its checksum proves (``Stream.offset``, where its zlib
+    header or raw deflate data starts, and ``Stream.kind``). Returns exactly the bytes
     that ``quarn-scan --extract`` writes for that stream: all that the scan's
     trial inflated, also for a stream cut short. ``max_bytes`` keeps only
     the first bytes, and bounds the memory taken.

@@ -1,13 +1,18 @@
 # Type stubs of quarn._quarn, the extension module over the scan engine.
 # Counts: a dict under the names of quarn-scan's JSON totals ("files_scanned",
-# "input_bytes", ..., "window_bits" and "flevel" keyed by int).
-# A stream: (offset, has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete);
-# with the file's index in front where a scan covers a list of files.
+# "input_bytes", ..., "window_bits" and "flevel" keyed by int, "proven_zlib",
+# "proven_gzip", "proven_zip", "proven_output_bytes").
+# A stream: (offset, has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete,
+# proven_by ("adler32", "crc32" or None), proven_in ("zip", "gzip" or None),
+# beyond_rule, container (a dict or None)); with the file's index in front
+# where a scan covers a list of files.
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 Counts = Dict[str, Any]
-StreamTuple = Tuple[int, bool, int, int, int, int, bool]
-FileStreamTuple = Tuple[int, int, bool, int, int, int, int, bool]
+StreamTuple = Tuple[int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]]]
+FileStreamTuple = Tuple[
+    int, int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]]
+]
 RangeScan = Tuple[int, List[StreamTuple]]
 
 class QuarnError(Exception): ...
@@ -17,21 +22,26 @@ class ScanError(QuarnError, ExceptionGroup[Exception]): ...  # type: ignore[misc
 
 def expand_paths(paths: List[bytes], recursive: bool) -> List[bytes]: ...
 def scan_files(
-    files: List[bytes], headerless: bool, accept_incomplete: bool, streams: bool
+    files: List[bytes], headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False
 ) -> Tuple[Counts, Optional[List[FileStreamTuple]]]: ...
 def scan_buffer(
-    data: object, headerless: bool, accept_incomplete: bool, streams: bool
+    data: object, headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False
 ) -> Tuple[Counts, Optional[List[FileStreamTuple]]]: ...
 def position_limit(size: int) -> int: ...
 def scan_range(
-    path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool
+    path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool, verified: bool = False
 ) -> Tuple[int, int, List[StreamTuple]]: ...
 def stitch(
-    starts: Sequence[int], chunks: List[RangeScan], limit: int, rescan: Callable[[int, int], RangeScan]
+    starts: Sequence[int],
+    chunks: List[RangeScan],
+    limit: int,
+    rescan: Callable[[int, int], RangeScan],
+    verified: bool = False,
 ) -> Tuple[List[StreamTuple], int]: ...
+def place_streams(path: bytes, streams: List[StreamTuple]) -> Tuple[int, List[StreamTuple]]: ...
 def count_streams(streams: List[StreamTuple], file_bytes: Optional[int] = None) -> Counts: ...
 def add_counts(a: Counts, b: Counts) -> Counts: ...
-def report_lines(counts: Counts, headerless: bool) -> List[str]: ...
+def report_lines(counts: Counts, headerless: bool, verified: bool = False) -> List[str]: ...
 def output_bytes(counts: Counts) -> int: ...
 def inflate_file(path: bytes, offset: int, headerless: bool, max_bytes: Optional[int]) -> bytes: ...
 def inflate_buffer(data: object, offset: int, headerless: bool, max_bytes: Optional[int]) -> bytes: ...

@@ -16,8 +16,10 @@ from . import _quarn
 
 # The engine's counts of a scan as they travel between the module and the
 # package: a dict under the names of quarn-scan's JSON totals, with
-# "window_bits" and "flevel" keyed by int. The engine adds them up
-# (_quarn.add_counts); the package only carries them.
+# "window_bits" and "flevel" keyed by int, and the streams proven beyond
+# the scan's rule ("proven_zlib", "proven_gzip", "proven_zip",
+# "proven_output_bytes"). The engine adds them up (_quarn.add_counts); the
+# package only carries them.
 Counts = Dict[str, Any]
 ZERO_COUNTS: Counts = _quarn.count_streams([])
 
@@ -36,6 +38,26 @@ class Stream:
     deflate bytes the stream occupies (header and trailer not counted),
     ``inflated_bytes`` what it inflates to, and ``complete`` whether it ran to
     its end (False only for streams accepted with accept_incomplete).
+
+    ``proven_by`` is "adler32" or "crc32" when a scan with ``verified``
+    checked the stream's checksum (its zlib trailer's Adler-32, or the CRC-32
+    and sizes of the zip entry or gzip member holding it), else None;
+    ``beyond_rule`` is True for a stream that the scan's rule turns down
+    (too small, its first block fixed, or in a file's last 63 bytes) and
+    that counts only because its checksum proves it: such streams are in
+    ``proven_*`` of the result, not in its other counters.
+
+    ``container`` is what the bytes around the stream show it sits in, a
+    dict, or None where nothing is recognised. "kind" is "zip", "gzip",
+    "png", "pdf", "git-object" or "git-pack"; the other keys are there only
+    where the kind has them, as in quarn-scan's JSON: "offset" (where the
+    container's own record of the stream starts), "member" (gzip: the
+    member's index in its run), "index" (PNG: the chunk's), "name" (zip: the
+    entry's name; gzip: FNAME), "mtime" (gzip), "chunk" (PNG: the chunk
+    type), "type" (git: the object type), "object", "generation" and
+    "filter" (PDF), "size" (git: the object's size). Names and other text
+    read from the file are str decoded as file names are (``os.fsdecode``:
+    bytes that are not UTF-8 come back exactly with ``os.fsencode``).
     """
 
     file: Optional[str]
@@ -47,10 +69,14 @@ class Stream:
     compressed_bytes: int
     inflated_bytes: int
     complete: bool
+    proven_by: Optional[str] = None
+    beyond_rule: bool = False
+    # Compared, but left out of the hash: a dict has none.
+    container: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
 
     @classmethod
     def from_engine(cls, file: Optional[str], t: Sequence[Any]) -> "Stream":
-        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete = t
+        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container = t
         return cls(
             file=file,
             offset=offset - 2 if has_header else offset,
@@ -61,11 +87,17 @@ class Stream:
             compressed_bytes=in_bytes,
             inflated_bytes=out_bytes,
             complete=complete,
+            proven_by=proven_by,
+            beyond_rule=beyond_rule,
+            container=container,
         )
 
     def as_json(self) -> Dict[str, Any]:
-        """The stream as quarn-scan --json --list writes it."""
-        return dataclasses.asdict(self)
+        """The stream as quarn-scan --json --list writes it (no "container" where there is none)."""
+        j = dataclasses.asdict(self)
+        if self.container is None:
+            del j["container"]
+        return j
 
 
 @dataclasses.dataclass(frozen=True)
@@ -75,7 +107,13 @@ class ScanResult:
     ``streams`` is the number of streams found (as in the JSON);
     ``streams_found`` the streams themselves, in file order and then by
     offset, when the scan was asked for them (``streams=True``), else None.
-    ``headerless`` and ``accept_incomplete`` are the options of the scan.
+    ``headerless``, ``accept_incomplete`` and ``verified`` are the options
+    of the scan. ``proven_zlib``, ``proven_gzip`` and ``proven_zip`` count
+    the streams beyond the scan's rule that a scan with ``verified`` proved
+    by their checksum (zlib streams by Adler-32, gzip members and zip
+    entries by CRC-32), ``proven_output_bytes`` what they inflate to; none
+    of the other counters counts them, so that those stay what a scan
+    without ``verified`` gives.
     """
 
     files_scanned: int
@@ -91,6 +129,11 @@ class ScanResult:
     streams_found: Optional[Tuple[Stream, ...]]
     headerless: bool = False
     accept_incomplete: bool = False
+    proven_zlib: int = 0
+    proven_gzip: int = 0
+    proven_zip: int = 0
+    proven_output_bytes: int = 0
+    verified: bool = False
 
     @classmethod
     def from_engine(
@@ -99,6 +142,7 @@ class ScanResult:
         streams_found: Optional[Sequence[Stream]],
         headerless: bool,
         accept_incomplete: bool,
+        verified: bool = False,
     ) -> "ScanResult":
         return cls(
             files_scanned=counts["files_scanned"],
@@ -114,6 +158,11 @@ class ScanResult:
             streams_found=None if streams_found is None else tuple(streams_found),
             headerless=headerless,
             accept_incomplete=accept_incomplete,
+            proven_zlib=counts["proven_zlib"],
+            proven_gzip=counts["proven_gzip"],
+            proven_zip=counts["proven_zip"],
+            proven_output_bytes=counts["proven_output_bytes"],
+            verified=verified,
         )
 
     def counters(self) -> Counts:
@@ -127,11 +176,22 @@ class ScanResult:
             "headerless_streams": self.headerless_streams,
             "window_bits": dict(self.window_bits),
             "flevel": dict(self.flevel),
+            "proven_zlib": self.proven_zlib,
+            "proven_gzip": self.proven_gzip,
+            "proven_zip": self.proven_zip,
+            "proven_output_bytes": self.proven_output_bytes,
         }
 
+    @property
+    def proven_streams(self) -> int:
+        """The streams beyond the scan's rule that their checksum proved."""
+        return self.proven_zlib + self.proven_gzip + self.proven_zip
+
     def report_lines(self) -> list:
-        """The report lines the window shows after the same scan."""
-        return _quarn.report_lines(self.counters(), self.headerless)
+        """The report lines the window shows after the same scan; after a
+        scan with ``verified``, the lines on the proven streams follow
+        ("Streams proven by their checksum: N", ...)."""
+        return _quarn.report_lines(self.counters(), self.headerless, self.verified)
 
     def as_json(self) -> Dict[str, Any]:
         """The object quarn-scan --json prints (with --list when the streams were kept)."""
@@ -150,6 +210,14 @@ class ScanResult:
             "window_bits": {str(k): n for k, n in self.window_bits.items()},
             "flevel": {str(f): n for f, n in self.flevel.items()},
         }
+        if self.verified:
+            j["proven_beyond_rule"] = {
+                "streams": self.proven_streams,
+                "zlib": self.proven_zlib,
+                "gzip": self.proven_gzip,
+                "zip": self.proven_zip,
+                "inflated_bytes": self.proven_output_bytes,
+            }
         if self.streams_found is not None:
             j["streams_found"] = [s.as_json() for s in self.streams_found]
         return j

@@ -13,7 +13,14 @@ How a scan is cut into tasks:
 * When a file's chunks are done, the client stitches them with the
   engine's own stitcher. Where a stream of one chunk runs into the next one
   and the next one's own scan accepted a stream around that point, the two
-  scan paths must be joined: that rescan runs as a task too.
+  scan paths must be joined: that rescan runs as a task too. A scan with
+  ``verified`` also proves streams in a file's last 63 bytes, from where
+  the whole file's path leaves off; when that is not where the last
+  chunk's own path did, a rescan task tries them again.
+* With ``streams``, the container of each stream of a cut file is read by
+  one more task per file, over the stitched streams in order, as the
+  file's own scan reads them: what a stream sits in can depend on the
+  streams before it (a gzip member's number in its run, a PNG's chunks).
 
 Tasks are pure functions of a path and a byte range; their results are
 totals and found streams, a few words each. The files themselves stay where
@@ -51,37 +58,51 @@ RESCAN_PRIORITY = 10
 # succeed and the client can report every failed file as the engine does.
 
 
-def quarn_scan_files(files: Sequence[bytes], headerless: bool, accept_incomplete: bool, streams: bool) -> tuple:
+def quarn_scan_files(
+    files: Sequence[bytes], headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False
+) -> tuple:
     """Scans a batch of files in one engine scan: (True, counts, streams
     with the batch's file indices). When a file fails, each file is scanned
     on its own to tell which: (False, [(True, counts, streams) or (False,
     error, None) per file])."""
     try:
-        counts, found = _quarn.scan_files(list(files), headerless, accept_incomplete, streams)
+        counts, found = _quarn.scan_files(list(files), headerless, accept_incomplete, streams, verified)
         return (True, counts, found)
     except (OSError, QuarnError):
         pass
     outcomes: list = []
     for path in files:
         try:
-            counts, found = _quarn.scan_files([path], headerless, accept_incomplete, streams)
+            counts, found = _quarn.scan_files([path], headerless, accept_incomplete, streams, verified)
             outcomes.append((True, counts, found))
         except (OSError, QuarnError) as error:
             outcomes.append((False, error, None))
     return (False, outcomes)
 
 
-def quarn_scan_chunk(path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool) -> tuple:
+def quarn_scan_chunk(
+    path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool, verified: bool = False
+) -> tuple:
     """Scans positions [start, end) of a file: (True, (size, end position, streams)) or (False, error)."""
     try:
-        return (True, _quarn.scan_range(path, start, end, headerless, accept_incomplete))
+        return (True, _quarn.scan_range(path, start, end, headerless, accept_incomplete, verified))
     except (OSError, QuarnError) as error:
         return (False, error)
 
 
-def quarn_rescan(path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool) -> tuple:
+def quarn_rescan(
+    path: bytes, start: int, end: int, headerless: bool, accept_incomplete: bool, verified: bool = False
+) -> tuple:
     """Scans [start, end) where a chunk's path and the true one must be joined."""
-    return quarn_scan_chunk(path, start, end, headerless, accept_incomplete)
+    return quarn_scan_chunk(path, start, end, headerless, accept_incomplete, verified)
+
+
+def quarn_place_streams(path: bytes, streams: list) -> tuple:
+    """The stitched streams of a whole file with their containers: (True, (size, streams)) or (False, error)."""
+    try:
+        return (True, _quarn.place_streams(path, streams))
+    except (OSError, QuarnError) as error:
+        return (False, error)
 
 
 # ---------------------------------------------------------------------------
@@ -137,6 +158,7 @@ def scan(
     accept_incomplete: bool = False,
     recursive: bool = False,
     streams: bool = False,
+    verified: bool = False,
     *,
     batch_bytes: Optional[int] = None,
     retries: int = 1,
@@ -147,7 +169,8 @@ def scan(
 
     ``client`` is a ``dask.distributed.Client`` (synchronous). ``paths`` and
     the options are those of ``quarn.scan``, whose result this returns
-    exactly: the same counters, report lines and streams.
+    exactly: the same counters, report lines and streams (with their
+    proofs and containers).
 
     Every worker must see the files under the same paths as the client (a
     shared file system): tasks name files, never carry their bytes.
@@ -178,7 +201,7 @@ def scan(
 
     submit = functools.partial(client.submit, pure=False, retries=retries)
     batch_futures = [
-        submit(quarn_scan_files, [files[i] for i in batch], headerless, accept_incomplete, streams)
+        submit(quarn_scan_files, [files[i] for i in batch], headerless, accept_incomplete, streams, verified)
         for batch in batches
     ]
     chunked: Dict[int, Tuple[List[int], int, list]] = {}
@@ -189,7 +212,10 @@ def scan(
         chunked[index] = (
             starts,
             limit,
-            [submit(quarn_scan_chunk, files[index], s, e, headerless, accept_incomplete) for s, e in zip(starts, ends)],
+            [
+                submit(quarn_scan_chunk, files[index], s, e, headerless, accept_incomplete, verified)
+                for s, e in zip(starts, ends)
+            ],
         )
     every_future = batch_futures + [f for _, _, futures in chunked.values() for f in futures]
 
@@ -217,10 +243,32 @@ def scan(
         for index in large:
             starts, limit, futures = chunked[index]
             outcome, file_rescans = _stitch_file(
-                submit, files[index], sizes[index], starts, limit, client.gather(futures), headerless, accept_incomplete
+                submit,
+                files[index],
+                sizes[index],
+                starts,
+                limit,
+                client.gather(futures),
+                headerless,
+                accept_incomplete,
+                verified,
             )
             outcomes[index] = outcome
             rescans += file_rescans
+        if streams:
+            placed = [index for index in large if not isinstance(outcomes[index], BaseException)]
+            place_futures = [
+                submit(quarn_place_streams, files[index], outcomes[index][1], priority=RESCAN_PRIORITY)
+                for index in placed
+            ]
+            every_future += place_futures
+            for index, (ok, value) in zip(placed, client.gather(place_futures)):
+                if not ok:
+                    outcomes[index] = value
+                elif value[0] != sizes[index]:
+                    outcomes[index] = _changed(files[index])
+                else:
+                    outcomes[index] = (outcomes[index][0], value[1])
     finally:
         client.cancel(every_future)
 
@@ -246,7 +294,7 @@ def scan(
         if found_streams is not None:
             name = decode_path(path)
             found_streams.extend(Stream.from_engine(name, t) for t in found)
-    return ScanResult.from_engine(counts, found_streams, headerless, accept_incomplete)
+    return ScanResult.from_engine(counts, found_streams, headerless, accept_incomplete, verified)
 
 
 def _stitch_file(
@@ -258,6 +306,7 @@ def _stitch_file(
     chunk_outcomes: Sequence[tuple],
     headerless: bool,
     accept_incomplete: bool,
+    verified: bool,
 ):
     """One large file's streams from its chunks, stitched by the engine:
     ((counts, stream tuples) or the file's error, rescans)."""
@@ -271,7 +320,9 @@ def _stitch_file(
         chunks.append((end, found))
 
     def rescan(start: int, end: int) -> tuple:
-        ok, value = submit(quarn_rescan, path, start, end, headerless, accept_incomplete, priority=RESCAN_PRIORITY).result()
+        ok, value = submit(
+            quarn_rescan, path, start, end, headerless, accept_incomplete, verified, priority=RESCAN_PRIORITY
+        ).result()
         if not ok:
             raise _FileFailed(value)
         mapped_size, position, found = value
@@ -280,7 +331,7 @@ def _stitch_file(
         return position, found
 
     try:
-        found, rescans = _quarn.stitch(starts, chunks, limit, rescan)
+        found, rescans = _quarn.stitch(starts, chunks, limit, rescan, verified)
     except _FileFailed as failed:
         return failed.error, 0
     return (_quarn.count_streams(found, size), found), rescans

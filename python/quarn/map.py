@@ -1,6 +1,6 @@
 """The stream map: where in a file the found streams lie.
 
-    python3 -m quarn.map FILE -o map.png [--headerless] [--accept-incomplete]
+    python3 -m quarn.map FILE -o map.png [--headerless] [--accept-incomplete] [--verified]
 
 Draws one horizontal bar per found stream, in file order from top to
 bottom: it begins at the stream's offset (its zlib header, or its raw
@@ -34,10 +34,11 @@ def _size_text(n: int) -> str:
 def _tooltip(stream) -> str:
     header = f", window bits {stream.window_bits}, FLEVEL {stream.flevel}" if stream.kind == "zlib" else ""
     cut = "" if stream.complete else ", cut short"
+    proof = f", proven by {stream.proven_by}" if stream.proven_by else ""
     return (
         f"{stream.kind} stream at offset {stream.offset} (0x{stream.offset:x}){header}: "
         f"{stream.compressed_bytes} compressed bytes inflate to {stream.inflated_bytes} bytes "
-        f"({_size_text(stream.inflated_bytes)}){cut}"
+        f"({_size_text(stream.inflated_bytes)}){cut}{proof}"
     )
 
 
@@ -113,12 +114,21 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("-o", "--output", required=True, help="the picture to write: .png, .svg (tooltips) or .pdf")
     parser.add_argument("--headerless", action="store_true", help="find raw deflate streams too")
     parser.add_argument("--accept-incomplete", action="store_true", help="count streams cut short too")
+    parser.add_argument(
+        "--verified", action="store_true", help="draw the streams that only their checksum proves too"
+    )
     args = parser.parse_args(argv)
     if not args.output:
         # An empty name would be saved as ".png" in the current folder.
         parser.error("-o/--output needs a file name, not an empty one")
     try:
-        result = scan([args.file], headerless=args.headerless, accept_incomplete=args.accept_incomplete, streams=True)
+        result = scan(
+            [args.file],
+            headerless=args.headerless,
+            accept_incomplete=args.accept_incomplete,
+            streams=True,
+            verified=args.verified,
+        )
         draw_map(result, result.input_bytes, args.file, args.output)
     except (OSError, ValueError, QuarnError) as error:  # the engine's errors carry its texts
         print(f"python3 -m quarn.map: {error}", file=sys.stderr)
