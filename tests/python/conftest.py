@@ -22,6 +22,8 @@ OPTION_SETS = [
     {"headerless": True},
     {"accept_incomplete": True},
     {"headerless": True, "accept_incomplete": True},
+    {"verified": True},
+    {"headerless": True, "verified": True},
 ]
 
 
@@ -66,6 +68,8 @@ def cli_flags(options: dict) -> list:
         flags.append("--accept-incomplete")
     if options.get("recursive"):
         flags.append("--recursive")
+    if options.get("verified"):
+        flags.append("--verified")
     return flags
 
 

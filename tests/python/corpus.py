@@ -7,11 +7,18 @@ borders inside streams, exactly on streams' first deflate bytes and on
 their headers, and one border placed so that a chunk's own scan accepts a
 stream that the whole-file scan never sees (a stream nested in another's
 stored block that runs past its end): stitching must join the paths there.
+Both hold streams that only a scan with proof counts: zip entries and gzip
+members (made with zipfile and gzip), tiny zlib streams, and a zlib stream
+in a file's last 63 bytes; the large file's last stream runs from two
+chunks before its end into those bytes, over the last chunk's border.
 """
 
 from __future__ import annotations
 
+import gzip
+import io
 import random
+import zipfile
 import zlib
 from pathlib import Path
 from typing import List
@@ -31,6 +38,20 @@ def zlib_stream(data: bytes, level: int = 6, wbits: int = 15) -> bytes:
 
 def raw_stream(data: bytes, level: int = 6) -> bytes:
     return zlib_stream(data, level, -15)
+
+
+def zip_archive(entries: List[tuple]) -> bytes:
+    """A zip archive of deflated entries (name, data), as zipfile writes it."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in entries:
+            archive.writestr(name, data)
+    return out.getvalue()
+
+
+def gzip_members(rng: random.Random, sizes: List[int]) -> bytes:
+    """One gzip member of text per size, one after the other."""
+    return b"".join(gzip.compress(text(rng, n), mtime=1000 + n) for n in sizes)
 
 
 def build_corpus(root: Path, seed: int = 15) -> List[Path]:
@@ -65,6 +86,11 @@ def build_corpus(root: Path, seed: int = 15) -> List[Path]:
     write("empty.bin", [])
     write("short.bin", [zlib_stream(b"tiny")])
     write("sub/nested.bin", [rng.randbytes(1000), zlib_stream(text(rng, 3000)), rng.randbytes(64)])
+    # Streams that only their checksum proves, and their containers.
+    write("archive.zip", [zip_archive([("a.txt", text(rng, 5000)), ("tiny.txt", b"x"), ("b.txt", text(rng, 300))])])
+    write("members.gz", [gzip_members(rng, [4000, 3, 700])])
+    write("tail.bin", [rng.randbytes(400), zlib_stream(b"tiny"), rng.randbytes(500), zlib_stream(text(rng, 40)),
+                       rng.randbytes(20)])
     return files
 
 
@@ -142,5 +168,18 @@ def build_large(path: Path, chunk: int, seed: int = 16) -> dict:
     bad[len(bad) // 2:][:16] = b"\x00" * 16
     add(bytes(bad))
     pad_to(40 * chunk + 555)
+    # Zip entries and gzip members across borders, then the last stream:
+    # from two chunks before the end into the last 63 bytes, followed there
+    # by a tiny one that only its trailer proves.
+    pad_to(41 * chunk - 300)
+    marks["zip"] = add(zip_archive([(f"e{k}.txt", text(rng, 150 * k)) for k in range(1, 6)]))
+    pad_to(42 * chunk - 500)
+    marks["gzip"] = add(gzip_members(rng, [900, 2, 1500]))
+    pad_to(43 * chunk - 1000)
+    last = zlib_stream(bytes(rng.choice(b"0123456789abcdefghijklmnopqrstuvwxyz") for _ in range(3 * chunk)), 1)
+    marks["into_tail"] = add(last) + 2
+    marks["in_tail"] = add(zlib_stream(b"end")) + 2
+    out.extend(rng.randbytes(10))
+    assert len(out) - len(last) < (len(out) - 63) // chunk * chunk
     path.write_bytes(bytes(out))
     return marks

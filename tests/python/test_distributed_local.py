@@ -52,6 +52,26 @@ def test_any_chunk_size_gives_the_same_result(client, large_file, chunk_bytes):
     )
 
 
+@pytest.mark.parametrize("chunk_bytes", [4096, CHUNK_BYTES])
+def test_streams_proven_in_the_last_bytes_and_in_containers_are_those_of_one_machine(
+    client, large_file, large_marks, chunk_bytes
+):
+    # The file's last stream runs from an earlier chunk over the last
+    # chunk's border into the last 63 bytes, where a tiny stream follows:
+    # the last chunk's own path leaves off elsewhere than the true one.
+    expected = quarn.scan(large_file, streams=True, verified=True)
+    stats: dict = {}
+    got = quarn.distributed.scan(client, large_file, chunk_bytes=chunk_bytes, streams=True, verified=True, stats=stats)
+    assert got == expected
+    assert got.report_lines() == expected.report_lines()
+    found = {s.deflate_offset: s for s in got.streams_found}
+    limit = quarn._quarn.position_limit(large_file.stat().st_size)
+    into_tail = found[large_marks["into_tail"]]
+    assert into_tail.deflate_offset < limit - chunk_bytes < limit < into_tail.deflate_offset + into_tail.compressed_bytes
+    assert (found[large_marks["in_tail"]].proven_by, found[large_marks["in_tail"]].beyond_rule) == ("adler32", True)
+    assert {s.container["kind"] for s in got.streams_found if s.container} == {"zip", "gzip"}
+
+
 def test_chunks_of_a_few_positions_give_the_same_result(client, large_file, tmp_path):
     # Around the nested streams: nearly every border falls inside a stream.
     part = tmp_path / "nested.part"
