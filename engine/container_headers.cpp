@@ -29,7 +29,7 @@ constexpr int64_t kLocalHeaderBytes = 30;
 // local header's copy has both sizes, the inflated size first.
 bool ReadZip64Sizes(const uint8_t* extra, uint64_t extraBytes, TZipEntry& entry) {
   uint64_t at = 0;
-  while (at + 4 <= extraBytes) {
+  for (int record = 0; record < kMaxZipExtraRecords && at + 4 <= extraBytes; ++record) {
     const auto id = static_cast<uint16_t>(Little(extra + at, 2));
     const uint64_t length = Little(extra + at + 2, 2);
     if (at + 4 + length > extraBytes) return false;
@@ -93,26 +93,35 @@ bool ZipEntryMatches(TBlock block, const TZipEntry& entry, uint64_t inBytes, uin
   return false;
 }
 
-std::optional<TGzipMember> ReadGzipHeader(TBlock block, int64_t at) {
+std::optional<TGzipHeaderStart> ReadGzipHeaderStart(TBlock block, int64_t at) {
   constexpr int64_t kFixedBytes = 10;
-  constexpr int64_t kMaxStringBytes = 65535;
   if (!Inside(block, at, kFixedBytes)) return std::nullopt;
   const uint8_t* const header = block.Memory + at;
   if (header[0] != 0x1f || header[1] != 0x8b || header[2] != 8) return std::nullopt;
-  const uint8_t flags = header[3];
-  if ((flags & 0xE0u) != 0) return std::nullopt;  // reserved bits
+  TGzipHeaderStart start;
+  start.Flags = header[3];
+  if ((start.Flags & 0xE0u) != 0) return std::nullopt;  // reserved bits
+  start.HeaderOffset = at;
+  start.Mtime = static_cast<uint32_t>(Little(header + 4, 4));
+  start.StringsAt = at + kFixedBytes;
+  if ((start.Flags & 4u) != 0) {  // FEXTRA
+    if (!Inside(block, start.StringsAt, 2)) return std::nullopt;
+    start.StringsAt += 2 + static_cast<int64_t>(Little(block.Memory + start.StringsAt, 2));
+  }
+  return start;
+}
+
+std::optional<TGzipMember> ReadGzipHeader(TBlock block, int64_t at) {
+  const std::optional<TGzipHeaderStart> start = ReadGzipHeaderStart(block, at);
+  if (!start) return std::nullopt;
   TGzipMember member;
   member.HeaderOffset = at;
-  member.Mtime = static_cast<uint32_t>(Little(header + 4, 4));
-  int64_t next = at + kFixedBytes;
-  if ((flags & 4u) != 0) {  // FEXTRA
-    if (!Inside(block, next, 2)) return std::nullopt;
-    next += 2 + static_cast<int64_t>(Little(block.Memory + next, 2));
-  }
-  // A zero-terminated string at `next`, of at most kMaxStringBytes bytes.
+  member.Mtime = start->Mtime;
+  int64_t next = start->StringsAt;
+  // A zero-terminated string at `next`, of at most kMaxGzipStringBytes bytes.
   auto skipString = [&](std::optional<std::string_view>* keep) {
     if (!Inside(block, next, 1)) return false;
-    const int64_t reach = std::min(block.Size - next, kMaxStringBytes + 1);
+    const int64_t reach = std::min(block.Size - next, kMaxGzipStringBytes + 1);
     const void* const zero = std::memchr(block.Memory + next, 0, static_cast<std::size_t>(reach));
     if (zero == nullptr) return false;
     const int64_t length = static_cast<const uint8_t*>(zero) - (block.Memory + next);
@@ -120,11 +129,11 @@ std::optional<TGzipMember> ReadGzipHeader(TBlock block, int64_t at) {
     next += length + 1;
     return true;
   };
-  if ((flags & 8u) != 0 && !skipString(&member.Name)) return std::nullopt;     // FNAME
-  if ((flags & 16u) != 0 && !skipString(nullptr)) return std::nullopt;          // FCOMMENT
-  if ((flags & 2u) != 0) {                                                      // FHCRC
+  if (start->HasName() && !skipString(&member.Name)) return std::nullopt;
+  if (start->HasComment() && !skipString(nullptr)) return std::nullopt;
+  if (start->HasHeaderCrc()) {
     if (!Inside(block, next, 2)) return std::nullopt;
-    const uLong headerCrc = crc32(0L, header, static_cast<uInt>(next - at));
+    const uLong headerCrc = crc32(0L, block.Memory + at, static_cast<uInt>(next - at));
     if ((headerCrc & 0xFFFFu) != Little(block.Memory + next, 2)) return std::nullopt;
     next += 2;
   }

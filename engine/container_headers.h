@@ -55,6 +55,27 @@ struct TGzipMember {
 
 std::optional<TGzipMember> ReadGzipHeader(TBlock block, int64_t at);
 
+// The part of a gzip member header before its strings, read in constant
+// time: the fixed ten bytes, checked as ReadGzipHeader checks them, and
+// FEXTRA. FNAME and FCOMMENT, when the flags give them, start at
+// StringsAt; what follows them is the header CRC (FHCRC) and the data.
+struct TGzipHeaderStart {
+  int64_t HeaderOffset = 0;
+  uint8_t Flags = 0;
+  uint32_t Mtime = 0;
+  int64_t StringsAt = 0;
+  bool HasName() const { return (Flags & 8u) != 0; }
+  bool HasComment() const { return (Flags & 16u) != 0; }
+  bool HasHeaderCrc() const { return (Flags & 2u) != 0; }
+};
+std::optional<TGzipHeaderStart> ReadGzipHeaderStart(TBlock block, int64_t at);
+
+// The longest FNAME or FCOMMENT read, without its terminating zero.
+inline constexpr int64_t kMaxGzipStringBytes = 65535;
+
+// The most records of a zip extra field looked through for the zip64 one.
+inline constexpr int kMaxZipExtraRecords = 64;
+
 // Whether the member's trailer (CRC-32 and ISIZE, right after the deflate
 // data) matches a trial's totals.
 bool GzipMemberMatches(TBlock block, const TGzipMember& member, uint64_t inBytes, uint64_t outBytes, uint32_t crc);

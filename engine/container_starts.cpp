@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zlib.h>
+
 namespace quarn {
 
 bool TContainerStart::Matches(TBlock block, uint64_t inBytes, uint64_t outBytes, uint32_t crc) const {
@@ -23,27 +25,98 @@ TContainerStarts::TContainerStarts(TBlock block, int64_t from)
     : block_(block), from_(from), searched_(std::max<int64_t>(0, from - kMaxContainerHeaderBytes)) {}
 
 void TContainerStarts::Consider(int64_t signature) {
-  TContainerStart start;
   if (block_.Memory[signature] == 'P') {
     const std::optional<TZipEntry> entry = ReadZipLocalHeader(block_, signature);
-    if (!entry) return;
+    if (!entry || entry->DataOffset < from_) return;
+    TContainerStart start;
     start.Kind = TContainerKind::Zip;
     start.Zip = *entry;
     start.DataOffset = entry->DataOffset;
-  } else {
-    const std::optional<TGzipMember> member = ReadGzipHeader(block_, signature);
-    if (!member) return;
-    start.Kind = TContainerKind::Gzip;
-    start.Gzip = *member;
-    start.DataOffset = member->DataOffset;
+    pending_.push(start);
+    return;
   }
-  if (start.DataOffset >= from_) pending_.push(start);
+  const std::optional<TGzipHeaderStart> head = ReadGzipHeaderStart(block_, signature);
+  if (!head) return;
+  TGzipPartial partial;
+  partial.Head = *head;
+  partial.At = head->StringsAt;
+  partial.Step = head->HasName() ? TGzipPartial::TStep::Name : head->HasComment() ? TGzipPartial::TStep::Comment : TGzipPartial::TStep::Finish;
+  if (head->HasHeaderCrc()) {
+    if (crcAnchor_ < 0) {
+      crcAnchor_ = crcAt_[0] = crcAt_[1] = signature;
+    }
+    partial.CrcToHeader = RunningCrc(0, signature);
+  }
+  partial_.push(partial);
+}
+
+int64_t TContainerStarts::NextZero(int64_t at, int64_t limit) {
+  limit = std::min(limit, block_.Size);
+  if (at < zeroFrom_ || at > zeroTo_) zeroFrom_ = zeroTo_ = at, zeroAt_ = -1;
+  if (zeroAt_ < 0 && zeroTo_ < limit) {
+    const void* const zero = std::memchr(block_.Memory + zeroTo_, 0, static_cast<std::size_t>(limit - zeroTo_));
+    const int64_t reached = zero != nullptr ? static_cast<const uint8_t*>(zero) - block_.Memory : limit;
+    bytesRead_ += reached - zeroTo_;
+    zeroTo_ = reached;
+    if (zero != nullptr) zeroAt_ = reached;
+  }
+  return zeroAt_ >= 0 && zeroAt_ < limit ? zeroAt_ : -1;
+}
+
+uint32_t TContainerStarts::RunningCrc(int cursor, int64_t to) {
+  int64_t& at = crcAt_[cursor];
+  bytesRead_ += to - at;
+  crc_[cursor] = static_cast<uint32_t>(crc32_z(crc_[cursor], block_.Memory + at, static_cast<std::size_t>(to - at)));
+  at = to;
+  return crc_[cursor];
+}
+
+void TContainerStarts::ResolveGzipBefore(int64_t below) {
+  while (!partial_.empty() && partial_.top().At < below) {
+    TGzipPartial partial = partial_.top();
+    partial_.pop();
+    if (partial.Step != TGzipPartial::TStep::Finish) {
+      const int64_t zero = NextZero(partial.At, partial.At + kMaxGzipStringBytes + 1);
+      if (zero < 0) continue;
+      if (partial.Step == TGzipPartial::TStep::Name) {
+        partial.Name = std::string_view(reinterpret_cast<const char*>(block_.Memory + partial.At),
+                                        static_cast<std::size_t>(zero - partial.At));
+      }
+      partial.Step = partial.Step == TGzipPartial::TStep::Name && partial.Head.HasComment() ? TGzipPartial::TStep::Comment
+                                                                                     : TGzipPartial::TStep::Finish;
+      partial.At = zero + 1;
+      partial_.push(partial);
+      continue;
+    }
+    int64_t data = partial.At;
+    if (partial.Head.HasHeaderCrc()) {
+      if (data > block_.Size - 2) continue;
+      // The header's CRC from the two running ones: that up to its end
+      // less that up to its start, carried over the header's length.
+      const int64_t headerBytes = data - partial.Head.HeaderOffset;
+      const uint32_t toEnd = RunningCrc(1, data);
+      const uint32_t header = toEnd ^ static_cast<uint32_t>(crc32_combine(partial.CrcToHeader, 0, headerBytes));
+      const uint32_t stored = block_.Memory[data] | static_cast<uint32_t>(block_.Memory[data + 1]) << 8;
+      if ((header & 0xFFFFu) != stored) continue;
+      data += 2;
+    }
+    if (data >= block_.Size || data < from_) continue;
+    TContainerStart start;
+    start.Kind = TContainerKind::Gzip;
+    start.Gzip.HeaderOffset = partial.Head.HeaderOffset;
+    start.Gzip.Mtime = partial.Head.Mtime;
+    start.Gzip.Name = partial.Name;
+    start.Gzip.DataOffset = data;
+    start.DataOffset = data;
+    pending_.push(start);
+  }
 }
 
 void TContainerStarts::SearchBefore(int64_t end) {
   end = std::min(end, block_.Size);
   if (searched_ >= end) return;
   const uint8_t* const memory = block_.Memory;
+  bytesRead_ += 2 * (end - searched_);
   for (const uint8_t first : {uint8_t{'P'}, uint8_t{0x1f}}) {
     int64_t at = searched_;
     while (at < end) {
@@ -58,9 +131,10 @@ void TContainerStarts::SearchBefore(int64_t end) {
 }
 
 std::optional<TContainerStart> TContainerStarts::NextBelow(int64_t below) {
-  // A header's data starts after its signature: the starts below `below`
-  // all come from signatures before it.
+  // A header's data starts after its signature and after each part of the
+  // header: the starts below `below` all come from signatures before it.
   SearchBefore(below);
+  ResolveGzipBefore(below);
   if (pending_.empty() || pending_.top().DataOffset >= below) return std::nullopt;
   TContainerStart start = pending_.top();
   pending_.pop();
@@ -71,6 +145,7 @@ std::optional<TContainerStart> TContainerStarts::NextBelow(int64_t below) {
 
 std::optional<TContainerStart> TContainerStarts::At(int64_t at) {
   SearchBefore(at);
+  ResolveGzipBefore(at + 1);  // a header's last part may start at its data
   if (pending_.empty() || pending_.top().DataOffset != at) return std::nullopt;
   TContainerStart start = pending_.top();
   pending_.pop();

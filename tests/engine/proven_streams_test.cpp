@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/chunked_scan.h"
+#include "engine/container_starts.h"
 #include "engine/parallel_loop.h"
 #include "engine/stream_detector.h"
 #include "tests/engine/container_fixtures.h"
@@ -151,6 +152,52 @@ TEST(ProvenStreams, AStreamTheRuleAdmitsIsCountedOnceWithItsProof) {
   ASSERT_EQ(zlib.streams.size(), 1u);
   EXPECT_EQ(zlib.streams[0].ProvenBy, TProof::Adler32);
   EXPECT_FALSE(zlib.streams[0].BeyondRule);
+}
+
+// Signatures every few bytes whose headers run on: gzip headers whose
+// names (or names after extra fields of every length) do not end within
+// 64 KiB, with header CRCs, and zip headers whose extra fields are
+// thousands of empty records. Read one by one, each header reads up to
+// 64 KiB again (8 MiB of the first kind took 14.8 s so); read as they
+// are, the whole takes one pass, and a real member after them is found.
+TEST(ProvenStreams, HeadersThatRunOnCostOnePass) {
+  const std::size_t kBytes = std::size_t{8} << 20;
+  std::vector<TBytes> patterns(3);
+  for (std::size_t k = 0; patterns[0].size() < kBytes; ++k) {
+    test::PutText(patterns[0], "\x1f\x8b\x08\x0a");  // FNAME and FHCRC, no zero anywhere
+    const uint8_t extraLength = static_cast<uint8_t>(k * 37);
+    patterns[1].insert(patterns[1].end(), {0x1f, 0x8b, 8, 0x0e, 1, 2, 3, 4, 5, 6, extraLength, static_cast<uint8_t>(k)});
+  }
+  for (std::size_t k = 0; k < kBytes / 65600; ++k) {
+    TBytes& zip = patterns[2];
+    for (int header = 0; header < 8; ++header) {  // sizes in a zip64 record that never comes
+      test::PutText(zip, "PK\x03\x04");
+      for (const uint64_t field : {45u, 0u, 8u, 0u, 0u, 0u}) test::PutLittle(zip, field, 2);
+      test::PutLittle(zip, 0xFFFFFFFFu, 4);
+      test::PutLittle(zip, 0xFFFFFFFFu, 4);
+      test::PutLittle(zip, static_cast<uint64_t>(30 * (7 - header)), 2);  // names reach the zeros
+      test::PutLittle(zip, 65000, 2);
+    }
+    zip.insert(zip.end(), 65600 - 8 * 30, 0);  // extra records of id 0, length 0
+  }
+  const TBytes member = GzipMember(kSmall);
+  for (TBytes& bytes : patterns) {
+    bytes.push_back(0);
+    Append(bytes, member);
+    const auto size = static_cast<int64_t>(bytes.size());
+    TContainerStarts starts({bytes.data(), size}, 0);
+    int64_t found = 0;
+    for (int64_t below = 0; below < size + 4096; below += 4096) {  // as a scan asks, a little at a time
+      while (starts.NextBelow(below)) ++found;
+    }
+    EXPECT_GE(found, 1);
+    // Each byte is searched for both signatures and for a zero, and run
+    // through the two CRCs at most once.
+    EXPECT_LE(starts.BytesRead(), 5 * size);
+    const TScanned proven = Scan(bytes, true);
+    EXPECT_EQ(proven.counts.proven[TStreamCounts::kProvenGzip], 1);
+    EXPECT_EQ(proven.counts.ProvenStreams(), 1);
+  }
 }
 
 // Many small streams of every kind, cut by chunk boundaries: the scan in
