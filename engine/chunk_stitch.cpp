@@ -72,6 +72,11 @@ TStitchResult StitchChunks(const std::vector<int64_t>& chunkStarts, const std::v
     path.Frontier = chunks[k].EndPosition;
     position = StitchChunk(path, position, chunkEnd, steps, &result.Rescans);
   }
+  // A path that a stream carried past the last chunk's end, into the
+  // positions after `positionLimit`, passed no chunk's scan of them: a
+  // scan that tries them (for streams proven beyond the rule) takes them
+  // from where the path stands. For any other scan this finds nothing.
+  if (!chunks.empty() && position >= positionLimit) steps.ScanTrue(position, position);
   return result;
 }
 

@@ -76,7 +76,10 @@ struct TStitchResult {
 // `chunkStarts` holds the first position of each chunk, ascending, the
 // first 0; `chunks[k]` is the scan of [chunkStarts[k], chunkStarts[k+1])
 // and the last chunk ends at `positionLimit` (the first position never
-// tried). `rescan` scans a range on the caller's thread.
+// tried). `rescan` scans a range on the caller's thread; it is also asked
+// for the empty range where the path stands when that is at or past
+// positionLimit, so that a scan that tries the block's last bytes as well
+// (TScanOptions::Verified) finds them from where the whole path stands.
 TStitchResult StitchChunks(const std::vector<int64_t>& chunkStarts, const std::vector<TRangeScan>& chunks,
                            int64_t positionLimit, const TRangeScanner& rescan);
 

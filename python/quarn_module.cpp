@@ -236,45 +236,6 @@ std::vector<TFoundStream> StreamsFrom(const py::handle& list) {
   return streams;
 }
 
-// Where the path of a scan that found `streams` (in order) stands after
-// the last position the rule tries, `limit`: past the stream that ran
-// over it, else at it. A scan that asks for proof tries the last bytes
-// from there.
-int64_t PathEndAfter(const std::vector<TFoundStream>& streams, int64_t limit, int64_t from) {
-  int64_t end = std::max(limit, from);
-  for (const TFoundStream& s : streams) {
-    if (s.OffsetBytes < limit) end = std::max(end, s.NextPosition());
-  }
-  return end;
-}
-
-// The stitch of a file's range scans, with, for a scan that asks for
-// proof, the streams of the file's last bytes (past PositionLimit) that
-// the whole-file scan gives: those it finds from where its path leaves the
-// rule's positions. The last chunk's own scan found them from where its
-// own path left; when the true path leaves elsewhere (a stream of an
-// earlier chunk or of a rescan ran over the limit), they are scanned
-// again from there.
-TStitchResult StitchFile(const std::vector<int64_t>& starts, const std::vector<TRangeScan>& scans, int64_t limit,
-                         bool verified, const TRangeScanner& rescan) {
-  TStitchResult stitched = StitchChunks(starts, scans, limit, rescan);
-  if (!verified) return stitched;
-  std::vector<TFoundStream>& streams = stitched.Streams;
-  const int64_t trueEnd = PathEndAfter(streams, limit, 0);
-  streams.erase(std::remove_if(streams.begin(), streams.end(),
-                               [limit](const TFoundStream& s) { return s.OffsetBytes >= limit; }),
-                streams.end());
-  const std::vector<TFoundStream>& last = scans.back().Streams;
-  if (PathEndAfter(last, limit, starts.back()) == trueEnd) {
-    for (const TFoundStream& s : last) {
-      if (s.OffsetBytes >= limit) streams.push_back(s);
-    }
-    return stitched;
-  }
-  ++stitched.Rescans;
-  for (const TFoundStream& s : rescan(trueEnd, trueEnd).Streams) streams.push_back(s);
-  return stitched;
-}
 
 py::list StreamList(const std::vector<TFoundStream>& streams) {
   py::list list;
@@ -433,8 +394,7 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "stitch",
-      [](const std::vector<int64_t>& starts, const py::list& chunks, int64_t limit, const py::function& rescan,
-         bool verified) {
+      [](const std::vector<int64_t>& starts, const py::list& chunks, int64_t limit, const py::function& rescan) {
         if (starts.size() != chunks.size() || starts.empty() || starts.front() != 0) {
           throw py::value_error("one start per chunk, the first 0");
         }
@@ -446,16 +406,16 @@ PYBIND11_MODULE(_quarn, m) {
           const auto t = chunk.cast<py::tuple>();
           scans.push_back({StreamsFrom(t[1]), t[0].cast<int64_t>()});
         }
-        const TStitchResult stitched = StitchFile(starts, scans, limit, verified, [&](int64_t from, int64_t to) {
+        const TStitchResult stitched = StitchChunks(starts, scans, limit, [&](int64_t from, int64_t to) {
           const auto t = rescan(from, to).cast<py::tuple>();
           return TRangeScan{StreamsFrom(t[1]), t[0].cast<int64_t>()};
         });
         return py::make_tuple(StreamList(stitched.Streams), stitched.Rescans);
       },
-      py::arg("starts"), py::arg("chunks"), py::arg("limit"), py::arg("rescan"), py::arg("verified") = false,
+      py::arg("starts"), py::arg("chunks"), py::arg("limit"), py::arg("rescan"),
       "Stitches chunk scans [(end position, streams)] as the engine does: (streams, rescans). "
-      "`rescan(start, end)` scans a range where two paths must be joined. With `verified` (the chunks' "
-      "scans asked for proof), the streams of the file's last bytes are those the whole-file scan proves.");
+      "`rescan(start, end)` scans a range where two paths must be joined, and the file's last bytes "
+      "from where the path stands when it ends past `limit`.");
 
   m.def(
       "place_streams",

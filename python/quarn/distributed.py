@@ -331,7 +331,7 @@ def _stitch_file(
         return position, found
 
     try:
-        found, rescans = _quarn.stitch(starts, chunks, limit, rescan, verified)
+        found, rescans = _quarn.stitch(starts, chunks, limit, rescan)
     except _FileFailed as failed:
         return failed.error, 0
     return (_quarn.count_streams(found, size), found), rescans

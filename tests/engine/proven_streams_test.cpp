@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/chunk_stitch.h"
 #include "engine/chunked_scan.h"
 #include "engine/container_starts.h"
 #include "engine/parallel_loop.h"
@@ -152,6 +153,38 @@ TEST(ProvenStreams, AStreamTheRuleAdmitsIsCountedOnceWithItsProof) {
   ASSERT_EQ(zlib.streams.size(), 1u);
   EXPECT_EQ(zlib.streams[0].ProvenBy, TProof::Adler32);
   EXPECT_FALSE(zlib.streams[0].BeyondRule);
+}
+
+// Range scans stitched as the distributed scan stitches them: a stream of
+// the rule that carries the path into the last 63 bytes leaves no chunk
+// to scan them, and the stitch must still give the tiny stream there.
+TEST(ProvenStreams, StitchedRangeScansTakeTheLastBytesFromTheWholePath) {
+  TBytes bytes = test::MakeNoise(20000, 3);
+  Append(bytes, test::Zlib(test::MakeText(30000, 5), 9));
+  Append(bytes, test::Zlib(Text("a"), 1));  // 9 bytes
+  bytes.resize(bytes.size() + 5, 0);
+  const TBlock block{bytes.data(), static_cast<int64_t>(bytes.size())};
+  const int64_t limit = PositionLimit(block.Size);
+  TScanOptions options;
+  options.Verified = true;
+  TScanner scanner(options);
+  auto scan = [&](int64_t from, int64_t to) {
+    TCollectSink sink;
+    const int64_t end = scanner.FindStreams(block, {from, to}, sink);
+    return TRangeScan{sink.Streams, end};
+  };
+  const TScanned whole = Scan(bytes, true);
+  ASSERT_EQ(whole.streams.size(), 2u);
+  ASSERT_GT(whole.streams[0].NextPosition(), limit) << "the fixture's stream must end in the last bytes";
+  for (const int64_t cut : {int64_t{1000}, int64_t{20002}, limit - 10}) {
+    SCOPED_TRACE(cut);
+    const TStitchResult stitched = StitchChunks({0, cut}, {scan(0, cut), scan(cut, limit)}, limit, scan);
+    ASSERT_EQ(stitched.Streams.size(), whole.streams.size());
+    for (std::size_t k = 0; k < whole.streams.size(); ++k) {
+      EXPECT_EQ(stitched.Streams[k].OffsetBytes, whole.streams[k].OffsetBytes);
+      EXPECT_EQ(stitched.Streams[k].BeyondRule, whole.streams[k].BeyondRule);
+    }
+  }
 }
 
 // Signatures every few bytes whose headers run on: gzip headers whose
