@@ -236,7 +236,6 @@ std::vector<TFoundStream> StreamsFrom(const py::handle& list) {
   return streams;
 }
 
-
 py::list StreamList(const std::vector<TFoundStream>& streams) {
   py::list list;
   for (const TFoundStream& s : streams) list.append(StreamTuple(s));
