@@ -43,6 +43,10 @@ TOrderedReport::TOrderedReport(const std::vector<std::string>& files, TReportFor
       maxHeldStreams_(maxHeldStreams),
       control_(control) {}
 
+bool TOrderedReport::WantsContainers() const {
+  return format_.ShowsStreams() || (extractor_ != nullptr && extractor_->WantsContainers());
+}
+
 bool TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
   std::string writeError;
   if (extractor_ != nullptr && !stopping_.load()) {

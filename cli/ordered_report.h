@@ -51,6 +51,8 @@ class TOrderedReport final : public TScanSink {
 
   // False once the output went away: nothing more can be written.
   bool StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
+  // Containers are found only for streams that are shown or named after them.
+  bool WantsContainers() const override;
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override;
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override;
 

@@ -108,6 +108,7 @@ class TAboveProgressLine final : public TReportFormat {
     line_.WriteAbove([&] { format_->FileEnded(outcome); });
   }
   void Finish(const TScanSummary& summary) override { format_->Finish(summary); }  // the line is gone by then
+  bool ShowsStreams() const override { return format_->ShowsStreams(); }
 
  private:
   std::unique_ptr<TReportFormat> format_;

@@ -146,6 +146,7 @@ TJson TotalsObject(const TScanSummary& summary) {
 class TTextFormat final : public TReportFormat {
  public:
   explicit TTextFormat(bool listStreams) : listStreams_(listStreams) {}
+  bool ShowsStreams() const override { return listStreams_; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     StartRows();
@@ -189,6 +190,7 @@ class TTextFormat final : public TReportFormat {
 class TJsonFormat final : public TReportFormat {
  public:
   explicit TJsonFormat(bool listStreams) : listStreams_(listStreams) {}
+  bool ShowsStreams() const override { return listStreams_; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     // Indented as a member of the array, as a whole-document dump would.

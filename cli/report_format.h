@@ -46,6 +46,8 @@ class TReportFormat {
   virtual void Stream(const std::string& file, const TFoundStream& stream) = 0;
   virtual void FileEnded(const TFileOutcome& outcome) { (void)outcome; }
   virtual void Finish(const TScanSummary& summary) = 0;
+  // Whether Stream writes anything: only then are containers worth finding.
+  virtual bool ShowsStreams() const { return true; }
 };
 
 enum class TReportKind { Text, Json, JsonLines };

@@ -87,6 +87,9 @@ class TStreamExtractor {
   // name.
   std::string PathFor(int32_t fileIndex, const TFoundStream& stream);
 
+  // Whether names need each stream's container (NameByEntry).
+  bool WantsContainers() const { return options_.NameByEntry; }
+
   // What is on disk: streams and bytes linked under their names.
   int64_t StreamsWritten() const { return streamsWritten_.load(); }
   int64_t BytesWritten() const { return bytesWritten_.load(); }

@@ -12,17 +12,23 @@
 namespace quarn {
 namespace {
 
-// Passes the detector's streams on with the file they were found in and
-// the container each sits in; once the sink wants no more, the whole scan
+// Passes the detector's streams on with the file they were found in and,
+// when the sink wants it, the container each sits in; once the sink wants no more, the whole scan
 // is asked to stop. The streams come in order, one call at a time, as the
 // finder needs them.
 class TFileSink final : public TStreamSink {
  public:
   TFileSink(TScanSink& sink, int32_t fileIndex, const TMappedFile& file, TScanControl& control)
-      : sink_(sink), fileIndex_(fileIndex), file_(file), control_(control), finder_({file.Memory(), file.Size()}) {}
+      : sink_(sink), fileIndex_(fileIndex), file_(file), control_(control) {
+    if (sink.WantsContainers()) finder_.emplace(TBlock{file.Memory(), file.Size()});
+  }
   void StreamFound(const TFoundStream& stream) override {
+    if (!finder_) {
+      if (!sink_.StreamFound(fileIndex_, file_, stream)) control_.RequestCancel();
+      return;
+    }
     TFoundStream placed = stream;
-    if (std::optional<TContainer> container = finder_.Find(stream)) {
+    if (std::optional<TContainer> container = finder_->Find(stream)) {
       placed.Container = std::make_shared<const TContainer>(std::move(*container));
     }
     if (!sink_.StreamFound(fileIndex_, file_, placed)) control_.RequestCancel();
@@ -33,7 +39,7 @@ class TFileSink final : public TStreamSink {
   int32_t fileIndex_;
   const TMappedFile& file_;
   TScanControl& control_;
-  TContainerFinder finder_;
+  std::optional<TContainerFinder> finder_;  // when the sink wants containers
 };
 
 }  // namespace

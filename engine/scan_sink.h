@@ -34,6 +34,10 @@ class TScanSink {
   // False when StreamFound is not wanted: the scan then keeps nothing of
   // the single streams and runs the chunks of a large file all at once.
   virtual bool WantsStreams() const { return true; }
+  // True when each stream handed to StreamFound should carry its
+  // container (TFoundStream::Container): finding it reads the bytes around
+  // every stream, which a sink that only counts need not pay for.
+  virtual bool WantsContainers() const { return false; }
   // The run of files[fileIndex] ended and its size was counted.
   virtual void FileDone(int32_t fileIndex, int64_t sizeBytes) { (void)fileIndex, (void)sizeBytes; }
   // The run of files[fileIndex] failed with `error` (raised by the run or

@@ -34,6 +34,7 @@ class TCollectSink final : public TScanSink {
   }
   // Without streams asked for, the scan keeps none of them one by one.
   bool WantsStreams() const override { return keep_; }
+  bool WantsContainers() const override { return keep_; }
   // Every file is scanned, whichever fail: a failure is kept, in file
   // order, and the others go on, so that the error a scan raises never
   // depends on which worker got how far. A stop is no failure.
