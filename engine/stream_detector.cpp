@@ -22,6 +22,11 @@
 //   * Without AcceptIncomplete, a trial that ends no stream tells of the
 //     block starts on a byte that it passed: none of them can start a
 //     stream that ends either (dead_starts.h), so they get no trial.
+//   * With Verified, streams the rule turns down count apart when their
+//     checksum proves them (see ScanPositions): the trials keep a checksum
+//     of their output, zip entries and gzip members are tried where their
+//     data starts, and the last 63 bytes are tried for such streams.
+//     These streams do not move the path.
 //
 // Why it is fast: the loop below never looks at a position itself. It asks
 // NextCandidate (candidate_filter.cpp) for the next candidate that could
