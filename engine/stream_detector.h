@@ -49,7 +49,8 @@ class TCollectSink final : public TStreamSink {
 };
 
 // Scans `Memory`[0 .. `Size`-1] and adds every accepted stream to `state`
-// (Z or hless, l and w for header streams, zin, zout). `record` must be
+// (Z or hless, l and w for header streams, zin, zout; with Verified, the
+// streams proven beyond the rule to `proven`). `record` must be
 // started for raw inflate (InflateInit2 with -15); it is reset before every
 // trial and stays started. `buffer` holds kInflateBufferBytes bytes; what is
 // written there is discarded. `sink`, when given, hears of every stream.
