@@ -95,7 +95,9 @@ void TContainerStarts::ResolveGzipBefore(int64_t below) {
       // less that up to its start, carried over the header's length.
       const int64_t headerBytes = data - partial.Head.HeaderOffset;
       const uint32_t toEnd = RunningCrc(1, data);
-      const uint32_t header = toEnd ^ static_cast<uint32_t>(crc32_combine(partial.CrcToHeader, 0, headerBytes));
+      // A header is at most 30 + 2 x 65,536 bytes: z_off_t holds that on every platform.
+      const uint32_t header =
+          toEnd ^ static_cast<uint32_t>(crc32_combine(partial.CrcToHeader, 0, static_cast<z_off_t>(headerBytes)));
       const uint32_t stored = block_.Memory[data] | static_cast<uint32_t>(block_.Memory[data + 1]) << 8;
       if ((header & 0xFFFFu) != stored) continue;
       data += 2;

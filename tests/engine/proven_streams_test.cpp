@@ -98,6 +98,13 @@ std::vector<TCase> Cases() {
   Append(badSize, GzipMember(Text("the second member")));
   badSize.back() ^= 1;  // ISIZE
   cases.push_back({"a gzip member with the wrong ISIZE", badSize, false, 0, 1, 0});
+  // Header CRCs (FHCRC) after a long FEXTRA, one right and one wrong.
+  const test::TGzipFixture checked = test::TGzipFixture().Extra(TBytes(3000, 'x')).Name("n").HeaderCrc();
+  TBytes headerCrc = test::GzipMember(Text("a member whose header has a CRC"), checked).bytes;
+  TBytes badHeaderCrc = test::GzipMember(Text("a member whose header CRC is off"), checked).bytes;
+  badHeaderCrc[3000 + 14] ^= 1;  // after the fixed 10 bytes, XLEN, the extra field and "n\0"
+  Append(headerCrc, badHeaderCrc);
+  cases.push_back({"gzip header CRCs, right and wrong", headerCrc, false, 0, 1, 0});
 
   TBytes zip;
   Append(zip, ZipEntry("sizes.txt", Text("entry with sizes in its header"), TZipForm::Sizes));
