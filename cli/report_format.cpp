@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <string_view>
+
 #include "cli/name_text.h"
 #include "cli/output.h"
 #include "engine/scan_report.h"
@@ -21,18 +23,6 @@ std::string KindText(const TFoundStream& s) { return s.HasHeader ? "zlib" : "raw
 void AddName(TJson& j, const char* key, const std::string& name) {
   j[key] = name;
   if (!IsUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
-}
-
-const char* ProofText(TProof proof) {
-  switch (proof) {
-    case TProof::Adler32:
-      return "adler32";
-    case TProof::Crc32:
-      return "crc32";
-    case TProof::None:
-      break;
-  }
-  return nullptr;
 }
 
 // The container column of a row: the kind, then key=value fields, a name
@@ -75,16 +65,15 @@ std::string ContainerText(const TContainer& c) {
 
 TJson ContainerObject(const TContainer& c) {
   TJson j;
-  j["kind"] = ContainerKindName(c.Kind);
-  if (c.Offset >= 0) j["offset"] = c.Offset;
-  if (c.Index >= 0) j[c.Kind == TContainerKind::Gzip ? "member" : "index"] = c.Index;
-  if (c.Name) AddName(j, "name", *c.Name);
-  if (c.Mtime) j["mtime"] = *c.Mtime;
-  if (!c.Type.empty()) j[c.Kind == TContainerKind::Png ? "chunk" : "type"] = c.Type;
-  if (c.Object >= 0) j["object"] = c.Object;
-  if (c.Generation >= 0) j["generation"] = c.Generation;
-  if (!c.Filter.empty()) j["filter"] = c.Filter;
-  if (c.Size >= 0) j["size"] = c.Size;
+  ForEachContainerField(
+      c, [&](const char* key, int64_t value) { j[key] = value; },
+      [&](const char* key, const std::string& bytes) {
+        if (std::string_view(key) == "name") {
+          AddName(j, key, bytes);  // a name that is not UTF-8 also comes whole, as name_bytes
+        } else {
+          j[key] = bytes;
+        }
+      });
   return j;
 }
 
@@ -103,7 +92,7 @@ TJson StreamObject(const std::string& file, const TFoundStream& s) {
   j["compressed_bytes"] = s.InBytes;
   j["inflated_bytes"] = s.OutBytes;
   j["complete"] = s.Complete;
-  const char* proof = ProofText(s.ProvenBy);
+  const char* proof = ProofName(s.ProvenBy);
   j["proven_by"] = proof != nullptr ? TJson(proof) : TJson(nullptr);
   j["beyond_rule"] = s.BeyondRule;
   if (s.Container) j["container"] = ContainerObject(*s.Container);
@@ -154,7 +143,7 @@ class TTextFormat final : public TReportFormat {
     const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
     WriteOut(EscapeName(file) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
-             std::to_string(s.OffsetBytes) + "\t" + (ProofText(s.ProvenBy) ? ProofText(s.ProvenBy) : "-") + "\t" +
+             std::to_string(s.OffsetBytes) + "\t" + (ProofName(s.ProvenBy) ? ProofName(s.ProvenBy) : "-") + "\t" +
              (s.Container ? ContainerText(*s.Container) : std::string()) + "\n");
   }
   void Finish(const TScanSummary& summary) override {

@@ -45,4 +45,21 @@ struct TContainer {
   friend bool operator==(const TContainer&, const TContainer&) = default;
 };
 
+// Hands each field that `c` has to `number(key, int64_t)` or to
+// `text(key, const std::string& bytes)`, under the key that quarn-scan's
+// JSON and the Python module both give it, in that order, "kind" first.
+template <typename TNumber, typename TText>
+void ForEachContainerField(const TContainer& c, TNumber&& number, TText&& text) {
+  text("kind", std::string(ContainerKindName(c.Kind)));
+  if (c.Offset >= 0) number("offset", c.Offset);
+  if (c.Index >= 0) number(c.Kind == TContainerKind::Gzip ? "member" : "index", c.Index);
+  if (c.Name) text("name", *c.Name);
+  if (c.Mtime) number("mtime", static_cast<int64_t>(*c.Mtime));
+  if (!c.Type.empty()) text(c.Kind == TContainerKind::Png ? "chunk" : "type", c.Type);
+  if (c.Object >= 0) number("object", c.Object);
+  if (c.Generation >= 0) number("generation", c.Generation);
+  if (!c.Filter.empty()) text("filter", c.Filter);
+  if (c.Size >= 0) number("size", c.Size);
+}
+
 }  // namespace quarn

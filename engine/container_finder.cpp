@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -346,6 +347,12 @@ std::optional<TContainer> TContainerFinder::Find(const TFoundStream& stream) {
   previousEnd_ = DeflateEnd(block_, stream) + (stream.HasHeader ? 4 : 0);
   previousWasZlib_ = stream.HasHeader;
   return found;
+}
+
+void TContainerFinder::Place(TFoundStream& stream) {
+  if (std::optional<TContainer> container = Find(stream)) {
+    stream.Container = std::make_shared<const TContainer>(std::move(*container));
+  }
 }
 
 // ---------------------------------------------------------------- zip, gzip

@@ -31,6 +31,8 @@ class TContainerFinder {
   // The container `stream` sits in, or nullopt where none is recognised.
   // Reads only inside the block, whatever its bytes.
   std::optional<TContainer> Find(const TFoundStream& stream);
+  // Find, kept in the stream itself (TFoundStream::Container).
+  void Place(TFoundStream& stream);
 
  private:
   // The positions before `start` that may hold this stream's container:

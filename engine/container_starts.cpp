@@ -138,21 +138,21 @@ std::optional<TContainerStart> TContainerStarts::NextBelow(int64_t below) {
   SearchBefore(below);
   ResolveGzipBefore(below);
   if (pending_.empty() || pending_.top().DataOffset >= below) return std::nullopt;
-  TContainerStart start = pending_.top();
-  pending_.pop();
-  // Two headers cannot share a data start unless they overlap; keep one.
-  while (!pending_.empty() && pending_.top().DataOffset == start.DataOffset) pending_.pop();
-  return start;
+  return TakeFirst();
 }
 
 std::optional<TContainerStart> TContainerStarts::At(int64_t at) {
   SearchBefore(at);
   ResolveGzipBefore(at + 1);  // a header's last part may start at its data
   if (pending_.empty() || pending_.top().DataOffset != at) return std::nullopt;
+  return TakeFirst();
+}
+
+TContainerStart TContainerStarts::TakeFirst() {
   TContainerStart start = pending_.top();
   pending_.pop();
   // Two headers cannot share a data start unless they overlap; keep one.
-  while (!pending_.empty() && pending_.top().DataOffset == at) pending_.pop();
+  while (!pending_.empty() && pending_.top().DataOffset == start.DataOffset) pending_.pop();
   return start;
 }
 

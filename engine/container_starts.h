@@ -60,6 +60,8 @@ class TContainerStarts {
 
  private:
   void SearchBefore(int64_t end);
+  // The first pending start, dropping any other with the same data start.
+  TContainerStart TakeFirst();
   void Consider(int64_t signature);
   // Takes the gzip headers whose next part starts before `below` one
   // step further, in the order those parts start.

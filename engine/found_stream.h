@@ -14,6 +14,11 @@ namespace quarn {
 // zlib stream, or the CRC-32 (and sizes) its container records.
 enum class TProof : uint8_t { None, Adler32, Crc32 };
 
+// The name a proof is given out as ("adler32", "crc32"; null for None).
+constexpr const char* ProofName(TProof proof) {
+  return proof == TProof::Adler32 ? "adler32" : proof == TProof::Crc32 ? "crc32" : nullptr;
+}
+
 struct TFoundStream {
   int64_t OffsetBytes = 0;  // first deflate byte, from the start of the block
   bool HasHeader = false;   // zlib header at OffsetBytes-2, else raw deflate

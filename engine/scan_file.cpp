@@ -28,9 +28,7 @@ class TFileSink final : public TStreamSink {
       return;
     }
     TFoundStream placed = stream;
-    if (std::optional<TContainer> container = finder_->Find(stream)) {
-      placed.Container = std::make_shared<const TContainer>(std::move(*container));
-    }
+    finder_->Place(placed);
     if (!sink_.StreamFound(fileIndex_, file_, placed)) control_.RequestCancel();
   }
 

@@ -73,12 +73,7 @@ class TBlockSink final : public TStreamSink {
       : streams_(streams), finder_(finder) {}
   void StreamFound(const TFoundStream& stream) override {
     streams_.push_back(stream);
-    if (finder_ != nullptr) Place(*finder_, streams_.back());
-  }
-  static void Place(TContainerFinder& finder, TFoundStream& stream) {
-    if (std::optional<TContainer> container = finder.Find(stream)) {
-      stream.Container = std::make_shared<const TContainer>(std::move(*container));
-    }
+    if (finder_ != nullptr) finder_->Place(streams_.back());
   }
 
  private:
@@ -168,7 +163,7 @@ int64_t PlaceFileStreams(const std::string& path, std::vector<TFoundStream>& str
   const TMappedFile file(path);
   TContainerFinder finder({file.Memory(), file.Size()});
   std::vector<TFoundStream> placed = streams;
-  for (TFoundStream& stream : placed) TBlockSink::Place(finder, stream);
+  for (TFoundStream& stream : placed) finder.Place(stream);
   if (file.ChangedWhileMapped()) throw TFileChangedError(path);
   streams = std::move(placed);
   return file.Size();

@@ -137,16 +137,9 @@ TStreamCounts CountsFrom(const py::dict& d) {
   return c;
 }
 
-py::object ProofName(TProof proof) {
-  switch (proof) {
-    case TProof::Adler32:
-      return py::str("adler32");
-    case TProof::Crc32:
-      return py::str("crc32");
-    case TProof::None:
-      break;
-  }
-  return py::none();
+py::object ProofObject(TProof proof) {
+  const char* const name = ProofName(proof);
+  return name != nullptr ? py::object(py::str(name)) : py::object(py::none());
 }
 
 TProof ProofFrom(const py::handle& name) {
@@ -183,23 +176,16 @@ py::str FileText(const std::string& bytes) {
 // has, under the keys of quarn-scan's JSON.
 py::dict ContainerDict(const TContainer& c) {
   py::dict d;
-  d["kind"] = ContainerKindName(c.Kind);
-  if (c.Offset >= 0) d["offset"] = c.Offset;
-  if (c.Index >= 0) d[c.Kind == TContainerKind::Gzip ? "member" : "index"] = c.Index;
-  if (c.Name) d["name"] = FileText(*c.Name);
-  if (c.Mtime) d["mtime"] = *c.Mtime;
-  if (!c.Type.empty()) d[c.Kind == TContainerKind::Png ? "chunk" : "type"] = FileText(c.Type);
-  if (c.Object >= 0) d["object"] = c.Object;
-  if (c.Generation >= 0) d["generation"] = c.Generation;
-  if (!c.Filter.empty()) d["filter"] = FileText(c.Filter);
-  if (c.Size >= 0) d["size"] = c.Size;
+  ForEachContainerField(
+      c, [&](const char* key, int64_t value) { d[key] = value; },
+      [&](const char* key, const std::string& bytes) { d[key] = FileText(bytes); });
   return d;
 }
 
 py::tuple StreamTuple(const TFoundStream& s) {
   py::object container = s.Container ? py::object(ContainerDict(*s.Container)) : py::object(py::none());
   return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete,
-                        ProofName(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container);
+                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container);
 }
 
 // A stream back from Python, for counting and stitching, which never look

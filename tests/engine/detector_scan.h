@@ -46,8 +46,23 @@ inline void ExpectSameAsReference(const TBytes& bytes, bool headerless, bool acc
       << "headerless=" << headerless << " accept=" << acceptIncomplete << " offer=" << maxOfferBytes;
 }
 
-// Runs ScanBlockInChunks as a file run does: one iteration of a loop whose
-// other three threads only help. Without a sink only the totals are known.
+// Runs ScanBlockInChunks with `state`'s options as a file run does: one
+// iteration of a loop whose other three threads only help.
+inline void ScanInChunks(TScanState& state, const TBytes& bytes, int64_t chunkBytes, TStreamSink* sink,
+                         std::size_t keptStreams = kKeptStreamsPerChunk) {
+  TWorkQueue helpers;
+  RunParallelLoop(
+      1, 1,
+      [&](int32_t) {
+        TScanner scanner(state.Options);
+        ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())}, sink,
+                          {helpers, chunkBytes, keptStreams, {}});
+      },
+      &helpers, 4);
+}
+
+// ScanInChunks against the reference scan. Without a sink only the totals
+// are known.
 inline void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes, bool headerless, bool accept,
                                   bool withSink = true, std::size_t keptStreams = kKeptStreamsPerChunk) {
   SCOPED_TRACE(testing::Message() << "chunk=" << chunkBytes << " headerless=" << headerless << " accept=" << accept
@@ -56,15 +71,7 @@ inline void ExpectChunkedEqualsReference(const TBytes& bytes, int64_t chunkBytes
   state.Options.Headerless = headerless;
   state.Options.AcceptIncomplete = accept;
   TCollectSink sink;
-  TWorkQueue helpers;
-  RunParallelLoop(
-      1, 1,
-      [&](int32_t) {
-        TScanner scanner(state.Options);
-        ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())},
-                          withSink ? &sink : nullptr, {helpers, chunkBytes, keptStreams, {}});
-      },
-      &helpers, 4);
+  ScanInChunks(state, bytes, chunkBytes, withSink ? &sink : nullptr, keptStreams);
 
   const test::TReferenceResult want =
       test::ReferenceScan(bytes.data(), static_cast<int64_t>(bytes.size()), headerless, accept);

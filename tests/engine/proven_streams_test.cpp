@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "engine/chunk_stitch.h"
-#include "engine/chunked_scan.h"
 #include "engine/container_starts.h"
-#include "engine/parallel_loop.h"
 #include "engine/stream_detector.h"
 #include "tests/engine/container_fixtures.h"
+#include "tests/engine/detector_scan.h"
 #include "tests/support/zlib_fixtures.h"
 
 namespace quarn {
@@ -276,15 +275,7 @@ TEST(ProvenStreams, ChunkedScanFindsWhatOneScanFinds) {
       state.Options.Verified = true;
       state.Options.Headerless = headerless;
       TCollectSink sink;
-      TWorkQueue helpers;
-      RunParallelLoop(
-          1, 1,
-          [&](int32_t) {
-            TScanner scanner(state.Options);
-            ScanBlockInChunks(scanner, state, {bytes.data(), static_cast<int64_t>(bytes.size())}, &sink,
-                              {helpers, chunkBytes, kKeptStreamsPerChunk, {}});
-          },
-          &helpers, 4);
+      test::ScanInChunks(state, bytes, chunkBytes, &sink);
       EXPECT_EQ(state.Counts(), whole.counts);
       ASSERT_EQ(sink.Streams.size(), whole.streams.size());
       for (std::size_t s = 0; s < sink.Streams.size(); ++s) {
