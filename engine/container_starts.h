@@ -59,6 +59,7 @@ class TContainerStarts {
   int64_t BytesRead() const { return bytesRead_; }
 
  private:
+  static constexpr int64_t kSearchAheadBytes = 65536;
   void SearchBefore(int64_t end);
   // The first pending start, dropping any other with the same data start.
   TContainerStart TakeFirst();
