@@ -84,10 +84,10 @@ std::vector<TCase> Cases() {
   Append(middle, small);
   Append(middle, noise);
   cases.push_back({"a small fixed-code stream in noise", middle, false, 1, 0, 0});
-  TBytes near = noise;
-  Append(near, flipped);
-  Append(near, noise);
-  cases.push_back({"a trailer with one bit flipped", near, false, 0, 0, 0});
+  TBytes nearMiss = noise;
+  Append(nearMiss, flipped);
+  Append(nearMiss, noise);
+  cases.push_back({"a trailer with one bit flipped", nearMiss, false, 0, 0, 0});
   cases.push_back({"noise alone", noise, true, 0, 0, 0});
 
   TBytes gzip;
