@@ -11,7 +11,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: quarn-scan [-r] [-l] [--json | --json-lines] [--headerless] [--accept-incomplete]\n"
-    "                  [--verified] [-x DIR [--min-size N] [--force] [--names offset|entry]]\n"
+    "                  [--verified] [--fingerprint] [-x DIR [--min-size N] [--force] [--names offset|entry]]\n"
     "                  [-j N] [-q] [--fail-fast] PATH...\n"
     "Run 'quarn-scan --help' for more.\n";
 
@@ -26,6 +26,10 @@ const char kFooter[] =
     "    zip header=N name=NAME   gzip header=N member=N [mtime=N] [name=NAME]\n"
     "    png chunk=TYPE index=N at=N   pdf object=N generation=N [filter=NAME] at=N\n"
     "    git-object type=TYPE size=N   git-pack type=TYPE size=N at=N\n"
+    "  With --fingerprint the rows end with a fingerprint column: the encoder and\n"
+    "  settings that reproduce the stream byte for byte (zlib-6, zlib-9-filtered,\n"
+    "  zlib-rle, libdeflate-12, zopfli), unknown, or not-tried; the report ends with\n"
+    "  the number of streams each reproduced.\n"
     "  In the file column a tab is written as \\t, a newline as \\n, a backslash as \\\\,\n"
     "  and other control characters and bytes that are not UTF-8 as \\xHH.\n"
     "  JSON names that are not UTF-8 are lossy in \"file\"; \"file_bytes\" holds them in base64.\n"
@@ -80,6 +84,8 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
                "Count streams cut off by the end of a file or by bad data");
   app.add_flag("--verified", o.Verified,
                "Also count the streams that their own checksum proves (zlib Adler-32, gzip and zip CRC-32)");
+  app.add_flag("--fingerprint", o.Fingerprint,
+               "Name the encoder and settings that reproduce each stream exactly");
   app.add_flag("-r,--recursive", o.Recursive, "List the subdirectories of a directory too");
   app.add_flag("-l,--list", o.List, "List every stream found, as each file's streams are known");
   CLI::Option* jsonOption = app.add_flag("--json", json, "Write the results as one JSON object");

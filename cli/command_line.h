@@ -13,6 +13,7 @@ struct TCommandLine {
   bool Headerless = false;
   bool AcceptIncomplete = false;
   bool Verified = false;         // also count the streams that their checksum proves
+  bool Fingerprint = false;      // find the encoder and settings that reproduce each stream
   bool Recursive = false;
   TOutputShape Shape = TOutputShape::Text;
   bool List = false;

@@ -63,6 +63,7 @@ bool TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, con
   TSlot& slot = slots_[fileIndex];  // map nodes stay put while others come and go
   if (!writeError.empty() && slot.StreamsNotWritten++ == 0) slot.WriteError = std::move(writeError);
   slot.Counts.Add(stream);
+  if (stream.Fingerprint) slot.Fingerprints.Add(*stream.Fingerprint);
 
   room_.wait(hold, [&] { return fileIndex == head_ || held_ < maxHeldStreams_ || stopping_.load(); });
   if (fileIndex == head_) {
@@ -152,6 +153,7 @@ void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
   } else {
     slot.Counts.AddFile(slot.SizeBytes);
     totals_ += slot.Counts;
+    fingerprintTotals_ += slot.Fingerprints;
   }
   Guarded([&] {
     format_.FileEnded(

@@ -53,6 +53,10 @@ class TOrderedReport final : public TScanSink {
   bool StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
   // Containers are found only for streams that are shown or named after them.
   bool WantsContainers() const override;
+  // With --fingerprint: each stream carries its fingerprint, counted in
+  // FingerprintTotals. Set before the scan.
+  void AskFingerprints() { fingerprints_ = true; }
+  bool WantsFingerprints() const override { return fingerprints_; }
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override;
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override;
 
@@ -65,6 +69,7 @@ class TOrderedReport final : public TScanSink {
 
   // After the scan: the totals of the files scanned whole, and counts.
   const TStreamCounts& Totals() const { return totals_; }
+  const TFingerprintCounts& FingerprintTotals() const { return fingerprintTotals_; }
   int64_t FilesScanned() const { return totals_.Files; }
   int64_t FilesFailed() const { return filesFailed_; }
   int64_t StreamsNotWritten() const { return streamsNotWritten_; }  // of every file that ended
@@ -76,6 +81,7 @@ class TOrderedReport final : public TScanSink {
     TFileState State = TFileState::Running;
     std::vector<TFoundStream> Held;
     TStreamCounts Counts;  // of the streams found in it (also those before a failure)
+    TFingerprintCounts Fingerprints;  // of those, with --fingerprint
     int64_t SizeBytes = 0;
     std::string Error;
     int64_t StreamsNotWritten = 0;
@@ -104,6 +110,8 @@ class TOrderedReport final : public TScanSink {
   std::exception_ptr outputError_;
   bool silenced_ = false;  // a failure ends a --fail-fast run: nothing more is written
   TStreamCounts totals_;
+  bool fingerprints_ = false;
+  TFingerprintCounts fingerprintTotals_;
   int64_t filesFailed_ = 0;
   int64_t streamsNotWritten_ = 0;
 };

@@ -96,6 +96,11 @@ TJson StreamObject(const std::string& file, const TFoundStream& s) {
   j["proven_by"] = proof != nullptr ? TJson(proof) : TJson(nullptr);
   j["beyond_rule"] = s.BeyondRule;
   if (s.Container) j["container"] = ContainerObject(*s.Container);
+  if (s.Fingerprint) {
+    TJson fingerprint;
+    ForEachFingerprintField(*s.Fingerprint, [&](const char* key, const auto& value) { fingerprint[key] = value; });
+    j["fingerprint"] = fingerprint;
+  }
   return j;
 }
 
@@ -129,12 +134,31 @@ TJson TotalsObject(const TScanSummary& summary) {
     proven["inflated_bytes"] = counts.provenOut;
     j["proven_beyond_rule"] = proven;
   }
+  if (summary.Fingerprints != nullptr) {
+    const TFingerprintCounts& f = *summary.Fingerprints;
+    TJson fingerprints;
+    TJson zlibLevels = TJson::object();
+    for (std::size_t k = 0; k < f.ZlibLevels.size(); ++k) zlibLevels[std::to_string(k)] = f.ZlibLevels[k];
+    fingerprints["zlib_levels"] = zlibLevels;
+    fingerprints["zlib_huffman_only"] = f.ZlibHuffmanOnly;
+    fingerprints["zlib_rle"] = f.ZlibRle;
+    TJson libdeflateLevels = TJson::object();
+    for (std::size_t k = 0; k < f.LibdeflateLevels.size(); ++k) {
+      libdeflateLevels[std::to_string(k + 1)] = f.LibdeflateLevels[k];
+    }
+    fingerprints["libdeflate_levels"] = libdeflateLevels;
+    fingerprints["zopfli"] = f.Zopfli;
+    fingerprints["unknown"] = f.Unknown;
+    fingerprints["not_tried"] = f.NotTried;
+    fingerprints["tries"] = f.Tries;
+    j["fingerprints"] = fingerprints;
+  }
   return j;
 }
 
 class TTextFormat final : public TReportFormat {
  public:
-  explicit TTextFormat(bool listStreams) : listStreams_(listStreams) {}
+  TTextFormat(bool listStreams, bool fingerprints) : listStreams_(listStreams), fingerprints_(fingerprints) {}
   bool ShowsStreams() const override { return listStreams_; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
@@ -144,7 +168,9 @@ class TTextFormat final : public TReportFormat {
     WriteOut(EscapeName(file) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
              std::to_string(s.OffsetBytes) + "\t" + (ProofName(s.ProvenBy) ? ProofName(s.ProvenBy) : "-") + "\t" +
-             (s.Container ? ContainerText(*s.Container) : std::string()) + "\n");
+             (s.Container ? ContainerText(*s.Container) : std::string()) +
+             (fingerprints_ ? "\t" + (s.Fingerprint ? FingerprintLabel(*s.Fingerprint) : std::string("-")) : "") +
+             "\n");
   }
   void Finish(const TScanSummary& summary) override {
     if (listStreams_) StartRows();
@@ -158,6 +184,9 @@ class TTextFormat final : public TReportFormat {
     if (summary.Verified) {
       for (const std::string& line : ProvenStreamLines(summary.Totals)) text += line + "\n";
     }
+    if (summary.Fingerprints != nullptr) {
+      for (const std::string& line : FingerprintLines(*summary.Fingerprints)) text += line + "\n";
+    }
     WriteOut(text);
   }
 
@@ -169,10 +198,12 @@ class TTextFormat final : public TReportFormat {
     started_ = true;
     WriteOut(
         "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\tproven_by\t"
-        "container\n");
+        "container" +
+        std::string(fingerprints_ ? "\tfingerprint" : "") + "\n");
   }
 
   const bool listStreams_;
+  const bool fingerprints_;
   bool started_ = false;
 };
 
@@ -241,7 +272,7 @@ class TJsonLinesFormat final : public TReportFormat {
 
 }  // namespace
 
-std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams) {
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, bool fingerprints) {
   switch (kind) {
     case TReportKind::Json:
       return std::make_unique<TJsonFormat>(listStreams);
@@ -250,7 +281,7 @@ std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStrea
     case TReportKind::Text:
       break;
   }
-  return std::make_unique<TTextFormat>(listStreams);
+  return std::make_unique<TTextFormat>(listStreams, fingerprints);
 }
 
 }  // namespace quarn::cli

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/fingerprint_counts.h"
 #include "engine/stream_counts.h"
 #include "engine/stream_detector.h"
 
@@ -38,6 +39,9 @@ struct TScanSummary {
   int64_t FilesListed = 0;   // entries of the file list
   int64_t FilesFailed = 0;
   bool Interrupted = false;  // stopped before every entry was scanned
+  // With --fingerprint: the fingerprints of the files scanned whole, whose
+  // lines end the report.
+  const TFingerprintCounts* Fingerprints = nullptr;
 };
 
 class TReportFormat {
@@ -53,7 +57,9 @@ class TReportFormat {
 enum class TReportKind { Text, Json, JsonLines };
 
 // `listStreams`: the text and json shapes show each stream only with it;
-// json-lines always does. Everything goes through WriteOut.
-std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams);
+// json-lines always does. `fingerprints`: the rows end with a fingerprint
+// column (JSON streams carry a "fingerprint" object whenever the stream
+// has one). Everything goes through WriteOut.
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, bool fingerprints = false);
 
 }  // namespace quarn::cli

@@ -89,10 +89,11 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
 
   TProgressLine progress(state.Control, !options.Quiet);
   const std::unique_ptr<TReportFormat> format =
-      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List), progress);
+      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List, options.Fingerprint), progress);
   TOrderedReport report(files, *format, extractor.get(),
                         [&](const std::string& line) { progress.Message(line); }, !options.FailFast,
                         kMaxHeldStreams, &state.Control);
+  if (options.Fingerprint) report.AskFingerprints();
   // Ctrl-C stops the engine within its current trial; the listener then
   // hears the running files fail as cancelled and releases every waiter.
   platform::CatchInterruptSignals(CancelScan, &state.Control);
@@ -114,7 +115,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
                              options.Verified,
                              count,
                              report.FilesFailed() + static_cast<int64_t>(listing.Failures.size()),
-                             result.InterruptSignal != 0};
+                             result.InterruptSignal != 0,
+                             options.Fingerprint ? &report.FingerprintTotals() : nullptr};
   format->Finish(summary);
   FlushOut();
   if (result.InterruptSignal != 0) {

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/container.h"
+#include "engine/stream_fingerprint.h"
 
 namespace quarn {
 
@@ -38,6 +40,9 @@ struct TFoundStream {
   // Where the stream sits, when the bytes around it show a container;
   // found only for streams that are handed out one by one.
   std::shared_ptr<const TContainer> Container;
+  // The encoder and settings that reproduce the stream; found only for
+  // streams handed out one by one to a sink that asks for it.
+  std::optional<TStreamFingerprint> Fingerprint;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.

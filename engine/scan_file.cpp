@@ -7,28 +7,32 @@
 
 #include "engine/chunked_scan.h"
 #include "engine/container_finder.h"
+#include "engine/found_stream_fingerprint.h"
 #include "util/errors.h"
 
 namespace quarn {
 namespace {
 
 // Passes the detector's streams on with the file they were found in and,
-// when the sink wants it, the container each sits in; once the sink wants no more, the whole scan
-// is asked to stop. The streams come in order, one call at a time, as the
-// finder needs them.
+// when the sink wants them, the container each sits in and its
+// fingerprint; once the sink wants no more, the whole scan is asked to
+// stop. The streams come in order, one call at a time, as the finder needs
+// them.
 class TFileSink final : public TStreamSink {
  public:
   TFileSink(TScanSink& sink, int32_t fileIndex, const TMappedFile& file, TScanControl& control)
       : sink_(sink), fileIndex_(fileIndex), file_(file), control_(control) {
     if (sink.WantsContainers()) finder_.emplace(TBlock{file.Memory(), file.Size()});
+    if (sink.WantsFingerprints()) fingerprinter_.emplace();
   }
   void StreamFound(const TFoundStream& stream) override {
-    if (!finder_) {
+    if (!finder_ && !fingerprinter_) {
       if (!sink_.StreamFound(fileIndex_, file_, stream)) control_.RequestCancel();
       return;
     }
     TFoundStream placed = stream;
-    finder_->Place(placed);
+    if (finder_) finder_->Place(placed);
+    if (fingerprinter_) placed.Fingerprint = fingerprinter_->Fingerprint(TBlock{file_.Memory(), file_.Size()}, stream);
     if (!sink_.StreamFound(fileIndex_, file_, placed)) control_.RequestCancel();
   }
 
@@ -37,7 +41,8 @@ class TFileSink final : public TStreamSink {
   int32_t fileIndex_;
   const TMappedFile& file_;
   TScanControl& control_;
-  std::optional<TContainerFinder> finder_;  // when the sink wants containers
+  std::optional<TContainerFinder> finder_;                // when the sink wants containers
+  std::optional<TFoundStreamFingerprinter> fingerprinter_;  // when it wants fingerprints
 };
 
 }  // namespace

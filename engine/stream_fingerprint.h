@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "engine/deflate_encoders.h"
 
@@ -56,6 +57,42 @@ struct TStreamFingerprint {
 // "unknown" when none reproduces the stream, "not-tried" when it was
 // skipped.
 std::string FingerprintLabel(const TStreamFingerprint& fingerprint);
+
+// The fields of a fingerprint as quarn-scan's JSON and the Python module
+// give them out: `visit(key, value)` for "encoder", "level", "strategy",
+// "mem_level", "window_bits" (each null, as std::nullptr_t, where it does
+// not apply: no encoder for an unknown stream, no strategy, memLevel and
+// window outside zlib), "label", "tries" and "skipped" (null, "incomplete"
+// or "too large"); numbers as int64_t, texts as std::string.
+template <class TVisit>
+void ForEachFingerprintField(const TStreamFingerprint& f, TVisit&& visit) {
+  const std::optional<TEncoderSettings>& s = f.Settings;
+  const bool zlib = s && s->Encoder == TEncoder::Zlib;
+  auto number = [&](const char* key, bool present, int64_t value) {
+    if (present) {
+      visit(key, value);
+    } else {
+      visit(key, nullptr);
+    }
+  };
+  auto text = [&](const char* key, const char* value) {
+    if (value != nullptr) {
+      visit(key, std::string(value));
+    } else {
+      visit(key, nullptr);
+    }
+  };
+  text("encoder", s ? EncoderName(s->Encoder) : nullptr);
+  number("level", s && s->Level >= 0, s ? s->Level : 0);
+  text("strategy", zlib ? StrategyName(s->Strategy) : nullptr);
+  number("mem_level", zlib, zlib ? s->MemLevel : 0);
+  number("window_bits", zlib, zlib ? s->WindowBits : 0);
+  visit("label", FingerprintLabel(f));
+  visit("tries", int64_t{f.Tries});
+  text("skipped", f.Skipped == TFingerprintSkip::Incomplete ? "incomplete"
+                  : f.Skipped == TFingerprintSkip::TooLarge ? "too large"
+                                                            : nullptr);
+}
 
 // Finds the first settings, in the order described above, that reproduce
 // `input.Deflate` from `input.Inflated`: zlib's, then libdeflate's, then

@@ -13,6 +13,7 @@
 #include "engine/aggregate_error.h"
 #include "engine/chunked_scan.h"
 #include "engine/container_finder.h"
+#include "engine/found_stream_fingerprint.h"
 #include "engine/parallel_loop.h"
 #include "engine/scan_run.h"
 #include "engine/trial_inflation.h"
@@ -25,7 +26,7 @@ namespace {
 // Collects the streams of a scan with the file each was found in.
 class TCollectSink final : public TScanSink {
  public:
-  explicit TCollectSink(bool keep) : keep_(keep) {}
+  TCollectSink(bool keep, bool fingerprints) : keep_(keep), fingerprints_(keep && fingerprints) {}
   bool StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
     if (!keep_) return true;
     const std::lock_guard<std::mutex> hold(lock_);
@@ -35,6 +36,7 @@ class TCollectSink final : public TScanSink {
   // Without streams asked for, the scan keeps none of them one by one.
   bool WantsStreams() const override { return keep_; }
   bool WantsContainers() const override { return keep_; }
+  bool WantsFingerprints() const override { return fingerprints_; }
   // Every file is scanned, whichever fail: a failure is kept, in file
   // order, and the others go on, so that the error a scan raises never
   // depends on which worker got how far. A stop is no failure.
@@ -60,6 +62,7 @@ class TCollectSink final : public TScanSink {
 
  private:
   const bool keep_;
+  const bool fingerprints_;
   std::mutex lock_;
   std::vector<TFileStream> streams_;
   std::map<int32_t, std::exception_ptr> failures_;
@@ -101,14 +104,16 @@ class TFillMemory final : public TInflatedBytes {
 
 }  // namespace
 
-TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams) {
-  TCollectSink sink(keepStreams);
+TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams,
+                    bool fingerprints) {
+  TCollectSink sink(keepStreams, fingerprints);
   RunScan(files, state, &sink);
   sink.RaiseFailures();
   return {state.Counts(), sink.TakeSorted()};
 }
 
-TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams) {
+TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams,
+                     bool fingerprints) {
   std::vector<TFoundStream> found;
   TContainerFinder finder({memory, size});
   TBlockSink sink(found, &finder);
@@ -132,7 +137,15 @@ TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, boo
   state.Files = 1;
   TListScan scan{state.Counts(), {}};
   scan.Streams.reserve(found.size());
-  for (const TFoundStream& stream : found) scan.Streams.push_back({0, stream});
+  std::optional<TFoundStreamFingerprinter> fingerprinter;
+  if (fingerprints) fingerprinter.emplace();
+  for (const TFoundStream& stream : found) {
+    scan.Streams.push_back({0, stream});
+    if (fingerprinter) {
+      state.Control.ThrowIfCancelled();
+      scan.Streams.back().Stream.Fingerprint = fingerprinter->Fingerprint({memory, size}, stream);
+    }
+  }
   return scan;
 }
 

@@ -31,13 +31,18 @@ struct TListScan {
 // The engine's scan of `files`, on the scan's worker pool, into `state`
 // (fresh, with its Options set; its Control may stop the scan). Raises
 // what the scan raises (TAggregateError when a file failed, TScanCancelled).
-TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams);
+// With `fingerprints`, each kept stream carries its fingerprint, found on
+// the worker that scanned its file.
+TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams,
+                    bool fingerprints = false);
 
 // The scan of one block of memory as if it were a file of that content,
 // large blocks cut into chunks on the worker pool; `state` as for
 // ScanFiles. The block counts as one file of `size` bytes; its kept
-// streams carry their containers, as a file's do.
-TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams);
+// streams carry their containers, as a file's do, and with `fingerprints`
+// their fingerprints, found after the scan in the caller's thread.
+TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams,
+                     bool fingerprints = false);
 
 // One range of a file scanned as the chunked scan scans a chunk: positions
 // [from, to), trials reading up to the end of the file. `FileSizeBytes` is

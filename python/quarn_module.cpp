@@ -7,8 +7,8 @@
 // A scan's counts travel as one dict (CountsDict below), all arithmetic on
 // them done here by the engine's count type; streams travel as (offset,
 // has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete, proven_by,
-// proven_in, beyond_rule, container), with the file's index in front where
-// a scan covers a list (StreamTuple below).
+// proven_in, beyond_rule, container, fingerprint), with the file's index in
+// front where a scan covers a list (StreamTuple below).
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -182,17 +182,26 @@ py::dict ContainerDict(const TContainer& c) {
   return d;
 }
 
+// A fingerprint under the keys of quarn-scan's JSON.
+py::dict FingerprintDict(const TStreamFingerprint& f) {
+  py::dict d;
+  ForEachFingerprintField(f, [&](const char* key, const auto& value) { d[key] = py::cast(value); });
+  return d;
+}
+
 py::tuple StreamTuple(const TFoundStream& s) {
   py::object container = s.Container ? py::object(ContainerDict(*s.Container)) : py::object(py::none());
+  py::object fingerprint = s.Fingerprint ? py::object(FingerprintDict(*s.Fingerprint)) : py::object(py::none());
   return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete,
-                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container);
+                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container, fingerprint);
 }
 
 // A stream back from Python, for counting and stitching, which never look
-// at its container: that is not read back.
+// at its container or fingerprint: those are not read back (a tuple of 11
+// items, without the fingerprint, is taken too).
 TFoundStream StreamFrom(const py::handle& item) {
   const auto t = item.cast<py::tuple>();
-  if (t.size() != 11) throw py::value_error("a stream is a tuple of 11 items");
+  if (t.size() != 11 && t.size() != 12) throw py::value_error("a stream is a tuple of 12 items");
   TFoundStream s;
   s.OffsetBytes = t[0].cast<int64_t>();
   s.HasHeader = t[1].cast<bool>();
@@ -330,30 +339,33 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "scan_files",
-      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified) {
+      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified,
+         bool fingerprint) {
         const std::vector<std::string> names = PathList(files);
         TScanState state;
         state.Options = Options(headerless, acceptIncomplete, verified);
         TListScan scan;
-        RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams); });
+        RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams, fingerprint); });
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      py::arg("verified") = false,
+      py::arg("verified") = false, py::arg("fingerprint") = false,
       "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None).");
 
   m.def(
       "scan_buffer",
-      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified) {
+      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified,
+         bool fingerprint) {
         const TBufferView view(data);
         TScanState state;
         state.Options = Options(headerless, acceptIncomplete, verified);
         TListScan scan;
-        RunInterruptibly(state.Control, [&] { scan = ScanMemory(state, view.Data(), view.Size(), streams); });
+        RunInterruptibly(state.Control,
+                         [&] { scan = ScanMemory(state, view.Data(), view.Size(), streams, fingerprint); });
         return ListScanTuple(scan, streams);
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      py::arg("verified") = false,
+      py::arg("verified") = false, py::arg("fingerprint") = false,
       "Scans the bytes of a buffer in place: (counts, streams or None).");
 
   m.def(

@@ -73,10 +73,15 @@ class Stream:
     beyond_rule: bool = False
     # Compared, but left out of the hash: a dict has none.
     container: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
+    # With fingerprint=True: the encoder and settings that reproduce the
+    # stream, under the keys of quarn-scan's JSON ("encoder", "level",
+    # "strategy", "mem_level", "window_bits", "label", "tries", "skipped").
+    fingerprint: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
 
     @classmethod
     def from_engine(cls, file: Optional[str], t: Sequence[Any]) -> "Stream":
-        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container = t
+        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container = t[:11]
+        fingerprint = t[11] if len(t) > 11 else None
         return cls(
             file=file,
             offset=offset - 2 if has_header else offset,
@@ -90,13 +95,16 @@ class Stream:
             proven_by=proven_by,
             beyond_rule=beyond_rule,
             container=container,
+            fingerprint=fingerprint,
         )
 
     def as_json(self) -> Dict[str, Any]:
-        """The stream as quarn-scan --json --list writes it (no "container" where there is none)."""
+        """The stream as quarn-scan --json --list writes it (no "container" or
+        "fingerprint" where there is none)."""
         j = dataclasses.asdict(self)
-        if self.container is None:
-            del j["container"]
+        for key in ("container", "fingerprint"):
+            if j[key] is None:
+                del j[key]
         return j
 
 

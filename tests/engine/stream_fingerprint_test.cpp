@@ -11,10 +11,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <mutex>
 #include <random>
 #include <string>
 
 #include "engine/first_block_shape.h"
+#include "engine/scan_run.h"
+#include "engine/scan_sink.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/zlib_fixtures.h"
 
 #if QUARN_HAVE_LIBDEFLATE
@@ -238,6 +242,63 @@ TEST(StreamFingerprintTest, FirstBlockShapeReadsAnyBytes) {
     const TFirstBlockShape shape = ReadFirstBlockShape(noise);
     if (shape.Valid) {
       EXPECT_LE(shape.EndBits, noise.size() * 8);
+    }
+  }
+}
+
+// Keeps what a file scan hands out; asks for fingerprints or not.
+class TFingerprintSink final : public TScanSink {
+ public:
+  explicit TFingerprintSink(bool wanted) : wanted_(wanted) {}
+  bool StreamFound(int32_t, const TMappedFile&, const TFoundStream& stream) override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    streams.push_back(stream);
+    return true;
+  }
+  bool WantsFingerprints() const override { return wanted_; }
+  std::vector<TFoundStream> streams;
+
+ private:
+  const bool wanted_;
+  std::mutex lock_;
+};
+
+// A file scan fingerprints each stream on the worker that found it, only
+// when its sink asks; a stream cut short is said to be not tried.
+TEST(StreamFingerprintTest, FileScansFingerprintWhenAsked) {
+  const TBytes& data = MixedInput();
+  TBytes file = ZlibDeflate(data, 3, 15, 8, Z_DEFAULT_STRATEGY);
+  const std::size_t second = file.size() + 1;
+  file.push_back(0);
+  const TBytes raw = ZlibDeflate(data, 5, -11, 4, Z_FILTERED);
+  file.insert(file.end(), raw.begin(), raw.end());
+  const std::size_t third = file.size() + 1;
+  file.push_back(0);
+  const TBytes cut = ZlibDeflate(data, 6, 15, 8, Z_DEFAULT_STRATEGY);
+  file.insert(file.end(), cut.begin(), cut.begin() + static_cast<std::ptrdiff_t>(cut.size() / 2));
+  const test::TTempDir dir;
+  test::WriteFile(dir / "streams.bin", file);
+
+  for (const bool wanted : {true, false}) {
+    SCOPED_TRACE(wanted ? "asked" : "not asked");
+    TScanState state;
+    state.Options.Headerless = true;
+    state.Options.AcceptIncomplete = true;
+    TFingerprintSink sink(wanted);
+    RunScan({dir / "streams.bin"}, state, &sink);
+    std::vector<std::string> labels;
+    for (const TFoundStream& s : sink.streams) {
+      if (s.StartBytes() != 0 && s.StartBytes() != static_cast<int64_t>(second) &&
+          s.StartBytes() != static_cast<int64_t>(third)) {
+        continue;  // raw deflate inside the header streams, found with --headerless
+      }
+      EXPECT_EQ(s.Fingerprint.has_value(), wanted);
+      if (s.Fingerprint) labels.push_back(FingerprintLabel(*s.Fingerprint) + " " + Describe(s.Fingerprint->Settings));
+    }
+    if (wanted) {
+      EXPECT_EQ(labels, (std::vector<std::string>{"zlib-3 zlib-3 mem 8 window 15",
+                                                  "zlib-5-filtered zlib-5-filtered mem 4 window 11",
+                                                  "not-tried none"}));
     }
   }
 }
