@@ -13,6 +13,7 @@ const char kUsage[] =
     "Usage: quarn-scan [-r] [-l] [--json | --json-lines] [--headerless] [--accept-incomplete]\n"
     "                  [--verified] [--fingerprint] [-x DIR [--min-size N] [--force] [--names offset|entry]]\n"
     "                  [-j N] [-q] [--fail-fast] PATH...\n"
+    "       quarn-scan --replace OFFSET=FILE SOURCE -o OUT\n"
     "Run 'quarn-scan --help' for more.\n";
 
 const char kFooter[] =
@@ -55,6 +56,20 @@ std::string CheckThreads(const std::string& text) {
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc{} || stop != end || value < 1 || value > kMaxThreads) {
     return "must be a number of threads from 1 to " + std::to_string(kMaxThreads) + ", not \"" + text + "\"";
+  }
+  return {};
+}
+
+// OFFSET=FILE: a whole number of bytes, then a file name.
+std::string CheckReplace(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  int64_t offset = 0;
+  const char* end = text.data() + (equals == std::string::npos ? text.size() : equals);
+  const auto [stop, error] = std::from_chars(text.data(), end, offset);
+  if (equals == std::string::npos || equals == 0 || error != std::errc{} || stop != end || offset < 0 ||
+      equals + 1 == text.size()) {
+    return "must be OFFSET=FILE, a whole number of bytes from 0 and the file that holds the new data, not \"" +
+           text + "\"";
   }
   return {};
 }
@@ -106,6 +121,19 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
       ->type_name("offset|entry")
       ->check(CheckNames)
       ->needs(extract);
+  std::string replace;
+  CLI::Option* replaceOption =
+      app.add_option("--replace", replace,
+                     "Write a copy of SOURCE (the one PATH) to OUT in which the stream that starts at OFFSET holds "
+                     "FILE's bytes, compressed to fit its place")
+          ->type_name("OFFSET=FILE")
+          ->check(CheckReplace);
+  CLI::Option* outputOption =
+      app.add_option("-o,--output", o.OutputPath, "With --replace: the copy to write (never an existing file)")
+          ->type_name("OUT")
+          ->check(CheckNotEmpty)
+          ->needs(replaceOption);
+  replaceOption->needs(outputOption)->excludes(extract);
   app.add_option("-j,--threads", threads, "Scan with N worker threads (default: twice the processors available)")
       ->type_name("N")
       ->check(CheckThreads);
@@ -119,6 +147,13 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
   try {
     app.parse(argc, argv);
     if (o.Paths.empty()) throw CLI::RequiredError("PATH");
+    if (!replace.empty()) {
+      if (o.Paths.size() != 1) throw CLI::ValidationError("--replace", "takes one SOURCE, not " + std::to_string(o.Paths.size()) + " paths");
+      const std::size_t equals = replace.find('=');
+      o.Replace = true;
+      o.ReplaceOffset = std::stoll(replace.substr(0, equals));
+      o.ReplaceFile = replace.substr(equals + 1);
+    }
     o.MinSizeBytes = std::stoull(minSize);
     o.NameByEntry = names == "entry";
     o.Threads = threads.empty() ? 0 : std::stoi(threads);

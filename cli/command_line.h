@@ -25,6 +25,12 @@ struct TCommandLine {
   bool Quiet = false;            // no progress line
   bool FailFast = false;         // the first failed file ends the run
   std::vector<std::string> Paths;
+  // --replace OFFSET=FILE SOURCE -o OUT: no scan; the stream at OFFSET of
+  // SOURCE (the one path) gets FILE's bytes in a copy written to OUT.
+  bool Replace = false;
+  int64_t ReplaceOffset = 0;
+  std::string ReplaceFile;
+  std::string OutputPath;
 };
 
 enum class TParseOutcome { Run, Exit };

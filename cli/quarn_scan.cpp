@@ -9,6 +9,7 @@
 
 #include "cli/command_line.h"
 #include "cli/output.h"
+#include "cli/replace_command.h"
 #include "cli/scan_command.h"
 #include "inflate/engine_library.h"
 #include "util/errors.h"
@@ -39,6 +40,10 @@ int main(int argc, char** argv) {
     return parsed.ExitStatus;
   }
   try {
+    if (parsed.Options.Replace) {
+      cli::RunReplaceCommand(parsed.Options);
+      return 0;
+    }
     const cli::TScanCommandResult result = cli::RunScanCommand(parsed.Options);
     if (result.InterruptSignal != 0) platform::EndBySignal(result.InterruptSignal);
     return result.SomethingFailed ? 1 : 0;

@@ -138,6 +138,22 @@ std::string SettingsLabel(const TEncoderSettings& settings) {
   return label;
 }
 
+int HeaderFlevel(const TEncoderSettings& s) {
+  switch (s.Encoder) {
+    case TEncoder::Zlib:
+      if (static_cast<int>(s.Strategy) >= static_cast<int>(TZlibStrategy::HuffmanOnly) || s.Level < 2) return 0;
+      if (s.Level < 6) return 1;
+      return s.Level == 6 ? 2 : 3;
+    case TEncoder::Libdeflate:
+      if (s.Level < 2) return 0;
+      if (s.Level < 6) return 1;
+      return s.Level < 8 ? 2 : 3;
+    case TEncoder::Zopfli:
+      return 3;
+  }
+  return 0;
+}
+
 bool EncoderAvailable(TEncoder encoder) {
   switch (encoder) {
     case TEncoder::Zlib:

@@ -47,6 +47,12 @@ const char* StrategyName(TZlibStrategy strategy);
 // "libdeflate-12", "zopfli". memLevel and window bits are left out.
 std::string SettingsLabel(const TEncoderSettings& settings);
 
+// The FLEVEL that the encoder's own zlib wrapper writes for `settings`:
+// zlib 1.2.13 0 for levels 0-1 and for the Huffman-only, RLE and fixed
+// strategies, 1 below level 6, 2 at 6, 3 above; libdeflate 1.14 0 below
+// level 2, 1 below 6, 2 below 8, 3 above; zopfli 3.
+int HeaderFlevel(const TEncoderSettings& settings);
+
 // Whether this build can run `encoder` (zlib always).
 bool EncoderAvailable(TEncoder encoder);
 

@@ -30,20 +30,6 @@ namespace {
 
 constexpr int kZlibLookaheadBytes = 262;  // zlib's MIN_LOOKAHEAD
 
-// The FLEVEL zlib 1.2.13 writes for `level` and `strategy`.
-int ZlibFlevel(int level, TZlibStrategy strategy) {
-  if (static_cast<int>(strategy) >= static_cast<int>(TZlibStrategy::HuffmanOnly) || level < 2) return 0;
-  if (level < 6) return 1;
-  return level == 6 ? 2 : 3;
-}
-
-// The FLEVEL libdeflate 1.14 writes for `level`.
-int LibdeflateFlevel(int level) {
-  if (level < 2) return 0;
-  if (level < 6) return 1;
-  return level < 8 ? 2 : 3;
-}
-
 uint64_t ZlibBlockSymbols(int memLevel) { return (uint64_t{1} << (memLevel + 6)) - 1; }
 
 uint64_t ZlibMaxDistance(int windowBits) { return (uint64_t{1} << windowBits) - kZlibLookaheadBytes; }
@@ -110,7 +96,8 @@ class TPlan {
     const bool fixedFirst = shape_.Type == 1 && !shape_.Final;
     std::vector<std::pair<int, TZlibStrategy>> levels;
     auto add = [&](int level, TZlibStrategy strategy) {
-      if (FlevelAllows(ZlibFlevel(level < 0 ? 6 : level, strategy))) levels.emplace_back(level, strategy);
+      const TEncoderSettings settings{TEncoder::Zlib, static_cast<int8_t>(level), strategy, 8, 15};
+      if (FlevelAllows(HeaderFlevel(settings))) levels.emplace_back(level, strategy);
     };
     if (huffmanAllowed && shape_.Type != 0) add(-1, TZlibStrategy::HuffmanOnly);
     if (rleAllowed && shape_.Matches > 0) add(-1, TZlibStrategy::Rle);
@@ -153,9 +140,8 @@ class TPlan {
     if (input_.HasHeader && input_.CINFO != 7) return;
     static constexpr int kLevelOrder[] = {6, 12, 9, 1, 5, 4, 3, 2, 7, 8, 10, 11};
     for (const int level : kLevelOrder) {
-      if (FlevelAllows(LibdeflateFlevel(level))) {
-        tries_.push_back(TEncoderSettings{TEncoder::Libdeflate, static_cast<int8_t>(level), TZlibStrategy::Default, 8, 15});
-      }
+      const TEncoderSettings settings{TEncoder::Libdeflate, static_cast<int8_t>(level), TZlibStrategy::Default, 8, 15};
+      if (FlevelAllows(HeaderFlevel(settings))) tries_.push_back(settings);
     }
   }
 

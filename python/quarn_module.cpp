@@ -18,6 +18,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "engine/scan_run.h"
 #include "engine/scan_state.h"
 #include "engine/stream_counts.h"
+#include "engine/stream_replacement.h"
 
 #include "python/engine_calls.h"
 #include "python/error_translation.h"
@@ -467,6 +469,33 @@ PYBIND11_MODULE(_quarn, m) {
   m.def(
       "output_bytes", [](const py::dict& counts) { return CountsFrom(counts).OutputBytes(); }, py::arg("counts"),
       "What the scanned files would weigh with every stream inflated.");
+
+  m.def(
+      "replace_stream",
+      [](const py::bytes& source, int64_t offset, const py::object& data, const py::bytes& out) {
+        const std::string sourceName = FileName(source);
+        const std::string outName = FileName(out);
+        const TBufferView view(data);
+        TReplacement done;
+        {
+          const py::gil_scoped_release unlocked;
+          done = ReplaceStreamInFile(sourceName, offset,
+                                     std::span<const uint8_t>(view.Data(), static_cast<std::size_t>(view.Size())),
+                                     outName);
+        }
+        py::dict d;
+        d["kind"] = done.Stream.HasHeader ? "zlib" : "raw";
+        d["encoder"] = EncoderName(done.Settings.Encoder);
+        d["label"] = SettingsLabel(done.Settings);
+        d["own_settings"] = done.OwnSettings;
+        d["place_bytes"] = done.PlaceBytes;
+        d["new_bytes"] = done.NewBytes;
+        d["container"] = done.Container ? py::object(ContainerDict(*done.Container)) : py::object(py::none());
+        d["container_note"] = done.Container ? ContainerRecordsNote(*done.Container) : std::string();
+        return d;
+      },
+      py::arg("source"), py::arg("offset"), py::arg("data"), py::arg("out"),
+      "Writes a copy of `source` to `out` in which the stream at `offset` holds `data`: a dict of what was done.");
 
   m.def(
       "inflate_file",

@@ -29,6 +29,7 @@ __all__ = [
     "scan",
     "scan_buffer",
     "inflate",
+    "replace_stream",
     "ScanResult",
     "Stream",
     "QuarnError",
@@ -184,3 +185,29 @@ def inflate(
     if isinstance(path_or_buffer, (str, os.PathLike)):
         return _quarn.inflate_file(_file_name(path_or_buffer), offset, kind == "raw", max_bytes)
     return _quarn.inflate_buffer(path_or_buffer, offset, kind == "raw", max_bytes)
+
+
+def replace_stream(source: PathLike, offset: int, data, out: PathLike) -> dict:
+    """Write a copy of ``source`` to ``out`` in which the stream that starts at
+    ``offset`` (as ``Stream.offset`` gives it) holds ``data`` (anything with
+    the buffer protocol), as ``quarn-scan --replace OFFSET=FILE SOURCE -o
+    OUT`` does.
+
+    The data is compressed by the stream's own encoder and settings when its
+    fingerprint finds them and the result fits the stream's place, else by
+    the first of the known encoders, strongest first, whose result fits; a
+    zlib stream keeps its header and gets the new Adler-32, and the bytes of
+    the old place past the new end stay as they were. ``out`` appears only
+    whole, after the new stream was inflated back to ``data``, and is read
+    back afterwards; ``source`` is never written, nor an existing ``out``.
+
+    Returns a dict: "kind" ("zlib" or "raw"), "encoder", "label" (such as
+    "zlib-9"), "own_settings", "place_bytes", "new_bytes", "container" (a
+    dict, or None) and "container_note" (which of the container's records,
+    such as a zip entry's or PNG chunk's sizes and checksums, now need
+    updating; empty when none). Raises QuarnError, writing nothing, when no
+    complete stream starts at ``offset``, when nothing makes ``data`` small
+    enough (the message says by how much and which encoder came closest),
+    and when ``out`` exists or cannot be written.
+    """
+    return _quarn.replace_stream(_file_name(source), offset, data, _file_name(out))
