@@ -187,9 +187,9 @@ TStreamFingerprint FingerprintStream(const TFingerprintInput& input) {
       return result;
     }
   }
-  const bool zopfliHeader = !input.HasHeader || (input.CINFO == 7 && input.FLEVEL == 3);
+  const TEncoderSettings zopfli{TEncoder::Zopfli, -1, TZlibStrategy::Default, 8, 15};
+  const bool zopfliHeader = !input.HasHeader || (input.CINFO == 7 && input.FLEVEL == HeaderFlevel(zopfli));
   if (EncoderAvailable(TEncoder::Zopfli) && zopfliHeader && input.Inflated.size() <= kZopfliMaxBytes) {
-    const TEncoderSettings zopfli{TEncoder::Zopfli, -1, TZlibStrategy::Default, 8, 15};
     ++result.Tries;
     if (Reproduces(zopfli, input, shape)) result.Settings = zopfli;
   }

@@ -24,6 +24,9 @@
 #if QUARN_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #endif
+#if QUARN_HAVE_ZOPFLI
+#include <zopfli/zopfli.h>
+#endif
 
 namespace quarn {
 namespace {
@@ -340,6 +343,32 @@ TEST(StreamFingerprintTest, LongLibdeflateStreamsAreIdentified) {
     ASSERT_LT(first.InflatedBytes + kLibdeflatePrefixSlackBytes, data.size());
     const TStreamFingerprint found = FingerprintStream(RawInput(stream, data));
     EXPECT_EQ(Describe(found.Settings), "libdeflate-" + std::to_string(level) + " mem 8 window 15");
+  }
+}
+#endif
+
+#if QUARN_HAVE_ZOPFLI
+// zopfli with its default options, raw and in its zlib wrapper (FLEVEL 3);
+// with another FLEVEL the same deflate data is not zopfli's output.
+TEST(StreamFingerprintTest, ZopfliStreamsAreIdentified) {
+  const TBytes data(MixedInput().begin(), MixedInput().begin() + 20000);
+  for (const ZopfliFormat format : {ZOPFLI_FORMAT_DEFLATE, ZOPFLI_FORMAT_ZLIB}) {
+    SCOPED_TRACE(format == ZOPFLI_FORMAT_ZLIB ? "zlib" : "raw");
+    ZopfliOptions options;
+    ZopfliInitOptions(&options);
+    unsigned char* out = nullptr;
+    std::size_t size = 0;
+    ZopfliCompress(&options, format, data.data(), data.size(), &out, &size);
+    const TBytes stream(out, out + size);
+    free(out);
+    const bool header = format == ZOPFLI_FORMAT_ZLIB;
+    const TStreamFingerprint found = FingerprintStream(header ? HeaderInput(stream, data) : RawInput(stream, data));
+    EXPECT_EQ(Describe(found.Settings), "zopfli mem 8 window 15");
+    if (header) {
+      TBytes relabelled = stream;
+      relabelled[1] = 0x9c;  // FLEVEL 2, FCHECK still right for 0x78
+      EXPECT_EQ(Describe(FingerprintStream(HeaderInput(relabelled, data)).Settings), "none");
+    }
   }
 }
 #endif
