@@ -32,7 +32,7 @@ class TBitReader {
       ok_ = false;
       return 0;
     }
-    const unsigned value = (data_[bit_ / 8] >> (bit_ % 8)) & 1u;
+    const unsigned value = (static_cast<unsigned>(data_[bit_ / 8]) >> (bit_ % 8)) & 1u;
     ++bit_;
     return value;
   }
