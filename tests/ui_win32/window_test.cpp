@@ -146,6 +146,33 @@ TEST_F(WindowTest, ControlsSitAtTheirPlacesWithTheirTextsInTabOrder) {
   }
 }
 
+// A monitor of twice the dots per inch: the window and every control grow
+// to twice their size, and back on the first monitor.
+TEST_F(WindowTest, ScalesWithTheMonitorsDotsPerInch) {
+  for (const UINT dpi : {192u, 144u, 96u}) {
+    SCOPED_TRACE(dpi);
+    RECT frame{0, 0, MulDiv(win32::kClientWidthPx, static_cast<int>(dpi), 96),
+               MulDiv(win32::kClientHeightPx, static_cast<int>(dpi), 96)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(form_->Handle(), GWL_STYLE)), FALSE, 0);
+    SendMessageW(form_->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+    RECT client;
+    GetClientRect(form_->Handle(), &client);
+    EXPECT_EQ(client.right, MulDiv(win32::kClientWidthPx, static_cast<int>(dpi), 96));
+    for (const TPlace& place : kDesigned) {
+      const RECT box = ClientRectOf(Control(place.id));
+      EXPECT_EQ(box.left, MulDiv(place.left, static_cast<int>(dpi), 96)) << place.text;
+      EXPECT_EQ(box.top, MulDiv(place.top, static_cast<int>(dpi), 96)) << place.text;
+      if (place.width != 0) {
+        EXPECT_EQ(box.right - box.left, MulDiv(place.width, static_cast<int>(dpi), 96)) << place.text;
+      }
+    }
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(win32::kMemo1Id), WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_EQ(font.lfHeight, -MulDiv(11, static_cast<int>(dpi), 96));
+    EXPECT_EQ(std::wstring(font.lfFaceName), L"Tahoma");
+  }
+}
+
 TEST_F(WindowTest, ReportIsTheDriversInEveryCombinationOfOptions) {
   TLayout mixed;
   mixed.Append(MakeNoise(3000, 1));
