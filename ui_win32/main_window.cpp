@@ -52,8 +52,11 @@ constexpr TControlPlace kPlaces[] = {
     {kCheckBox2Id, L"BUTTON", kCheckBox, 8, 43, 121, 17, "Scan whole directory"},
     {kCheckBox4Id, L"BUTTON", kCheckBox, 207, 43, 74, 17, "Headerless"},
     // Read-only, yet selectable and copyable; wraps long lines (a name
-    // without blanks anywhere) and has no scroll bars.
-    {kMemo1Id, L"EDIT", kChild | WS_TABSTOP | WS_BORDER | ES_MULTILINE | ES_READONLY, 8, 115, 519, 306, ""},
+    // without blanks anywhere) and has no scroll bars. It scrolls with the
+    // caret: without that, a multi-line box takes no more lines than it
+    // shows, and a long report would be cut.
+    {kMemo1Id, L"EDIT", kChild | WS_TABSTOP | WS_BORDER | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 8, 115, 519,
+     306, ""},
     {kButton2Id, L"BUTTON", kButton, 450, 45, 77, 64, "Scan"},
     {kEdit2Id, L"EDIT", kReadOnlyEdit, 8, 88, 105, 21, ""},
     {kEdit3Id, L"EDIT", kReadOnlyEdit, 119, 88, 91, 21, ""},

@@ -237,6 +237,13 @@ TEST_F(WindowTest, DropReplacesTheSelectionAndASingleFolderTicksScanWholeDirecto
   EXPECT_TRUE(Ticked(Control(win32::kCheckBox2Id)));
   EXPECT_FALSE(Ticked(Control(win32::kCheckBox1Id))) << "Recursive stays as it was";
 
+  // More names than the log shows at once: every one is kept.
+  std::vector<std::string> many;
+  for (int k = 0; k < 80; ++k) many.push_back(dir_ / ("dropped " + std::to_string(k) + ".bin"));
+  DropNames(form_->Handle(), many);
+  EXPECT_EQ(Log(), many);
+  EXPECT_EQ(form_->LogLineCount(), 80);
+
   // A name typed after the drop replaces the dropped items.
   TypeText(Control(win32::kEdit1Id), file);
   EXPECT_TRUE(FileList.empty());
