@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 
+#include "engine/content_type.h"
+
 namespace quarn::cli {
 namespace {
 
@@ -28,6 +30,9 @@ const char kFooter[] =
     "    git-object type=TYPE size=N   git-pack type=TYPE size=N at=N\n"
     "  In the file column a tab is written as \\t, a newline as \\n, a backslash as \\\\,\n"
     "  and other control characters and bytes that are not UTF-8 as \\xHH.\n"
+    "  With --types a last column, content, holds libmagic's description of the\n"
+    "  stream's first 64 KiB inflated (- where it has none), escaped as file names\n"
+    "  are; JSON gives it as \"content\" and the MIME type as \"mime\".\n"
     "  JSON names that are not UTF-8 are lossy in \"file\"; \"file_bytes\" holds them in base64.\n"
     "\n"
     "Exit status:\n"
@@ -105,6 +110,7 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
       ->check(CheckThreads);
   app.add_flag("-q,--quiet", o.Quiet, "Show no progress line");
   app.add_flag("--fail-fast", o.FailFast, "Stop at the first file that cannot be scanned, without a report");
+  app.add_flag("--types", o.Types, "Tell what each stream holds, from its first 64 KiB inflated (libmagic)");
   app.set_version_flag("--version", versionText);
   // Not required() here: CLI11 would then report a missing PATH before an
   // unknown option, and "-Z" alone would say "PATH is required".
@@ -117,6 +123,8 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
     o.NameByEntry = names == "entry";
     o.Threads = threads.empty() ? 0 : std::stoi(threads);
     o.Shape = json ? TOutputShape::Json : jsonLines ? TOutputShape::JsonLines : TOutputShape::Text;
+    std::string why;
+    if (o.Types && !ContentTypesAvailable(&why)) throw CLI::ValidationError("--types", "not available: " + why);
   } catch (const CLI::CallForHelp&) {
     result.Outcome = TParseOutcome::Exit;
     result.Output = app.help();

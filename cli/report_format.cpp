@@ -63,6 +63,10 @@ std::string ContainerText(const TContainer& c) {
   return text;
 }
 
+// The content column of a row: libmagic's description, escaped as file
+// names are, or - where it has none.
+std::string ContentText(const TFoundStream& s) { return s.Content ? EscapeName(s.Content->Description) : "-"; }
+
 TJson ContainerObject(const TContainer& c) {
   TJson j;
   ForEachContainerField(
@@ -81,7 +85,7 @@ std::string Dump(const TJson& j, int indent = -1) {
   return j.dump(indent, ' ', false, TJson::error_handler_t::replace);
 }
 
-TJson StreamObject(const std::string& file, const TFoundStream& s) {
+TJson StreamObject(const std::string& file, const TFoundStream& s, bool contentTypes) {
   TJson j;
   AddName(j, "file", file);
   j["offset"] = s.StartBytes();
@@ -96,6 +100,10 @@ TJson StreamObject(const std::string& file, const TFoundStream& s) {
   j["proven_by"] = proof != nullptr ? TJson(proof) : TJson(nullptr);
   j["beyond_rule"] = s.BeyondRule;
   if (s.Container) j["container"] = ContainerObject(*s.Container);
+  if (contentTypes) {
+    j["content"] = s.Content ? TJson(s.Content->Description) : TJson(nullptr);
+    j["mime"] = s.Content ? TJson(s.Content->Mime) : TJson(nullptr);
+  }
   return j;
 }
 
@@ -134,8 +142,9 @@ TJson TotalsObject(const TScanSummary& summary) {
 
 class TTextFormat final : public TReportFormat {
  public:
-  explicit TTextFormat(bool listStreams) : listStreams_(listStreams) {}
+  TTextFormat(bool listStreams, bool contentTypes) : listStreams_(listStreams), contentTypes_(contentTypes) {}
   bool ShowsStreams() const override { return listStreams_; }
+  bool ShowsContentTypes() const override { return contentTypes_; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     StartRows();
@@ -144,7 +153,8 @@ class TTextFormat final : public TReportFormat {
     WriteOut(EscapeName(file) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
              std::to_string(s.OffsetBytes) + "\t" + (ProofName(s.ProvenBy) ? ProofName(s.ProvenBy) : "-") + "\t" +
-             (s.Container ? ContainerText(*s.Container) : std::string()) + "\n");
+             (s.Container ? ContainerText(*s.Container) : std::string()) + (contentTypes_ ? "\t" + ContentText(s) : "") +
+             "\n");
   }
   void Finish(const TScanSummary& summary) override {
     if (listStreams_) StartRows();
@@ -169,21 +179,24 @@ class TTextFormat final : public TReportFormat {
     started_ = true;
     WriteOut(
         "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\tproven_by\t"
-        "container\n");
+        "container" +
+        std::string(contentTypes_ ? "\tcontent" : "") + "\n");
   }
 
   const bool listStreams_;
+  const bool contentTypes_;
   bool started_ = false;
 };
 
 class TJsonFormat final : public TReportFormat {
  public:
-  explicit TJsonFormat(bool listStreams) : listStreams_(listStreams) {}
+  TJsonFormat(bool listStreams, bool contentTypes) : listStreams_(listStreams), contentTypes_(contentTypes) {}
   bool ShowsStreams() const override { return listStreams_; }
+  bool ShowsContentTypes() const override { return contentTypes_; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     // Indented as a member of the array, as a whole-document dump would.
-    std::string element = Dump(StreamObject(file, s), 2);
+    std::string element = Dump(StreamObject(file, s, contentTypes_), 2);
     std::string indented = first_ ? "{\n  \"streams_found\": [\n    " : ",\n    ";
     for (const char c : element) {
       indented += c;
@@ -204,15 +217,18 @@ class TJsonFormat final : public TReportFormat {
 
  private:
   const bool listStreams_;
+  const bool contentTypes_;
   bool first_ = true;
 };
 
 class TJsonLinesFormat final : public TReportFormat {
  public:
+  explicit TJsonLinesFormat(bool contentTypes) : contentTypes_(contentTypes) {}
+  bool ShowsContentTypes() const override { return contentTypes_; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     TJson j;
     j["type"] = "stream";
-    j.update(StreamObject(file, s));
+    j.update(StreamObject(file, s, contentTypes_));
     WriteOut(Dump(j) + "\n");
   }
   void FileEnded(const TFileOutcome& outcome) override {
@@ -237,20 +253,23 @@ class TJsonLinesFormat final : public TReportFormat {
     j.update(TotalsObject(summary));
     WriteOut(Dump(j) + "\n");
   }
+
+ private:
+  const bool contentTypes_;
 };
 
 }  // namespace
 
-std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams) {
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, bool contentTypes) {
   switch (kind) {
     case TReportKind::Json:
-      return std::make_unique<TJsonFormat>(listStreams);
+      return std::make_unique<TJsonFormat>(listStreams, contentTypes);
     case TReportKind::JsonLines:
-      return std::make_unique<TJsonLinesFormat>();
+      return std::make_unique<TJsonLinesFormat>(contentTypes);
     case TReportKind::Text:
       break;
   }
-  return std::make_unique<TTextFormat>(listStreams);
+  return std::make_unique<TTextFormat>(listStreams, contentTypes);
 }
 
 }  // namespace quarn::cli

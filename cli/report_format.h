@@ -1,6 +1,7 @@
 // The three shapes of quarn-scan's standard output, each written piece by
 // piece as the scan goes, so that nothing grows with the number of streams:
-//   text        --list rows (tab-separated, names escaped), then the
+//   text        --list rows (tab-separated, names escaped; with --types a
+//               last column, content), then the
 //               report lines of the window and the two zlibbed totals;
 //   json        one object: "streams_found" (with --list) first, then the
 //               totals; the array is written element by element;
@@ -48,12 +49,16 @@ class TReportFormat {
   virtual void Finish(const TScanSummary& summary) = 0;
   // Whether Stream writes anything: only then are containers worth finding.
   virtual bool ShowsStreams() const { return true; }
+  // Whether Stream writes the content type (--types): only then is it looked up.
+  virtual bool ShowsContentTypes() const { return false; }
 };
 
 enum class TReportKind { Text, Json, JsonLines };
 
 // `listStreams`: the text and json shapes show each stream only with it;
-// json-lines always does. Everything goes through WriteOut.
-std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams);
+// json-lines always does. `contentTypes` (--types): each stream also shows
+// its content type, in a last column or as "content" and "mime". Everything
+// goes through WriteOut.
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, bool contentTypes = false);
 
 }  // namespace quarn::cli

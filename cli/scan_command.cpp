@@ -89,7 +89,7 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
 
   TProgressLine progress(state.Control, !options.Quiet);
   const std::unique_ptr<TReportFormat> format =
-      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List), progress);
+      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List, options.Types), progress);
   TOrderedReport report(files, *format, extractor.get(),
                         [&](const std::string& line) { progress.Message(line); }, !options.FailFast,
                         kMaxHeldStreams, &state.Control);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/container.h"
+#include "engine/content_type.h"
 
 namespace quarn {
 
@@ -38,6 +39,9 @@ struct TFoundStream {
   // Where the stream sits, when the bytes around it show a container;
   // found only for streams that are handed out one by one.
   std::shared_ptr<const TContainer> Container;
+  // What its inflated bytes are, with TScanOptions::ContentTypes; null
+  // without, or where libmagic has no answer.
+  std::shared_ptr<const TContentType> Content;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.

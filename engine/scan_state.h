@@ -27,6 +27,9 @@ struct TScanOptions {
   // proves: zlib streams by their Adler-32 trailer, zip entries and gzip
   // members by the CRC-32 and sizes they record.
   bool Verified = false;
+  // Give each stream handed out one by one its content type
+  // (TFoundStream::Content). The file run sets it when its sink wants it.
+  bool ContentTypes = false;
 };
 
 // Header streams per window size 2^k, indexed by k in 9..15.

@@ -57,11 +57,12 @@ class TBufferView {
   Py_buffer view_{};
 };
 
-TScanOptions Options(bool headerless, bool acceptIncomplete, bool verified) {
+TScanOptions Options(bool headerless, bool acceptIncomplete, bool verified, bool types = false) {
   TScanOptions options;
   options.Headerless = headerless;
   options.AcceptIncomplete = acceptIncomplete;
   options.Verified = verified;
+  options.ContentTypes = types;
   return options;
 }
 
@@ -184,15 +185,17 @@ py::dict ContainerDict(const TContainer& c) {
 
 py::tuple StreamTuple(const TFoundStream& s) {
   py::object container = s.Container ? py::object(ContainerDict(*s.Container)) : py::object(py::none());
+  py::object content =
+      s.Content ? py::object(py::make_tuple(s.Content->Description, s.Content->Mime)) : py::object(py::none());
   return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete,
-                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container);
+                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container, content);
 }
 
 // A stream back from Python, for counting and stitching, which never look
-// at its container: that is not read back.
+// at its container or content type: those are not read back.
 TFoundStream StreamFrom(const py::handle& item) {
   const auto t = item.cast<py::tuple>();
-  if (t.size() != 11) throw py::value_error("a stream is a tuple of 11 items");
+  if (t.size() != 12) throw py::value_error("a stream is a tuple of 12 items");
   TFoundStream s;
   s.OffsetBytes = t[0].cast<int64_t>();
   s.HasHeader = t[1].cast<bool>();
@@ -330,31 +333,33 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "scan_files",
-      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified) {
+      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified, bool types) {
         const std::vector<std::string> names = PathList(files);
         TScanState state;
-        state.Options = Options(headerless, acceptIncomplete, verified);
+        state.Options = Options(headerless, acceptIncomplete, verified, types && streams);
         TListScan scan;
         RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams); });
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      py::arg("verified") = false,
-      "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None).");
+      py::arg("verified") = false, py::arg("types") = false,
+      "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None); with `types`, "
+      "each stream carries its content type.");
 
   m.def(
       "scan_buffer",
-      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified) {
+      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified, bool types) {
         const TBufferView view(data);
         TScanState state;
-        state.Options = Options(headerless, acceptIncomplete, verified);
+        state.Options = Options(headerless, acceptIncomplete, verified, types && streams);
         TListScan scan;
         RunInterruptibly(state.Control, [&] { scan = ScanMemory(state, view.Data(), view.Size(), streams); });
         return ListScanTuple(scan, streams);
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      py::arg("verified") = false,
-      "Scans the bytes of a buffer in place: (counts, streams or None).");
+      py::arg("verified") = false, py::arg("types") = false,
+      "Scans the bytes of a buffer in place: (counts, streams or None); with `types`, each stream carries its "
+      "content type.");
 
   m.def(
       "position_limit", [](int64_t size) { return std::max<int64_t>(0, PositionLimit(size)); }, py::arg("size"),

@@ -80,6 +80,7 @@ def scan(
     recursive: bool = False,
     streams: bool = False,
     verified: bool = False,
+    types: bool = False,
 ) -> ScanResult:
     """Scan files and folders for zlib and raw deflate streams.
 
@@ -98,7 +99,10 @@ def scan(
     sizes match their record, with or without ``headerless``. They are
     counted apart (``result.proven_zlib`` ...), so that the other counters
     stay what they are without it; found streams say what proved them
-    (``Stream.proven_by``, ``Stream.beyond_rule``).
+    (``Stream.proven_by``, ``Stream.beyond_rule``). ``types``, with
+    ``streams``, gives each found stream its content type (``Stream.content``,
+    ``Stream.mime``), as ``quarn-scan --types`` does; it costs a libmagic
+    lookup per stream (up to a few milliseconds for text).
 
     The files are scanned in parallel on the engine's own threads, with the
     GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
@@ -115,7 +119,7 @@ def scan(
     opened.
     """
     files = list_files(paths, recursive)
-    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams, verified)
+    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams, verified, types)
     return ScanResult.from_engine(
         counts,
         None if found is None else streams_of_files(files, found),
@@ -131,6 +135,7 @@ def scan_buffer(
     accept_incomplete: bool = False,
     streams: bool = False,
     verified: bool = False,
+    types: bool = False,
 ) -> ScanResult:
     """Scan the bytes of any object with the buffer protocol, in place.
 
@@ -141,7 +146,7 @@ def scan_buffer(
     that of a scan of one file with this content; found streams have
     ``file`` None. Options as for ``scan``.
     """
-    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams, verified)
+    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams, verified, types)
     return ScanResult.from_engine(
         counts,
         None if found is None else [Stream.from_engine(None, t[1:]) for t in found],

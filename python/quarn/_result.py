@@ -58,6 +58,11 @@ class Stream:
     "filter" (PDF), "size" (git: the object's size). Names and other text
     read from the file are str decoded as file names are (``os.fsdecode``:
     bytes that are not UTF-8 come back exactly with ``os.fsencode``).
+
+    ``content`` and ``mime`` say what the inflated bytes are, as libmagic
+    (file(1)) tells it from their first 64 KiB: a description and a MIME
+    type, when the scan was asked for them (``types=True``); else None, as
+    where libmagic has no answer or the build has no libmagic (Windows).
     """
 
     file: Optional[str]
@@ -73,10 +78,13 @@ class Stream:
     beyond_rule: bool = False
     # Compared, but left out of the hash: a dict has none.
     container: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
+    content: Optional[str] = None
+    mime: Optional[str] = None
 
     @classmethod
     def from_engine(cls, file: Optional[str], t: Sequence[Any]) -> "Stream":
-        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container = t
+        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container, \
+            content = t
         return cls(
             file=file,
             offset=offset - 2 if has_header else offset,
@@ -90,13 +98,18 @@ class Stream:
             proven_by=proven_by,
             beyond_rule=beyond_rule,
             container=container,
+            content=content[0] if content else None,
+            mime=content[1] if content else None,
         )
 
     def as_json(self) -> Dict[str, Any]:
-        """The stream as quarn-scan --json --list writes it (no "container" where there is none)."""
+        """The stream as quarn-scan --json --list writes it (no "container" where there is none, and
+        "content" and "mime" only with a type)."""
         j = dataclasses.asdict(self)
         if self.container is None:
             del j["container"]
+        if self.content is None and self.mime is None:
+            del j["content"], j["mime"]
         return j
 
 

@@ -99,6 +99,18 @@ def test_scan_buffer_equals_the_scan_of_the_file(corpus_dir, options):
             )
 
 
+def test_types_are_those_quarn_scan_types_prints_for_files_and_buffers(corpus_dir, quarn_scan_program):
+    result = quarn.scan([corpus_dir], recursive=True, streams=True, types=True)
+    assert result.as_json() == quarn_scan_json(quarn_scan_program, [corpus_dir], {"recursive": True, "types": True})
+    assert all(s.mime for s in result.streams_found), "libmagic names every stream's type"
+    assert len({s.mime for s in result.streams_found}) > 1
+    assert all(s.content is None for s in quarn.scan([corpus_dir], recursive=True, streams=True).streams_found)
+    for path in sorted(p for p in corpus_dir.rglob("*") if p.is_file()):
+        expected = quarn.scan(path, streams=True, types=True).streams_found
+        got = quarn.scan_buffer(path.read_bytes(), streams=True, types=True).streams_found
+        assert [(s.content, s.mime) for s in got] == [(s.content, s.mime) for s in expected], path
+
+
 def test_scan_buffer_takes_only_contiguous_buffers():
     strided = numpy.zeros(1000, dtype=numpy.uint8)[::2]
     with pytest.raises((BufferError, ValueError), match="contiguous"):  # numpy says ValueError
