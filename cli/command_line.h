@@ -24,6 +24,8 @@ struct TCommandLine {
   bool Quiet = false;            // no progress line
   bool FailFast = false;         // the first failed file ends the run
   bool Types = false;            // each stream's content type (libmagic)
+  std::string YaraRules;         // --yara: a rules file or folder; empty: none
+  bool YaraOnly = false;         // only the streams that a rule matched
   std::vector<std::string> Paths;
 };
 

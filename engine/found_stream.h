@@ -8,6 +8,7 @@
 
 #include "engine/container.h"
 #include "engine/content_type.h"
+#include "engine/rule_set.h"
 
 namespace quarn {
 
@@ -42,6 +43,9 @@ struct TFoundStream {
   // What its inflated bytes are, with TScanOptions::ContentTypes; null
   // without, or where libmagic has no answer.
   std::shared_ptr<const TContentType> Content;
+  // The rules that match its inflated bytes, with TScanOptions::Rules;
+  // null without, or where none matched.
+  std::shared_ptr<const TRuleHits> RuleHits;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.

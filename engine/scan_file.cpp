@@ -48,7 +48,9 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
   // Made before the file is claimed, so that running out of memory here
   // leaves the file to another run.
   TScanOptions options = state.Options;
-  options.ContentTypes = sink != nullptr && sink->WantsStreams() && sink->WantsContentTypes();
+  const bool streamsWanted = sink != nullptr && sink->WantsStreams();
+  options.ContentTypes = streamsWanted && sink->WantsContentTypes();
+  if (!streamsWanted) options.Rules = nullptr;
   TScanner scanner(options);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];

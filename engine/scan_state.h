@@ -12,11 +12,14 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "engine/scan_control.h"
 #include "engine/stream_counts.h"
 
 namespace quarn {
+
+class TRuleSet;  // rule_set.h
 
 struct TScanOptions {
   bool ScanWholeDirectory = false;
@@ -30,6 +33,10 @@ struct TScanOptions {
   // Give each stream handed out one by one its content type
   // (TFoundStream::Content). The file run sets it when its sink wants it.
   bool ContentTypes = false;
+  // Match these rules against each stream handed out one by one
+  // (TFoundStream::RuleHits); the file run keeps them only for a sink
+  // that wants streams.
+  std::shared_ptr<const TRuleSet> Rules;
 };
 
 // Header streams per window size 2^k, indexed by k in 9..15.

@@ -119,7 +119,7 @@ struct TTrialHooks {
 // byte past the block's end (0 <= pos < Size). `record` must be started
 // for raw inflate; it is reset first and stays started. `buffer` holds
 // kInflateBufferBytes bytes and receives every call's output. Raises
-// nothing but what the hooks' Output and Watch raise.
+// nothing but what the hooks' Output, Watch and Keep raise.
 TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t* buffer,
                            const TTrialHooks& hooks = {});
 

@@ -81,6 +81,7 @@ def scan(
     streams: bool = False,
     verified: bool = False,
     types: bool = False,
+    yara: Optional[PathLike] = None,
 ) -> ScanResult:
     """Scan files and folders for zlib and raw deflate streams.
 
@@ -102,7 +103,12 @@ def scan(
     (``Stream.proven_by``, ``Stream.beyond_rule``). ``types``, with
     ``streams``, gives each found stream its content type (``Stream.content``,
     ``Stream.mime``), as ``quarn-scan --types`` does; it costs a libmagic
-    lookup per stream (up to a few milliseconds for text).
+    lookup per stream (up to a few milliseconds for text). ``yara``, with
+    ``streams``, names a YARA rules file or a folder of them (``*.yar``,
+    ``*.yara``), compiled once and matched against every stream's inflated
+    bytes in the engine's threads, as ``quarn-scan --yara`` does: each found
+    stream lists the rules that matched it (``Stream.yara``). A rule that
+    does not compile raises QuarnError naming its file and line.
 
     The files are scanned in parallel on the engine's own threads, with the
     GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
@@ -119,10 +125,11 @@ def scan(
     opened.
     """
     files = list_files(paths, recursive)
-    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams, verified, types)
+    rules = None if yara is None else _file_name(yara)
+    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams, verified, types, rules)
     return ScanResult.from_engine(
         counts,
-        None if found is None else streams_of_files(files, found),
+        None if found is None else streams_of_files(files, found, rules is not None),
         headerless,
         accept_incomplete,
         verified,
@@ -136,6 +143,7 @@ def scan_buffer(
     streams: bool = False,
     verified: bool = False,
     types: bool = False,
+    yara: Optional[PathLike] = None,
 ) -> ScanResult:
     """Scan the bytes of any object with the buffer protocol, in place.
 
@@ -146,10 +154,11 @@ def scan_buffer(
     that of a scan of one file with this content; found streams have
     ``file`` None. Options as for ``scan``.
     """
-    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams, verified, types)
+    rules = None if yara is None else _file_name(yara)
+    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams, verified, types, rules)
     return ScanResult.from_engine(
         counts,
-        None if found is None else [Stream.from_engine(None, t[1:]) for t in found],
+        None if found is None else [Stream.from_engine(None, t[1:], rules is not None) for t in found],
         headerless,
         accept_incomplete,
         verified,
