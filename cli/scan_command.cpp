@@ -95,6 +95,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
       AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List,
                                          {options.Types, state.Options.Rules != nullptr, options.YaraOnly}),
                         progress);
+  // Rules are matched only for streams that are shown.
+  if (!format->ShowsStreams()) state.Options.Rules = nullptr;
   TOrderedReport report(files, *format, extractor.get(),
                         [&](const std::string& line) { progress.Message(line); }, !options.FailFast,
                         kMaxHeldStreams, &state.Control);

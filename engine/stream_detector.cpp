@@ -44,9 +44,10 @@
 // with the same totals. Anything else it hands back, and zlib goes on from
 // where its probe stopped, exactly as without it.
 //
-// Facts of a stream beyond its sizes (its content type), when the options
-// ask for them, come from bytes its trial kept (stream_facts.h), once the
-// stream is accepted and before it is handed out.
+// Facts of a stream beyond its sizes (its content type, the rules that
+// match it), when the options ask for them, come from bytes its trial kept
+// (stream_facts.h), once the stream is accepted and before it is handed
+// out.
 //
 // The loop takes no lock; the output buffer and the inflate record are
 // the caller's and are reused by every trial. It allocates nothing but the

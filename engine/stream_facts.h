@@ -1,9 +1,8 @@
 // What is learnt of a stream from its inflated bytes once a trial has
 // accepted it: its content type (TScanOptions::ContentTypes) and the rules
-// that match it (TScanOptions::Rules). The trials
-// keep the bytes this needs as they inflate them (TTrialHooks::Keep), so
-// no stream is inflated again for it; a scanner that wants no fact keeps
-// nothing and pays nothing.
+// that match it (TScanOptions::Rules). The trials keep the bytes this needs
+// as they inflate them (TTrialHooks::Keep), so no stream is inflated again
+// for it; a scanner that wants no fact keeps nothing and pays nothing.
 #pragma once
 
 #include <cstddef>
