@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
 #include <semaphore>
@@ -74,6 +76,15 @@ void HearCompiler(int level, const char* fileName, int line, const YR_RULE*, con
   }
 }
 
+// libyara's matches need not lie on aligned addresses (its arena packs
+// them), so their fields are copied out rather than read in place.
+template <typename TField>
+TField FieldOf(const YR_MATCH* match, std::size_t offset) {
+  TField value;
+  std::memcpy(&value, reinterpret_cast<const char*>(match) + offset, sizeof value);
+  return value;
+}
+
 // Gathers the hits of one match.
 // Nothing may be raised through libyara's C frames: a failure here ends
 // the match with an error instead.
@@ -87,14 +98,17 @@ int HearMatch(YR_SCAN_CONTEXT* context, int message, void* data, void* user) noe
   yr_rule_tags_foreach(rule, tag) { hit.Tags.emplace_back(tag); }
   YR_STRING* string = nullptr;
   yr_rule_strings_foreach(rule, string) {
-    YR_MATCH* match = nullptr;
-    yr_string_matches_foreach(context, string, match) {
+    // As yr_string_matches_foreach walks them, each field copied out.
+    for (const YR_MATCH* match = context->matches[string->idx].head; match != nullptr;
+         match = FieldOf<YR_MATCH*>(match, offsetof(YR_MATCH, next))) {
+      if (FieldOf<bool>(match, offsetof(YR_MATCH, is_private))) continue;
       if (hit.Strings.size() == kMaxStringHits) {
         ++hit.StringsLeftOut;
         continue;
       }
-      hit.Strings.push_back({string->identifier, static_cast<uint64_t>(match->base + match->offset),
-                             static_cast<uint64_t>(match->match_length)});
+      const auto at = FieldOf<int64_t>(match, offsetof(YR_MATCH, base)) + FieldOf<int64_t>(match, offsetof(YR_MATCH, offset));
+      hit.Strings.push_back({string->identifier, static_cast<uint64_t>(at),
+                             static_cast<uint64_t>(FieldOf<int32_t>(match, offsetof(YR_MATCH, match_length)))});
     }
   }
   hits.push_back(std::move(hit));
