@@ -53,6 +53,7 @@ class TOrderedReport final : public TScanSink {
   bool StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) override;
   // Containers are found only for streams that are shown or named after them.
   bool WantsContainers() const override;
+  bool WantsContentTypes() const override;
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override;
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override;
 

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "engine/container.h"
+#include "engine/content_type.h"
+#include "engine/rule_set.h"
 
 namespace quarn {
 
@@ -38,6 +40,12 @@ struct TFoundStream {
   // Where the stream sits, when the bytes around it show a container;
   // found only for streams that are handed out one by one.
   std::shared_ptr<const TContainer> Container;
+  // What its inflated bytes are, with TScanOptions::ContentTypes; null
+  // without, or where libmagic has no answer.
+  std::shared_ptr<const TContentType> Content;
+  // The rules that match its inflated bytes, with TScanOptions::Rules;
+  // null without, or where none matched.
+  std::shared_ptr<const TRuleHits> RuleHits;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.

@@ -25,7 +25,7 @@ namespace {
 // Collects the streams of a scan with the file each was found in.
 class TCollectSink final : public TScanSink {
  public:
-  explicit TCollectSink(bool keep) : keep_(keep) {}
+  TCollectSink(bool keep, bool types) : keep_(keep), types_(types) {}
   bool StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
     if (!keep_) return true;
     const std::lock_guard<std::mutex> hold(lock_);
@@ -35,6 +35,7 @@ class TCollectSink final : public TScanSink {
   // Without streams asked for, the scan keeps none of them one by one.
   bool WantsStreams() const override { return keep_; }
   bool WantsContainers() const override { return keep_; }
+  bool WantsContentTypes() const override { return keep_ && types_; }
   // Every file is scanned, whichever fail: a failure is kept, in file
   // order, and the others go on, so that the error a scan raises never
   // depends on which worker got how far. A stop is no failure.
@@ -60,6 +61,7 @@ class TCollectSink final : public TScanSink {
 
  private:
   const bool keep_;
+  const bool types_;
   std::mutex lock_;
   std::vector<TFileStream> streams_;
   std::map<int32_t, std::exception_ptr> failures_;
@@ -102,7 +104,7 @@ class TFillMemory final : public TInflatedBytes {
 }  // namespace
 
 TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams) {
-  TCollectSink sink(keepStreams);
+  TCollectSink sink(keepStreams, state.Options.ContentTypes);
   RunScan(files, state, &sink);
   sink.RaiseFailures();
   return {state.Counts(), sink.TakeSorted()};

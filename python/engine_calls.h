@@ -36,7 +36,8 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
 // The scan of one block of memory as if it were a file of that content,
 // large blocks cut into chunks on the worker pool; `state` as for
 // ScanFiles. The block counts as one file of `size` bytes; its kept
-// streams carry their containers, as a file's do.
+// streams carry their containers, as a file's do. Both take the content
+// types of the kept streams from Options.ContentTypes.
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams);
 
 // One range of a file scanned as the chunked scan scans a chunk: positions
