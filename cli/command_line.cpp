@@ -6,6 +6,9 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 
+#include "engine/content_type.h"
+#include "engine/rule_set.h"
+
 namespace quarn::cli {
 namespace {
 
@@ -33,6 +36,13 @@ const char kFooter[] =
     "  the number of streams each reproduced.\n"
     "  In the file column a tab is written as \\t, a newline as \\n, a backslash as \\\\,\n"
     "  and other control characters and bytes that are not UTF-8 as \\xHH.\n"
+    "  With --types one more column, content, holds libmagic's description of the\n"
+    "  stream's first 64 KiB inflated (- where it has none), escaped as file names\n"
+    "  are; JSON gives it as \"content\" and the MIME type as \"mime\".\n"
+    "  With --yara a last column, rules, names each rule that matched the stream's\n"
+    "  inflated bytes, its tags in brackets (rule[tag,tag] other), - where none did;\n"
+    "  JSON gives \"yara\": [{\"rule\", \"tags\", \"strings\": [{\"id\", \"offset\", \"length\"}]}].\n"
+    "  A rules file that does not compile is bad usage (exit status 2).\n"
     "  JSON names that are not UTF-8 are lossy in \"file\"; \"file_bytes\" holds them in base64.\n"
     "\n"
     "Exit status:\n"
@@ -76,6 +86,10 @@ std::string CheckReplace(const std::string& text) {
 
 std::string CheckNames(const std::string& text) {
   return text == "offset" || text == "entry" ? std::string() : "must be offset or entry, not \"" + text + "\"";
+}
+
+std::string CheckNotEmptyRules(const std::string& text) {
+  return text.empty() ? std::string("must name a rules file or folder, not be empty") : std::string();
 }
 
 std::string CheckNotEmpty(const std::string& text) {
@@ -139,6 +153,13 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
       ->check(CheckThreads);
   app.add_flag("-q,--quiet", o.Quiet, "Show no progress line");
   app.add_flag("--fail-fast", o.FailFast, "Stop at the first file that cannot be scanned, without a report");
+  app.add_flag("--types", o.Types, "Tell what each stream holds, from its first 64 KiB inflated (libmagic)");
+  CLI::Option* yara = app.add_option("--yara", o.YaraRules,
+                                     "Match the YARA rules in RULES (a file, or a folder of .yar and .yara files) "
+                                     "against every stream's inflated bytes")
+                          ->type_name("RULES")
+                          ->check(CheckNotEmptyRules);
+  app.add_flag("--yara-only", o.YaraOnly, "List only the streams that a rule matched (implies --list)")->needs(yara);
   app.set_version_flag("--version", versionText);
   // Not required() here: CLI11 would then report a missing PATH before an
   // unknown option, and "-Z" alone would say "PATH is required".
@@ -158,6 +179,10 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
     o.NameByEntry = names == "entry";
     o.Threads = threads.empty() ? 0 : std::stoi(threads);
     o.Shape = json ? TOutputShape::Json : jsonLines ? TOutputShape::JsonLines : TOutputShape::Text;
+    std::string why;
+    if (o.Types && !ContentTypesAvailable(&why)) throw CLI::ValidationError("--types", "not available: " + why);
+    if (!o.YaraRules.empty() && !RulesAvailable(&why)) throw CLI::ValidationError("--yara", "not available: " + why);
+    if (o.YaraOnly) o.List = true;
   } catch (const CLI::CallForHelp&) {
     result.Outcome = TParseOutcome::Exit;
     result.Output = app.help();

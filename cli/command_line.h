@@ -24,6 +24,9 @@ struct TCommandLine {
   int Threads = 0;               // 0: as many as the processors the program may use
   bool Quiet = false;            // no progress line
   bool FailFast = false;         // the first failed file ends the run
+  bool Types = false;            // each stream's content type (libmagic)
+  std::string YaraRules;         // --yara: a rules file or folder; empty: none
+  bool YaraOnly = false;         // only the streams that a rule matched
   std::vector<std::string> Paths;
   // --replace OFFSET=FILE SOURCE -o OUT: no scan; the stream at OFFSET of
   // SOURCE (the one path) gets FILE's bytes in a copy written to OUT.

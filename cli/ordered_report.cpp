@@ -47,6 +47,8 @@ bool TOrderedReport::WantsContainers() const {
   return format_.ShowsStreams() || (extractor_ != nullptr && extractor_->WantsContainers());
 }
 
+bool TOrderedReport::WantsContentTypes() const { return format_.ShowsStreams() && format_.ShowsContentTypes(); }
+
 bool TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
   std::string writeError;
   if (extractor_ != nullptr && !stopping_.load()) {

@@ -57,6 +57,7 @@ class TOrderedReport final : public TScanSink {
   // FingerprintTotals. Set before the scan.
   void AskFingerprints() { fingerprints_ = true; }
   bool WantsFingerprints() const override { return fingerprints_; }
+  bool WantsContentTypes() const override;
   void FileDone(int32_t fileIndex, int64_t sizeBytes) override;
   bool FileFailed(int32_t fileIndex, const std::exception_ptr& error) override;
 

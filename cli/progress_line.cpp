@@ -109,6 +109,7 @@ class TAboveProgressLine final : public TReportFormat {
   }
   void Finish(const TScanSummary& summary) override { format_->Finish(summary); }  // the line is gone by then
   bool ShowsStreams() const override { return format_->ShowsStreams(); }
+  bool ShowsContentTypes() const override { return format_->ShowsContentTypes(); }
 
  private:
   std::unique_ptr<TReportFormat> format_;

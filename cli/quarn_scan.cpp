@@ -11,6 +11,7 @@
 #include "cli/output.h"
 #include "cli/replace_command.h"
 #include "cli/scan_command.h"
+#include "engine/rule_set.h"
 #include "inflate/engine_library.h"
 #include "util/errors.h"
 #include "util/platform/interrupt_signal.h"
@@ -49,6 +50,9 @@ int main(int argc, char** argv) {
     return result.SomethingFailed ? 1 : 0;
   } catch (const cli::TOutputClosed&) {
     return 0;
+  } catch (const TRuleError& e) {
+    std::fprintf(stderr, "quarn-scan: --yara: %s\n", e.what());
+    return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", WithClosingFullStop(e.what()).c_str());
     return 1;

@@ -63,6 +63,43 @@ std::string ContainerText(const TContainer& c) {
   return text;
 }
 
+// The content column of a row: libmagic's description, escaped as file
+// names are, or - where it has none.
+std::string ContentText(const TFoundStream& s) { return s.Content ? EscapeName(s.Content->Description) : "-"; }
+
+// The rules column of a row: each rule that matched, with its tags in
+// brackets (`packed[malware,upx] other`), or - where none did. Rule and
+// tag names are identifiers: no blank or tab can occur in them.
+std::string RulesText(const TFoundStream& s) {
+  if (!s.RuleHits) return "-";
+  std::string text;
+  for (const TRuleHit& hit : *s.RuleHits) {
+    if (!text.empty()) text += ' ';
+    text += hit.Rule;
+    for (std::size_t k = 0; k < hit.Tags.size(); ++k) text += (k == 0 ? "[" : ",") + hit.Tags[k];
+    if (!hit.Tags.empty()) text += ']';
+  }
+  return text;
+}
+
+TJson RuleHitsArray(const TFoundStream& s) {
+  TJson hits = TJson::array();
+  if (!s.RuleHits) return hits;
+  for (const TRuleHit& hit : *s.RuleHits) {
+    TJson j;
+    j["rule"] = hit.Rule;
+    j["tags"] = hit.Tags;
+    TJson strings = TJson::array();
+    for (const TStringHit& string : hit.Strings) {
+      strings.push_back({{"id", string.Identifier}, {"offset", string.OffsetBytes}, {"length", string.LengthBytes}});
+    }
+    j["strings"] = strings;
+    if (hit.StringsLeftOut > 0) j["strings_left_out"] = hit.StringsLeftOut;
+    hits.push_back(j);
+  }
+  return hits;
+}
+
 TJson ContainerObject(const TContainer& c) {
   TJson j;
   ForEachContainerField(
@@ -81,7 +118,7 @@ std::string Dump(const TJson& j, int indent = -1) {
   return j.dump(indent, ' ', false, TJson::error_handler_t::replace);
 }
 
-TJson StreamObject(const std::string& file, const TFoundStream& s) {
+TJson StreamObject(const std::string& file, const TFoundStream& s, const TFactColumns& facts) {
   TJson j;
   AddName(j, "file", file);
   j["offset"] = s.StartBytes();
@@ -101,6 +138,11 @@ TJson StreamObject(const std::string& file, const TFoundStream& s) {
     ForEachFingerprintField(*s.Fingerprint, [&](const char* key, const auto& value) { fingerprint[key] = value; });
     j["fingerprint"] = fingerprint;
   }
+  if (facts.ContentTypes) {
+    j["content"] = s.Content ? TJson(s.Content->Description) : TJson(nullptr);
+    j["mime"] = s.Content ? TJson(s.Content->Mime) : TJson(nullptr);
+  }
+  if (facts.Rules) j["yara"] = RuleHitsArray(s);
   return j;
 }
 
@@ -158,8 +200,9 @@ TJson TotalsObject(const TScanSummary& summary) {
 
 class TTextFormat final : public TReportFormat {
  public:
-  TTextFormat(bool listStreams, bool fingerprints) : listStreams_(listStreams), fingerprints_(fingerprints) {}
+  TTextFormat(bool listStreams, const TFactColumns& facts) : listStreams_(listStreams), facts_(facts) {}
   bool ShowsStreams() const override { return listStreams_; }
+  bool ShowsContentTypes() const override { return facts_.ContentTypes; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     StartRows();
@@ -169,7 +212,8 @@ class TTextFormat final : public TReportFormat {
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
              std::to_string(s.OffsetBytes) + "\t" + (ProofName(s.ProvenBy) ? ProofName(s.ProvenBy) : "-") + "\t" +
              (s.Container ? ContainerText(*s.Container) : std::string()) +
-             (fingerprints_ ? "\t" + (s.Fingerprint ? FingerprintLabel(*s.Fingerprint) : std::string("-")) : "") +
+             (facts_.ContentTypes ? "\t" + ContentText(s) : "") + (facts_.Rules ? "\t" + RulesText(s) : "") +
+             (facts_.Fingerprints ? "\t" + (s.Fingerprint ? FingerprintLabel(*s.Fingerprint) : std::string("-")) : "") +
              "\n");
   }
   void Finish(const TScanSummary& summary) override {
@@ -199,22 +243,24 @@ class TTextFormat final : public TReportFormat {
     WriteOut(
         "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\tproven_by\t"
         "container" +
-        std::string(fingerprints_ ? "\tfingerprint" : "") + "\n");
+        std::string(facts_.ContentTypes ? "\tcontent" : "") + std::string(facts_.Rules ? "\trules" : "") +
+        std::string(facts_.Fingerprints ? "\tfingerprint" : "") + "\n");
   }
 
   const bool listStreams_;
-  const bool fingerprints_;
+  const TFactColumns facts_;
   bool started_ = false;
 };
 
 class TJsonFormat final : public TReportFormat {
  public:
-  explicit TJsonFormat(bool listStreams) : listStreams_(listStreams) {}
+  TJsonFormat(bool listStreams, const TFactColumns& facts) : listStreams_(listStreams), facts_(facts) {}
   bool ShowsStreams() const override { return listStreams_; }
+  bool ShowsContentTypes() const override { return facts_.ContentTypes; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     if (!listStreams_) return;
     // Indented as a member of the array, as a whole-document dump would.
-    std::string element = Dump(StreamObject(file, s), 2);
+    std::string element = Dump(StreamObject(file, s, facts_), 2);
     std::string indented = first_ ? "{\n  \"streams_found\": [\n    " : ",\n    ";
     for (const char c : element) {
       indented += c;
@@ -235,15 +281,18 @@ class TJsonFormat final : public TReportFormat {
 
  private:
   const bool listStreams_;
+  const TFactColumns facts_;
   bool first_ = true;
 };
 
 class TJsonLinesFormat final : public TReportFormat {
  public:
+  explicit TJsonLinesFormat(const TFactColumns& facts) : facts_(facts) {}
+  bool ShowsContentTypes() const override { return facts_.ContentTypes; }
   void Stream(const std::string& file, const TFoundStream& s) override {
     TJson j;
     j["type"] = "stream";
-    j.update(StreamObject(file, s));
+    j.update(StreamObject(file, s, facts_));
     WriteOut(Dump(j) + "\n");
   }
   void FileEnded(const TFileOutcome& outcome) override {
@@ -268,20 +317,46 @@ class TJsonLinesFormat final : public TReportFormat {
     j.update(TotalsObject(summary));
     WriteOut(Dump(j) + "\n");
   }
+
+ private:
+  const TFactColumns facts_;
 };
 
-}  // namespace
+// Passes on only the streams that a rule matched (--yara-only); files and
+// totals as they are.
+class TRuleHitsOnly final : public TReportFormat {
+ public:
+  explicit TRuleHitsOnly(std::unique_ptr<TReportFormat> format) : format_(std::move(format)) {}
+  void Stream(const std::string& file, const TFoundStream& stream) override {
+    if (stream.RuleHits) format_->Stream(file, stream);
+  }
+  void FileEnded(const TFileOutcome& outcome) override { format_->FileEnded(outcome); }
+  void Finish(const TScanSummary& summary) override { format_->Finish(summary); }
+  bool ShowsStreams() const override { return format_->ShowsStreams(); }
+  bool ShowsContentTypes() const override { return format_->ShowsContentTypes(); }
 
-std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, bool fingerprints) {
+ private:
+  const std::unique_ptr<TReportFormat> format_;
+};
+
+std::unique_ptr<TReportFormat> MakeFormat(TReportKind kind, bool listStreams, const TFactColumns& facts) {
   switch (kind) {
     case TReportKind::Json:
-      return std::make_unique<TJsonFormat>(listStreams);
+      return std::make_unique<TJsonFormat>(listStreams, facts);
     case TReportKind::JsonLines:
-      return std::make_unique<TJsonLinesFormat>();
+      return std::make_unique<TJsonLinesFormat>(facts);
     case TReportKind::Text:
       break;
   }
-  return std::make_unique<TTextFormat>(listStreams, fingerprints);
+  return std::make_unique<TTextFormat>(listStreams, facts);
+}
+
+}  // namespace
+
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, const TFactColumns& facts) {
+  std::unique_ptr<TReportFormat> format = MakeFormat(kind, listStreams, facts);
+  if (facts.RuleHitsOnly) return std::make_unique<TRuleHitsOnly>(std::move(format));
+  return format;
 }
 
 }  // namespace quarn::cli

@@ -1,6 +1,7 @@
 // The three shapes of quarn-scan's standard output, each written piece by
 // piece as the scan goes, so that nothing grows with the number of streams:
-//   text        --list rows (tab-separated, names escaped), then the
+//   text        --list rows (tab-separated, names escaped; with --types a
+//               column content, with --yara a last column rules), then the
 //               report lines of the window and the two zlibbed totals;
 //   json        one object: "streams_found" (with --list) first, then the
 //               totals; the array is written element by element;
@@ -52,14 +53,22 @@ class TReportFormat {
   virtual void Finish(const TScanSummary& summary) = 0;
   // Whether Stream writes anything: only then are containers worth finding.
   virtual bool ShowsStreams() const { return true; }
+  // Whether Stream writes the content type (--types): only then is it looked up.
+  virtual bool ShowsContentTypes() const { return false; }
 };
 
 enum class TReportKind { Text, Json, JsonLines };
 
+// What each stream shows besides its sizes, in last columns or JSON fields.
+struct TFactColumns {
+  bool ContentTypes = false;  // --types: "content" (and "mime" in JSON)
+  bool Rules = false;         // --yara: the rules that matched, "rules" ("yara" in JSON)
+  bool RuleHitsOnly = false;  // --yara-only: only the streams that a rule matched
+  bool Fingerprints = false;  // --fingerprint: the encoder that reproduces the stream, "fingerprint"
+};
+
 // `listStreams`: the text and json shapes show each stream only with it;
-// json-lines always does. `fingerprints`: the rows end with a fingerprint
-// column (JSON streams carry a "fingerprint" object whenever the stream
-// has one). Everything goes through WriteOut.
-std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, bool fingerprints = false);
+// json-lines always does. Everything goes through WriteOut.
+std::unique_ptr<TReportFormat> MakeReportFormat(TReportKind kind, bool listStreams, const TFactColumns& facts = {});
 
 }  // namespace quarn::cli

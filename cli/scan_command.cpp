@@ -14,6 +14,7 @@
 #include "cli/progress_line.h"
 #include "cli/report_format.h"
 #include "cli/stream_extractor.h"
+#include "engine/rule_set.h"
 #include "engine/scan_run.h"
 #include "util/platform/file_system.h"
 #include "util/platform/interrupt_signal.h"
@@ -80,6 +81,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   state.Options.Headerless = options.Headerless;
   state.Options.AcceptIncomplete = options.AcceptIncomplete;
   state.Options.Verified = options.Verified;
+  // Compiled once, before any file is read: a rule that does not compile is bad usage.
+  if (!options.YaraRules.empty()) state.Options.Rules = TRuleSet::Load(options.YaraRules);
 
   std::unique_ptr<TStreamExtractor> extractor;
   if (!options.ExtractDirectory.empty()) {
@@ -89,7 +92,11 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
 
   TProgressLine progress(state.Control, !options.Quiet);
   const std::unique_ptr<TReportFormat> format =
-      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List, options.Fingerprint), progress);
+      AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List,
+                                         {options.Types, state.Options.Rules != nullptr, options.YaraOnly, options.Fingerprint}),
+                        progress);
+  // Rules are matched only for streams that are shown.
+  if (!format->ShowsStreams()) state.Options.Rules = nullptr;
   TOrderedReport report(files, *format, extractor.get(),
                         [&](const std::string& line) { progress.Message(line); }, !options.FailFast,
                         kMaxHeldStreams, &state.Control);

@@ -9,6 +9,8 @@
 
 #include "engine/container.h"
 #include "engine/stream_fingerprint.h"
+#include "engine/content_type.h"
+#include "engine/rule_set.h"
 
 namespace quarn {
 
@@ -43,6 +45,12 @@ struct TFoundStream {
   // The encoder and settings that reproduce the stream; found only for
   // streams handed out one by one to a sink that asks for it.
   std::optional<TStreamFingerprint> Fingerprint;
+  // What its inflated bytes are, with TScanOptions::ContentTypes; null
+  // without, or where libmagic has no answer.
+  std::shared_ptr<const TContentType> Content;
+  // The rules that match its inflated bytes, with TScanOptions::Rules;
+  // null without, or where none matched.
+  std::shared_ptr<const TRuleHits> RuleHits;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.

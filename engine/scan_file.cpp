@@ -52,7 +52,11 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
   state.Control.ThrowIfCancelled();
   // Made before the file is claimed, so that running out of memory here
   // leaves the file to another run.
-  TScanner scanner(state.Options);
+  TScanOptions options = state.Options;
+  const bool streamsWanted = sink != nullptr && sink->WantsStreams();
+  options.ContentTypes = streamsWanted && sink->WantsContentTypes();
+  if (!streamsWanted) options.Rules = nullptr;
+  TScanner scanner(options);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];
 

@@ -42,6 +42,10 @@ class TScanSink {
   // fingerprint (TFoundStream::Fingerprint): finding it inflates and
   // compresses every stream again, at least once.
   virtual bool WantsFingerprints() const { return false; }
+  // True when each stream handed to StreamFound should carry its content
+  // type (TFoundStream::Content): a libmagic lookup on its first inflated
+  // bytes, which the trials then keep.
+  virtual bool WantsContentTypes() const { return false; }
   // The run of files[fileIndex] ended and its size was counted.
   virtual void FileDone(int32_t fileIndex, int64_t sizeBytes) { (void)fileIndex, (void)sizeBytes; }
   // The run of files[fileIndex] failed with `error` (raised by the run or

@@ -12,11 +12,14 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "engine/scan_control.h"
 #include "engine/stream_counts.h"
 
 namespace quarn {
+
+class TRuleSet;  // rule_set.h
 
 struct TScanOptions {
   bool ScanWholeDirectory = false;
@@ -27,6 +30,13 @@ struct TScanOptions {
   // proves: zlib streams by their Adler-32 trailer, zip entries and gzip
   // members by the CRC-32 and sizes they record.
   bool Verified = false;
+  // Give each stream handed out one by one its content type
+  // (TFoundStream::Content). The file run sets it when its sink wants it.
+  bool ContentTypes = false;
+  // Match these rules against each stream handed out one by one
+  // (TFoundStream::RuleHits); the file run keeps them only for a sink
+  // that wants streams.
+  std::shared_ptr<const TRuleSet> Rules;
 };
 
 // Header streams per window size 2^k, indexed by k in 9..15.

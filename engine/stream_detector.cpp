@@ -44,6 +44,11 @@
 // with the same totals. Anything else it hands back, and zlib goes on from
 // where its probe stopped, exactly as without it.
 //
+// Facts of a stream beyond its sizes (its content type, the rules that
+// match it), when the options ask for them, come from bytes its trial kept
+// (stream_facts.h), once the stream is accepted and before it is handed
+// out.
+//
 // The loop takes no lock; the output buffer and the inflate record are
 // the caller's and are reused by every trial. It allocates nothing but the
 // list of dead block starts (dead_starts.h), after trials that fail past
@@ -73,6 +78,7 @@
 
 #include "engine/candidate_filter.h"
 #include "engine/container_starts.h"
+#include "engine/stream_facts.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
 #include "inflate/fast_inflate.h"
@@ -89,6 +95,7 @@ struct TTrialKit {
   z_stream* Record;
   uint8_t* Buffer;
   TTrialSettings Settings;
+  TStreamFacts* Facts = nullptr;  // what is learnt of each stream found; none without
 };
 }  // namespace detail
 
@@ -280,6 +287,8 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   TTrialHooks hooks;
   hooks.MaxOfferBytes = kit.Settings.MaxOfferBytes;
   hooks.Fast = fast;
+  TStreamFacts* const facts = kit.Facts != nullptr && kit.Facts->Keeper() != nullptr ? kit.Facts : nullptr;
+  if (facts != nullptr) hooks.Keep = facts->Keeper();
 
   TRangeMeter meter(progress, from, to);
   detail::TDeadStarts ownDeadStarts;
@@ -310,6 +319,12 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
     }
     return true;
   };
+  // Hands `stream`, which the last trial found, to the control with what
+  // that trial's kept bytes tell of it.
+  auto handOut = [&](TFoundStream& stream) {
+    if (facts != nullptr) facts->Describe(stream);
+    return control.StreamFound(stream);
+  };
   // A container's data tried on its own; `proven` is set when its record
   // proves it. False when the trial was put off.
   auto tryContainer = [&](const TContainerStart& container, std::optional<TFoundStream>& proven) {
@@ -328,7 +343,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
       if (container->DataOffset < pathFrom) continue;
       std::optional<TFoundStream> proven;
       if (!tryContainer(*container, proven)) return detail::TRangeEnd{container->DataOffset, true};
-      if (proven && !control.StreamFound(*proven)) return detail::TRangeEnd{proven->NextPosition(), true};
+      if (proven && !handOut(*proven)) return detail::TRangeEnd{proven->NextPosition(), true};
     }
     return std::nullopt;
   };
@@ -390,7 +405,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
         return {pos, true};  // the zlib header was the container's bytes by chance
       }
       ++pos;
-      if (proven && !control.StreamFound(*proven)) return {pos, true};
+      if (proven && !handOut(*proven)) return {pos, true};
       continue;
     }
 
@@ -400,7 +415,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
     // A trial that consumed nothing cannot be accepted, but never stand still.
     pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
     meter.Reached(pos);
-    if (!control.StreamFound(stream)) return {std::max(pos, from), true};
+    if (!handOut(stream)) return {std::max(pos, from), true};
   }
   meter.Reached(to);
   pos = std::max(pos, from);
@@ -425,7 +440,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
       }
     }
     if (!proven && container && !tryContainer(*container, proven)) return {pos, true};
-    if (proven && !control.StreamFound(*proven)) return {pos + 1, true};
+    if (proven && !handOut(*proven)) return {pos + 1, true};
   }
   return {Size, false};
 }
@@ -459,7 +474,12 @@ void ScanBlock(TScanState& state, const uint8_t* Memory, int64_t Size, z_stream*
 }
 
 TScanner::TScanner(const TScanOptions& options, const TTrialSettings& settings)
-    : options_(options), settings_(settings), buffer_(new uint8_t[kInflateBufferBytes]) {}
+    : options_(options),
+      settings_(settings),
+      buffer_(new uint8_t[kInflateBufferBytes]),
+      facts_(std::make_unique<TStreamFacts>(options)) {}
+
+TScanner::~TScanner() = default;
 
 void TScanner::ScanBlock(TScanState& state, TBlock block, TStreamSink* sink) {
   CountAndReport(state, Kit(), block, sink);
@@ -478,7 +498,7 @@ detail::TRangeEnd TScanner::ScanUnder(TBlock block, TRange range, detail::TRange
   return ScanPositions(Kit(), block, range, progress, steered);
 }
 
-detail::TTrialKit TScanner::Kit() { return {options_, record_.Get(), buffer_.get(), settings_}; }
+detail::TTrialKit TScanner::Kit() { return {options_, record_.Get(), buffer_.get(), settings_, facts_.get()}; }
 
 TTrialOutcome TScanner::Trial(TBlock block, int64_t pos, TInflatedBytes* output) {
   TTrialHooks hooks;

@@ -101,6 +101,8 @@ struct TRangeEnd {
 struct TTrialKit;  // stream_detector.cpp
 }  // namespace detail
 
+class TStreamFacts;  // stream_facts.h
+
 // How a scanner's trials run. The scan's own are the defaults; tests check
 // piecewise offering on small inputs, and the fast path against zlib
 // alone, by changing them.
@@ -113,6 +115,7 @@ struct TTrialSettings {
 class TScanner {
  public:
   explicit TScanner(const TScanOptions& options = {}, const TTrialSettings& settings = {});
+  ~TScanner();
   TScanner(const TScanner&) = delete;
   TScanner& operator=(const TScanner&) = delete;
 
@@ -149,6 +152,8 @@ class TScanner {
   const TTrialSettings settings_;
   TInflateRecord record_;
   const std::unique_ptr<uint8_t[]> buffer_;
+  // What is learnt of each stream the scans find (with ContentTypes).
+  const std::unique_ptr<TStreamFacts> facts_;
 };
 
 }  // namespace quarn

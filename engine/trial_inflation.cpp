@@ -12,7 +12,9 @@
 // The fast inflate path goes in front of the zlib calls after the probe:
 // it either decides the whole trial exactly as these calls would, or hands
 // the trial back to them untouched. It only counts, so a trial whose bytes
-// are wanted (the extractor's) is always zlib's.
+// are wanted (the extractor's) is always zlib's; a keeper of the bytes
+// (TTrialHooks::Keep) takes them from either path, and starts over when
+// the fast path hands the trial back.
 #include "engine/trial_inflation.h"
 
 #include <algorithm>
@@ -33,7 +35,7 @@ bool PassOn(TInflatedBytes* output, const uint8_t* buffer, const z_stream* recor
 // One inflate call after the probe, its input and output added to the
 // trial's totals: zlib leaves next_in just past the input it consumed and
 // next_out just past the output it produced.
-int CountedInflate(z_stream* record, TTrialOutcome& outcome, TChecksum checksum) {
+int CountedInflate(z_stream* record, TTrialOutcome& outcome, TChecksum checksum, TOutputKeeper* keep) {
   const Bytef* const inBefore = record->next_in;
   const Bytef* const outBefore = record->next_out;
   const int code = Inflate(record, kTrialFlush);
@@ -41,6 +43,7 @@ int CountedInflate(z_stream* record, TTrialOutcome& outcome, TChecksum checksum)
   outcome.InBytes += static_cast<uint64_t>(record->next_in - inBefore);
   outcome.OutBytes += produced;
   outcome.Sum = ChecksumUpdate(checksum, outcome.Sum, outBefore, produced);
+  if (keep != nullptr) keep->Take(outBefore, produced);
   return code;
 }
 
@@ -61,6 +64,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
   TInflatedBytes* const output = hooks.Output;
   TInflateWatch* const watch = hooks.Watch;
   TFastInflater* const fast = hooks.Fast;
+  TOutputKeeper* const keep = hooks.Keep;
   const uint64_t maxOfferBytes = std::clamp<uint64_t>(hooks.MaxOfferBytes, 1, kMaxOfferBytes);
   TTrialOutcome outcome;
 
@@ -70,9 +74,12 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
   outcome.Sum = ChecksumUpdate(hooks.Checksum, ChecksumStart(hooks.Checksum), buffer, outcome.OutBytes);
   outcome.ProbePassed = code == Z_OK || code == Z_STREAM_END;
   bool goOn = outcome.ProbePassed && PassOn(output, buffer, record);
+  if (keep != nullptr) keep->Clear();
 
   if (goOn && code == Z_OK && fast != nullptr && output == nullptr) {
-    const TFastInflateResult quick = fast->Inflate(memory + pos, static_cast<uint64_t>(size - pos), watch, hooks.Checksum);
+    const TFastInflateResult quick =
+        fast->Inflate(memory + pos, static_cast<uint64_t>(size - pos), watch, hooks.Checksum, keep);
+    if (keep != nullptr && !quick.Complete) keep->Clear();  // zlib goes on from the probe
     if (quick.Complete) {
       outcome.LastCode = Z_STREAM_END;
       outcome.InBytes = quick.InBytes;
@@ -82,6 +89,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
     }
   }
 
+  if (keep != nullptr && outcome.ProbePassed) keep->Take(buffer, static_cast<std::size_t>(outcome.OutBytes));
   if (goOn && code == Z_OK) {
     const int64_t restStart = pos + static_cast<int64_t>(outcome.InBytes);
     uint64_t notOffered = static_cast<uint64_t>(size - restStart);
@@ -96,7 +104,7 @@ TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t*
       }
       record->next_out = buffer;
       record->avail_out = kInflateBufferBytes;
-      code = CountedInflate(record, outcome, hooks.Checksum);
+      code = CountedInflate(record, outcome, hooks.Checksum, keep);
       goOn = PassOn(output, buffer, record);
     }
   }

@@ -23,6 +23,7 @@
 #include "engine/block_view.h"
 #include "inflate/checksum.h"
 #include "inflate/inflate_watch.h"
+#include "inflate/output_taker.h"
 
 namespace quarn {
 
@@ -49,6 +50,17 @@ class TInflatedBytes {
   // `bytes` stays valid only during the call. False ends the trial after
   // this call: the taker has all it wants.
   virtual bool Take(const uint8_t* bytes, std::size_t count) = 0;
+};
+
+// Keeps the inflated bytes of every trial, beside the counting, for what
+// is learnt of a stream once it is found (its content type): unlike
+// Output it never ends a trial, and the fast path serves it too. After a
+// trial it holds that trial's output from its first byte, as much of it as
+// it chooses to keep.
+class TOutputKeeper : public TOutputTaker {
+ public:
+  // Forgets what it kept: a trial starts, or starts over.
+  virtual void Clear() = 0;
 };
 
 // What one trial gave. The totals are what zlib's total_in and total_out
@@ -99,13 +111,15 @@ struct TTrialHooks {
   TFastInflater* Fast = nullptr;
   // The checksum to keep of the inflated bytes (TTrialOutcome::Sum).
   TChecksum Checksum = TChecksum::None;
+  // Keeps the inflated bytes, whichever path inflates them.
+  TOutputKeeper* Keep = nullptr;
 };
 
 // Runs one trial of the deflate data at `block`.Memory[`pos`], reading no
 // byte past the block's end (0 <= pos < Size). `record` must be started
 // for raw inflate; it is reset first and stays started. `buffer` holds
 // kInflateBufferBytes bytes and receives every call's output. Raises
-// nothing but what the hooks' Output and Watch raise.
+// nothing but what the hooks' Output, Watch and Keep raise.
 TTrialOutcome InflateTrial(TBlock block, int64_t pos, z_stream* record, uint8_t* buffer,
                            const TTrialHooks& hooks = {});
 

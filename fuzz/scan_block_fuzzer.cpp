@@ -12,7 +12,8 @@
 // ways, by zlib alone and by the fast inflate path with zlib behind it,
 // and the two must agree on accepted, complete, InBytes and OutBytes; the
 // block from its first byte on is decoded both ways too, candidate or
-// not. Where a trial ends no stream, the block starts on a byte that its
+// not. A decode the fast path completes must hand on (to a keeper of a
+// trial's bytes) exactly the bytes it counts. Where a trial ends no stream, the block starts on a byte that its
 // fast decode passed must start no stream that ends either. A scan with
 // Verified must keep the rule's streams and counts as they are, and every
 // zlib stream it proves beyond the rule must be one that zlib's own
@@ -130,6 +131,28 @@ void CheckDeadStarts(z_stream& record, const uint8_t* p, int64_t restBytes, cons
   }
 }
 
+// Sums what the fast path hands on, as a keeper of a trial's bytes takes it.
+class TSummingTaker final : public quarn::TOutputTaker {
+ public:
+  void Take(const uint8_t* bytes, std::size_t count) override {
+    crc = static_cast<uint32_t>(crc32(crc, bytes, static_cast<uInt>(count)));
+    total += count;
+  }
+  uint32_t crc = 0;
+  uint64_t total = 0;
+};
+
+// A decode that the fast path completes hands on every byte it counts,
+// once and in order: the same length and CRC-32 as it sums itself.
+void CheckHandedOnBytes(quarn::TFastInflater& fast, const uint8_t* p, int64_t restBytes, int64_t pos) {
+  TSummingTaker taker;
+  const quarn::TFastInflateResult summed =
+      fast.Inflate(p, static_cast<uint64_t>(restBytes), nullptr, quarn::TChecksum::Crc32, &taker);
+  if (!summed.Complete || taker.total != summed.OutBytes || taker.crc != summed.Sum) {
+    Fail("the bytes the fast path hands on are not those it counts", pos);
+  }
+}
+
 void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless, bool acceptIncomplete) {
   const int64_t size = static_cast<int64_t>(block.size());
   quarn::TFastInflater& fast = quarn::ThreadFastInflater();
@@ -146,8 +169,10 @@ void CheckEveryTrialBothWays(const std::vector<uint8_t>& block, bool headerless,
       Fail("a filter dropped a candidate whose trial ends a stream", pos);
     }
     fast.KeepBlockStartsOfNextDecode();
-    const TTrial both = WithFastPath(fast.Inflate(p, static_cast<uint64_t>(size - pos)), zlib);
+    const quarn::TFastInflateResult quick = fast.Inflate(p, static_cast<uint64_t>(size - pos));
+    const TTrial both = WithFastPath(quick, zlib);
     if (!(both == zlib)) Fail("a trial decided with the fast path differs from zlib's", pos);
+    if (quick.Complete) CheckHandedOnBytes(fast, p, size - pos, pos);
     if (!zlib.complete) CheckDeadStarts(record, p, size - pos, fast);
   }
   // The whole block as one raw deflate stream, whatever its first byte.

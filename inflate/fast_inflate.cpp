@@ -302,8 +302,9 @@ struct TFastInflater::TState {
   uint64_t outSlid = 0;    // output bytes that slid out of the buffer
   TInflateWatch* watch = nullptr;
   TChecksum checksum = TChecksum::None;
+  TOutputTaker* taker = nullptr;
   uint32_t sum = 0;             // of the output before `summed`
-  const uint8_t* summed = nullptr;  // in `buffer`; the output from here to `out` is not summed yet
+  const uint8_t* summed = nullptr;  // in `buffer`; the output from here to `out` is not summed (nor taken) yet
   bool keepBlockStarts = false;              // armed for the next decode only
   std::vector<uint64_t> alignedBlockStarts;  // capacity kept from decode to decode
 
@@ -359,9 +360,12 @@ struct TFastInflater::TState {
   // --- Output ---
 
   // Keeps the last 32 KiB (the window) and makes room behind them.
-  // Sums the output up to `out`; called before output leaves the buffer.
+  // Sums the output up to `out` and hands it to the taker; called before
+  // output leaves the buffer.
   void SumOutput() {
-    if (checksum != TChecksum::None) sum = ChecksumUpdate(checksum, sum, summed, static_cast<std::size_t>(out - summed));
+    const auto count = static_cast<std::size_t>(out - summed);
+    if (checksum != TChecksum::None) sum = ChecksumUpdate(checksum, sum, summed, count);
+    if (taker != nullptr) taker->Take(summed, count);
     summed = out;
   }
   void Slide() {
@@ -378,6 +382,7 @@ struct TFastInflater::TState {
       if (watch != nullptr) watch->Progress(static_cast<uint64_t>(inNext - inStart));
       SumOutput();
       if (checksum != TChecksum::None) sum = ChecksumUpdate(checksum, sum, from, count);
+      if (taker != nullptr) taker->Take(from, count);
       outSlid += static_cast<std::size_t>(out - buffer) + count - kWindowBytes;
       std::memcpy(buffer, from + count - kWindowBytes, kWindowBytes);
       out = buffer + kWindowBytes;
@@ -625,10 +630,11 @@ TFastInflater::TFastInflater() : state_(std::make_unique<TState>()) {}
 TFastInflater::~TFastInflater() = default;
 
 TFastInflateResult TFastInflater::Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch,
-                                          TChecksum checksum) {
+                                          TChecksum checksum, TOutputTaker* taker) {
   TState& s = *state_;
   s.watch = watch;
   s.checksum = checksum;
+  s.taker = taker;
   s.sum = ChecksumStart(checksum);
   const bool keepBlockStarts = s.keepBlockStarts;
   s.keepBlockStarts = false;

@@ -16,6 +16,7 @@
 #include <span>
 #include "inflate/checksum.h"
 #include "inflate/inflate_watch.h"
+#include "inflate/output_taker.h"
 
 namespace quarn {
 
@@ -48,8 +49,11 @@ class TFastInflater {
   // otherwise a result with Complete false. `watch`, when given, hears of
   // the progress of a long decode. `checksum` names the checksum to keep
   // of the output (none by default: it costs a pass over every byte).
+  // `taker`, when given, gets the output from its first byte on, piece by
+  // piece as it leaves the buffer (about every 224 KiB); a decode that
+  // ends without Complete leaves it with part of the output only.
   TFastInflateResult Inflate(const uint8_t* in, uint64_t inBytes, TInflateWatch* watch = nullptr,
-                             TChecksum checksum = TChecksum::None);
+                             TChecksum checksum = TChecksum::None, TOutputTaker* taker = nullptr);
 
   // Forgets the block starts kept so far, and has the next Inflate (only
   // that one) keep where its blocks start.

@@ -26,7 +26,7 @@ namespace {
 // Collects the streams of a scan with the file each was found in.
 class TCollectSink final : public TScanSink {
  public:
-  TCollectSink(bool keep, bool fingerprints) : keep_(keep), fingerprints_(keep && fingerprints) {}
+  TCollectSink(bool keep, bool types, bool fingerprints) : keep_(keep), types_(types), fingerprints_(keep && fingerprints) {}
   bool StreamFound(int32_t fileIndex, const TMappedFile&, const TFoundStream& stream) override {
     if (!keep_) return true;
     const std::lock_guard<std::mutex> hold(lock_);
@@ -36,6 +36,7 @@ class TCollectSink final : public TScanSink {
   // Without streams asked for, the scan keeps none of them one by one.
   bool WantsStreams() const override { return keep_; }
   bool WantsContainers() const override { return keep_; }
+  bool WantsContentTypes() const override { return keep_ && types_; }
   bool WantsFingerprints() const override { return fingerprints_; }
   // Every file is scanned, whichever fail: a failure is kept, in file
   // order, and the others go on, so that the error a scan raises never
@@ -62,6 +63,7 @@ class TCollectSink final : public TScanSink {
 
  private:
   const bool keep_;
+  const bool types_;
   const bool fingerprints_;
   std::mutex lock_;
   std::vector<TFileStream> streams_;
@@ -106,7 +108,7 @@ class TFillMemory final : public TInflatedBytes {
 
 TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bool keepStreams,
                     bool fingerprints) {
-  TCollectSink sink(keepStreams, fingerprints);
+  TCollectSink sink(keepStreams, state.Options.ContentTypes, fingerprints);
   RunScan(files, state, &sink);
   sink.RaiseFailures();
   return {state.Counts(), sink.TakeSorted()};

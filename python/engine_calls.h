@@ -40,7 +40,8 @@ TListScan ScanFiles(TScanState& state, const std::vector<std::string>& files, bo
 // large blocks cut into chunks on the worker pool; `state` as for
 // ScanFiles. The block counts as one file of `size` bytes; its kept
 // streams carry their containers, as a file's do, and with `fingerprints`
-// their fingerprints, found after the scan in the caller's thread.
+// their fingerprints, found after the scan in the caller's thread. Both
+// take the content types of the kept streams from Options.ContentTypes.
 TListScan ScanMemory(TScanState& state, const uint8_t* memory, int64_t size, bool keepStreams,
                      bool fingerprints = false);
 

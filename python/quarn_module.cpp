@@ -7,8 +7,8 @@
 // A scan's counts travel as one dict (CountsDict below), all arithmetic on
 // them done here by the engine's count type; streams travel as (offset,
 // has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete, proven_by,
-// proven_in, beyond_rule, container, fingerprint), with the file's index in
-// front where a scan covers a list (StreamTuple below).
+// proven_in, beyond_rule, container, content, rule hits, fingerprint), with
+// the file's index in front where a scan covers a list (StreamTuple below).
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -59,11 +59,12 @@ class TBufferView {
   Py_buffer view_{};
 };
 
-TScanOptions Options(bool headerless, bool acceptIncomplete, bool verified) {
+TScanOptions Options(bool headerless, bool acceptIncomplete, bool verified, bool types = false) {
   TScanOptions options;
   options.Headerless = headerless;
   options.AcceptIncomplete = acceptIncomplete;
   options.Verified = verified;
+  options.ContentTypes = types;
   return options;
 }
 
@@ -191,19 +192,40 @@ py::dict FingerprintDict(const TStreamFingerprint& f) {
   return d;
 }
 
+// The rules that matched a stream, under the keys of quarn-scan's JSON;
+// None where no rules were asked for or none matched.
+py::object RuleHitsObject(const TFoundStream& s) {
+  if (!s.RuleHits) return py::none();
+  py::list hits;
+  for (const TRuleHit& hit : *s.RuleHits) {
+    py::list strings;
+    for (const TStringHit& string : hit.Strings) {
+      strings.append(py::dict(py::arg("id") = string.Identifier, py::arg("offset") = string.OffsetBytes,
+                              py::arg("length") = string.LengthBytes));
+    }
+    py::dict d(py::arg("rule") = hit.Rule, py::arg("tags") = hit.Tags, py::arg("strings") = strings);
+    if (hit.StringsLeftOut > 0) d["strings_left_out"] = hit.StringsLeftOut;
+    hits.append(d);
+  }
+  return hits;
+}
+
 py::tuple StreamTuple(const TFoundStream& s) {
   py::object container = s.Container ? py::object(ContainerDict(*s.Container)) : py::object(py::none());
   py::object fingerprint = s.Fingerprint ? py::object(FingerprintDict(*s.Fingerprint)) : py::object(py::none());
+  py::object content =
+      s.Content ? py::object(py::make_tuple(s.Content->Description, s.Content->Mime)) : py::object(py::none());
   return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete,
-                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container, fingerprint);
+                        ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container, content,
+                        RuleHitsObject(s), fingerprint);
 }
 
 // A stream back from Python, for counting and stitching, which never look
-// at its container or fingerprint: those are not read back (a tuple of 11
-// items, without the fingerprint, is taken too).
+// at its container, content type, rule hits or fingerprint: those are not
+// read back (a tuple of 13 items, without the fingerprint, is taken too).
 TFoundStream StreamFrom(const py::handle& item) {
   const auto t = item.cast<py::tuple>();
-  if (t.size() != 11 && t.size() != 12) throw py::value_error("a stream is a tuple of 12 items");
+  if (t.size() != 13 && t.size() != 14) throw py::value_error("a stream is a tuple of 14 items");
   TFoundStream s;
   s.OffsetBytes = t[0].cast<int64_t>();
   s.HasHeader = t[1].cast<bool>();
@@ -266,6 +288,16 @@ std::string FileName(const py::handle& path) {
     throw TPathError("The path \"" + shown + "\" holds a NUL byte, which no file name can");
   }
   return name;
+}
+
+// The rules of a scan: none, or those compiled from the file or folder
+// `path` names (bytes), raising QuarnError with the file and line of a
+// rule that does not compile.
+std::shared_ptr<const TRuleSet> RulesFrom(const py::object& path) {
+  if (path.is_none()) return nullptr;
+  const std::string name = FileName(path);
+  const py::gil_scoped_release unlocked;
+  return TRuleSet::Load(name);
 }
 
 std::vector<std::string> PathList(const py::handle& paths) {
@@ -341,34 +373,42 @@ PYBIND11_MODULE(_quarn, m) {
 
   m.def(
       "scan_files",
-      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified,
-         bool fingerprint) {
+      [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified, bool types,
+         const py::object& yara, bool fingerprint) {
         const std::vector<std::string> names = PathList(files);
         TScanState state;
-        state.Options = Options(headerless, acceptIncomplete, verified);
+        state.Options = Options(headerless, acceptIncomplete, verified, types && streams);
+        if (streams) state.Options.Rules = RulesFrom(yara);
         TListScan scan;
         RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams, fingerprint); });
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      py::arg("verified") = false, py::arg("fingerprint") = false,
-      "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None).");
+      py::arg("verified") = false, py::arg("types") = false, py::arg("yara") = py::none(),
+      py::arg("fingerprint") = false,
+      "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None); with `types`, "
+      "each stream carries its content type, with `yara` (a bytes path of rules) the rules that match it, with "
+      "`fingerprint` the encoder that reproduces it.");
 
   m.def(
       "scan_buffer",
-      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified,
-         bool fingerprint) {
-        const TBufferView view(data);
+      [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified, bool types,
+         const py::object& yara, bool fingerprint) {
         TScanState state;
-        state.Options = Options(headerless, acceptIncomplete, verified);
+        state.Options = Options(headerless, acceptIncomplete, verified, types && streams);
+        if (streams) state.Options.Rules = RulesFrom(yara);
+        const TBufferView view(data);
         TListScan scan;
         RunInterruptibly(state.Control,
                          [&] { scan = ScanMemory(state, view.Data(), view.Size(), streams, fingerprint); });
         return ListScanTuple(scan, streams);
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
-      py::arg("verified") = false, py::arg("fingerprint") = false,
-      "Scans the bytes of a buffer in place: (counts, streams or None).");
+      py::arg("verified") = false, py::arg("types") = false, py::arg("yara") = py::none(),
+      py::arg("fingerprint") = false,
+      "Scans the bytes of a buffer in place: (counts, streams or None); with `types`, each stream carries its "
+      "content type, with `yara` (a bytes path of rules) the rules that match it, with `fingerprint` the encoder "
+      "that reproduces it.");
 
   m.def(
       "position_limit", [](int64_t size) { return std::max<int64_t>(0, PositionLimit(size)); }, py::arg("size"),

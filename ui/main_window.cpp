@@ -355,7 +355,7 @@ void TForm1::ShowProgress() {
   const TScanProgress progress = FScanControl->Progress();
   ScanProgress->setValue(ProgressPermille(progress));
   FTimeLeft.Add(FScanClock.elapsed(), progress.BytesScanned);
-  const QString text = ProgressText(progress, FTimeLeft.SecondsLeft(progress.BytesTotal));
+  const QString text = ui::ProgressText(progress, FTimeLeft.SecondsLeft(progress.BytesTotal));
   ScanProgress->setToolTip(text);
   setWindowTitle(text + QStringLiteral(" - ") + FTitle);
 }

@@ -1,35 +1,16 @@
-// How the window words a running scan's progress: the share of bytes done,
-// the files done of all files, and the time left once it can be estimated,
-// e.g. "37% - 3 of 10 files - 1:20 left".
+// How the Qt window words a running scan's progress: the shared texts of
+// engine/window_progress_text.h, as the QStrings the window shows.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 
-#include "engine/scan_control.h"
-#include "engine/time_left.h"
+#include "engine/window_progress_text.h"
 
 namespace quarn::ui {
 
-// The share of the scan done, in thousandths (0..1000): by bytes, or by
-// files when the files hold no bytes at all.
-int ProgressPermille(const TScanProgress& progress);
-
-// The window's time left: the recent pace of the scan (engine/time_left.h),
-// read on every progress tick by the window's clock of whole milliseconds,
-// given as -1 while it cannot be told.
-class TTimeLeftEstimate {
- public:
-  // One sample per progress tick, `elapsedMs` since the scan started,
-  // ascending.
-  void Add(int64_t elapsedMs, int64_t bytesScanned);
-  // Seconds left to scan `bytesTotal`: none (-1) until the scan has run
-  // kEstimateAfter and done at least a hundredth of its bytes.
-  int64_t SecondsLeft(int64_t bytesTotal) const;
-
- private:
-  TTimeLeft estimate_;
-};
+using quarn::ProgressPermille;
+using quarn::TTimeLeftEstimate;
 
 // "m:ss", or "h:mm:ss" from an hour on.
 QString DurationText(int64_t seconds);

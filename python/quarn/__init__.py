@@ -81,6 +81,8 @@ def scan(
     recursive: bool = False,
     streams: bool = False,
     verified: bool = False,
+    types: bool = False,
+    yara: Optional[PathLike] = None,
     fingerprint: bool = False,
 ) -> ScanResult:
     """Scan files and folders for zlib and raw deflate streams.
@@ -100,10 +102,19 @@ def scan(
     sizes match their record, with or without ``headerless``. They are
     counted apart (``result.proven_zlib`` ...), so that the other counters
     stay what they are without it; found streams say what proved them
-    (``Stream.proven_by``, ``Stream.beyond_rule``). ``fingerprint`` (with
-    ``streams``) gives each found stream the encoder and settings that
-    reproduce it byte for byte (``Stream.fingerprint``, as quarn-scan
-    --fingerprint finds them), at the cost of compressing every stream again.
+    (``Stream.proven_by``, ``Stream.beyond_rule``). ``types``, with
+    ``streams``, gives each found stream its content type (``Stream.content``,
+    ``Stream.mime``), as ``quarn-scan --types`` does; it costs a libmagic
+    lookup per stream (up to a few milliseconds for text). ``yara``, with
+    ``streams``, names a YARA rules file or a folder of them (``*.yar``,
+    ``*.yara``), compiled once and matched against every stream's inflated
+    bytes in the engine's threads, as ``quarn-scan --yara`` does: each found
+    stream lists the rules that matched it (``Stream.yara``). A rule that
+    does not compile raises QuarnError naming its file and line.
+    ``fingerprint`` (with ``streams``) gives each found stream the encoder
+    and settings that reproduce it byte for byte (``Stream.fingerprint``, as
+    quarn-scan --fingerprint finds them), at the cost of compressing every
+    stream again.
 
     The files are scanned in parallel on the engine's own threads, with the
     GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
@@ -120,10 +131,13 @@ def scan(
     opened.
     """
     files = list_files(paths, recursive)
-    counts, found = _quarn.scan_files(files, headerless, accept_incomplete, streams, verified, fingerprint)
+    rules = None if yara is None else _file_name(yara)
+    counts, found = _quarn.scan_files(
+        files, headerless, accept_incomplete, streams, verified, types, rules, fingerprint
+    )
     return ScanResult.from_engine(
         counts,
-        None if found is None else streams_of_files(files, found),
+        None if found is None else streams_of_files(files, found, rules is not None),
         headerless,
         accept_incomplete,
         verified,
@@ -136,6 +150,8 @@ def scan_buffer(
     accept_incomplete: bool = False,
     streams: bool = False,
     verified: bool = False,
+    types: bool = False,
+    yara: Optional[PathLike] = None,
     fingerprint: bool = False,
 ) -> ScanResult:
     """Scan the bytes of any object with the buffer protocol, in place.
@@ -147,10 +163,13 @@ def scan_buffer(
     that of a scan of one file with this content; found streams have
     ``file`` None. Options as for ``scan``.
     """
-    counts, found = _quarn.scan_buffer(data, headerless, accept_incomplete, streams, verified, fingerprint)
+    rules = None if yara is None else _file_name(yara)
+    counts, found = _quarn.scan_buffer(
+        data, headerless, accept_incomplete, streams, verified, types, rules, fingerprint
+    )
     return ScanResult.from_engine(
         counts,
-        None if found is None else [Stream.from_engine(None, t[1:]) for t in found],
+        None if found is None else [Stream.from_engine(None, t[1:], rules is not None) for t in found],
         headerless,
         accept_incomplete,
         verified,

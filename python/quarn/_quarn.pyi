@@ -4,18 +4,21 @@
 # "proven_gzip", "proven_zip", "proven_output_bytes").
 # A stream: (offset, has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete,
 # proven_by ("adler32", "crc32" or None), proven_in ("zip", "gzip" or None),
-# beyond_rule, container (a dict or None), fingerprint (a dict or None)); with
-# the file's index in front where a scan covers a list of files.
+# beyond_rule, container (a dict or None), content ((description, mime) or
+# None), rule hits (a list of dicts or None), fingerprint (a dict or None));
+# with the file's index in front where a scan covers a list of files.
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 Counts = Dict[str, Any]
+Content = Optional[Tuple[str, str]]
+RuleHits = Optional[List[Dict[str, Any]]]
 StreamTuple = Tuple[
-    int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]],
-    Optional[Dict[str, Any]],
+    int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]], Content,
+    RuleHits, Optional[Dict[str, Any]],
 ]
 FileStreamTuple = Tuple[
-    int, int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]],
-    Optional[Dict[str, Any]],
+    int, int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]], Content,
+    RuleHits,
 ]
 RangeScan = Tuple[int, List[StreamTuple]]
 
@@ -27,11 +30,11 @@ class ScanError(QuarnError, ExceptionGroup[Exception]): ...  # type: ignore[misc
 def expand_paths(paths: List[bytes], recursive: bool) -> List[bytes]: ...
 def scan_files(
     files: List[bytes], headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False,
-    fingerprint: bool = False,
+    types: bool = False, yara: Optional[bytes] = None, fingerprint: bool = False,
 ) -> Tuple[Counts, Optional[List[FileStreamTuple]]]: ...
 def scan_buffer(
     data: object, headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False,
-    fingerprint: bool = False,
+    types: bool = False, yara: Optional[bytes] = None, fingerprint: bool = False,
 ) -> Tuple[Counts, Optional[List[FileStreamTuple]]]: ...
 def position_limit(size: int) -> int: ...
 def scan_range(

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import dataclasses
 import os
-from typing import Any, Dict, Optional, Sequence, Tuple
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 from . import _quarn
 
@@ -58,6 +58,18 @@ class Stream:
     "filter" (PDF), "size" (git: the object's size). Names and other text
     read from the file are str decoded as file names are (``os.fsdecode``:
     bytes that are not UTF-8 come back exactly with ``os.fsencode``).
+
+    ``content`` and ``mime`` say what the inflated bytes are, as libmagic
+    (file(1)) tells it from their first 64 KiB: a description and a MIME
+    type, when the scan was asked for them (``types=True``); else None, as
+    where libmagic has no answer or the build has no libmagic (Windows).
+
+    ``yara`` lists the rules that matched the inflated bytes, when the scan
+    was given rules (``yara="rules.yar"``): each a dict with "rule", "tags"
+    and "strings" (each {"id", "offset", "length"}, the offset within the
+    inflated bytes; at most 1,000 a rule, "strings_left_out" counting the
+    rest), as quarn-scan --json gives it; an empty list where none matched,
+    None without rules.
     """
 
     file: Optional[str]
@@ -73,15 +85,20 @@ class Stream:
     beyond_rule: bool = False
     # Compared, but left out of the hash: a dict has none.
     container: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
+    content: Optional[str] = None
+    mime: Optional[str] = None
+    yara: Optional[List[Dict[str, Any]]] = dataclasses.field(default=None, hash=False)
     # With fingerprint=True: the encoder and settings that reproduce the
     # stream, under the keys of quarn-scan's JSON ("encoder", "level",
     # "strategy", "mem_level", "window_bits", "label", "tries", "skipped").
     fingerprint: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
 
     @classmethod
-    def from_engine(cls, file: Optional[str], t: Sequence[Any]) -> "Stream":
-        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container = t[:11]
-        fingerprint = t[11] if len(t) > 11 else None
+    def from_engine(cls, file: Optional[str], t: Sequence[Any], rules: bool = False) -> "Stream":
+        """The stream of an engine tuple; `rules`: the scan was given rules, so no hit is an empty list."""
+        offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container, \
+            content, yara = t[:13]
+        fingerprint = t[13] if len(t) > 13 else None
         return cls(
             file=file,
             offset=offset - 2 if has_header else offset,
@@ -95,16 +112,24 @@ class Stream:
             proven_by=proven_by,
             beyond_rule=beyond_rule,
             container=container,
+            content=content[0] if content else None,
+            mime=content[1] if content else None,
+            yara=(yara or []) if rules else None,
             fingerprint=fingerprint,
         )
 
     def as_json(self) -> Dict[str, Any]:
-        """The stream as quarn-scan --json --list writes it (no "container" or
-        "fingerprint" where there is none)."""
+        """The stream as quarn-scan --json --list writes it (no "container" where there is none, and
+        "content" and "mime" only with a type, no "fingerprint" where there is none)."""
         j = dataclasses.asdict(self)
-        for key in ("container", "fingerprint"):
-            if j[key] is None:
-                del j[key]
+        if self.container is None:
+            del j["container"]
+        if self.content is None and self.mime is None:
+            del j["content"], j["mime"]
+        if self.yara is None:
+            del j["yara"]
+        if self.fingerprint is None:
+            del j["fingerprint"]
         return j
 
 
@@ -239,7 +264,7 @@ def decode_path(path: bytes) -> str:
     return os.fsdecode(path)
 
 
-def streams_of_files(files: Sequence[bytes], found: Sequence[Sequence[Any]]) -> list:
+def streams_of_files(files: Sequence[bytes], found: Sequence[Sequence[Any]], rules: bool = False) -> list:
     """Stream objects from the engine's (file index, stream...) tuples."""
     names = [decode_path(f) for f in files]
-    return [Stream.from_engine(names[t[0]], t[1:]) for t in found]
+    return [Stream.from_engine(names[t[0]], t[1:], rules) for t in found]

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "inflate/fast_inflate.h"
@@ -196,6 +198,61 @@ TEST(TrialInflation, ChecksumIsTheOutputsByEitherPath) {
         EXPECT_EQ(trial.OutBytes, c.data.size());
         EXPECT_EQ(trial.Sum, want) << (path != nullptr ? "fast path" : "zlib");
       }
+    }
+  }
+}
+
+// Keeps every byte, as a scan's keeper of stream facts does, and counts
+// how often it was told to start over.
+class TKeepAll final : public TOutputKeeper {
+ public:
+  void Clear() override {
+    kept.clear();
+    ++clears;
+  }
+  void Take(const uint8_t* bytes, std::size_t count) override { kept.insert(kept.end(), bytes, bytes + count); }
+  TBytes kept;
+  int clears = 0;
+};
+
+// A keeper holds, after a trial, exactly the bytes zlib inflates from the
+// block up to where it stops, whichever path decided the trial: the fast
+// path's slides and long stored blocks, and a fast path that hands a cut
+// or damaged stream back to zlib, which must not leave its own bytes in
+// front of zlib's. Keeping changes nothing of what is counted.
+TEST(TrialInflation, AKeeperHoldsTheOutputByEitherPath) {
+  const TBytes text = test::MakeText(700000, 4);
+  const TBytes stored(text.begin(), text.begin() + 100000);
+  std::vector<std::pair<std::string, TBytes>> blocks = {
+      {"dynamic past the fast path's buffer", test::Raw(text, 6)},
+      {"stored past the window", test::Raw(stored, 0)},
+      {"empty", test::Raw(TBytes(), 6)},
+  };
+  for (const TTrialCase& c : Cases()) blocks.emplace_back(c.name, c.block);
+  TFastInflater fast;
+  for (const auto& [name, bytes] : blocks) {
+    uint64_t controlIn = 0;
+    const TBytes control = ControlInflate(bytes, &controlIn);
+    const test::TGuardedBuffer block(bytes);
+    TInflateRecord record;
+    std::vector<uint8_t> buffer(kInflateBufferBytes);
+    for (TFastInflater* path : {static_cast<TFastInflater*>(nullptr), &fast}) {
+      SCOPED_TRACE(name + (path != nullptr ? ", fast path" : ", zlib"));
+      TKeepAll keeper;
+      keeper.kept.assign(10, 0xEE);  // what an earlier trial left
+      const TTrialOutcome counted = InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(), {.Fast = path});
+      const TTrialOutcome kept =
+          InflateTrial({block.Data(), block.Size()}, 0, record.Get(), buffer.data(), {.Fast = path, .Keep = &keeper});
+      EXPECT_EQ(kept.LastCode, counted.LastCode);
+      EXPECT_EQ(kept.InBytes, counted.InBytes);
+      EXPECT_EQ(kept.OutBytes, counted.OutBytes);
+      EXPECT_GE(keeper.clears, 1);
+      if (!counted.ProbePassed) {
+        EXPECT_TRUE(keeper.kept.empty());
+        continue;
+      }
+      EXPECT_EQ(keeper.kept.size(), counted.OutBytes);
+      EXPECT_TRUE(keeper.kept == control) << "kept " << keeper.kept.size() << " bytes of " << control.size();
     }
   }
 }

@@ -68,6 +68,8 @@ def cli_flags(options: dict) -> list:
         flags.append("--accept-incomplete")
     if options.get("recursive"):
         flags.append("--recursive")
+    if options.get("types"):
+        flags.append("--types")
     if options.get("verified"):
         flags.append("--verified")
     return flags

@@ -10,8 +10,10 @@ import ast
 import concurrent.futures
 import dataclasses
 import errno
+import json
 import mmap
 import os
+import re
 import signal
 import threading
 import zlib
@@ -97,6 +99,48 @@ def test_scan_buffer_equals_the_scan_of_the_file(corpus_dir, options):
                 path,
                 form,
             )
+
+
+def test_types_are_those_quarn_scan_types_prints_for_files_and_buffers(corpus_dir, quarn_scan_program):
+    result = quarn.scan([corpus_dir], recursive=True, streams=True, types=True)
+    assert result.as_json() == quarn_scan_json(quarn_scan_program, [corpus_dir], {"recursive": True, "types": True})
+    assert all(s.mime for s in result.streams_found), "libmagic names every stream's type"
+    assert len({s.mime for s in result.streams_found}) > 1
+    assert all(s.content is None for s in quarn.scan([corpus_dir], recursive=True, streams=True).streams_found)
+    for path in sorted(p for p in corpus_dir.rglob("*") if p.is_file()):
+        expected = quarn.scan(path, streams=True, types=True).streams_found
+        got = quarn.scan_buffer(path.read_bytes(), streams=True, types=True).streams_found
+        assert [(s.content, s.mime) for s in got] == [(s.content, s.mime) for s in expected], path
+
+
+def test_yara_hits_are_those_quarn_scan_prints_for_files_and_buffers(tmp_path, quarn_scan_program):
+    payload = b"".join(b"record %d MARKER-IN-THE-PLAIN-BYTES\n" % k for k in range(2000))
+    other = b"".join(b"record %d nothing to see\n" % k for k in range(2000))
+    data = b"\0" * 100 + zlib.compress(payload) + b"\0" * 100 + zlib.compress(other) + b"\0" * 100
+    assert b"MARKER" not in data
+    (tmp_path / "sample.bin").write_bytes(data)
+    rules = tmp_path / "rules.yar"
+    rules.write_text('rule plain : t1 { strings: $m = "MARKER-IN-THE-PLAIN-BYTES" condition: #m > 10 }\n')
+
+    result = quarn.scan(tmp_path / "sample.bin", streams=True, yara=rules)
+    cli = run_quarn_scan(quarn_scan_program, [tmp_path / "sample.bin"], {}, "--json", "--list", "--yara", str(rules))
+    assert cli.returncode == 0, cli.stderr
+    assert result.as_json() == json.loads(cli.stdout)
+    first, second = result.streams_found
+    assert [h["rule"] for h in first.yara] == ["plain"] and first.yara[0]["tags"] == ["t1"]
+    # At most 1,000 offsets a rule; the rest are counted.
+    offsets = [m.start() for m in re.finditer(b"MARKER", payload)]
+    assert [s["offset"] for s in first.yara[0]["strings"]] == offsets[:1000]
+    assert first.yara[0]["strings_left_out"] == len(offsets) - 1000
+    assert second.yara == []
+    assert list(quarn.scan_buffer(data, streams=True, yara=str(rules)).streams_found) == [
+        dataclasses.replace(s, file=None) for s in result.streams_found
+    ]
+    assert quarn.scan(tmp_path / "sample.bin", streams=True).streams_found[0].yara is None
+
+    (tmp_path / "bad.yar").write_text("rule a {\n  condition: nothere\n}\n")
+    with pytest.raises(quarn.QuarnError, match=r'bad.yar", line 2: undefined identifier'):
+        quarn.scan(tmp_path / "sample.bin", streams=True, yara=tmp_path / "bad.yar")
 
 
 def test_scan_buffer_takes_only_contiguous_buffers():

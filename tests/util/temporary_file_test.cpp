@@ -1,15 +1,24 @@
 // Files written without a name: nothing is visible in the directory before
 // the move, nothing is left behind after a failure, and an existing file is
-// never replaced unless asked. A writer that is killed is in
+// never replaced unless asked; a scratch file holds what was appended since
+// it was last emptied. A writer that is killed is in
 // temporary_file_posix_test.cpp.
 #include "util/platform/temporary_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <string>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "tests/support/platform_traits.h"
 #include "tests/support/temp_dir.h"
@@ -89,6 +98,47 @@ TEST(TemporaryFile, UnwrittenFileLeavesNothingAndAMissingDirectoryFails) {
   EXPECT_EQ(EntriesIn(dir.Path()), 0u);
   platform::TTemporaryFile file;
   EXPECT_EQ(file.Create(dir / "missing"), ENOENT);
+}
+
+}  // namespace
+}  // namespace quarn
+
+namespace quarn {
+namespace {
+
+// The whole content of the scratch file, read through its descriptor.
+std::string ScratchText(int fd) {
+  std::string text(64, '\0');
+#ifdef _WIN32
+  _lseeki64(fd, 0, SEEK_SET);
+  const int got = _read(fd, text.data(), static_cast<unsigned>(text.size()));
+#else
+  lseek(fd, 0, SEEK_SET);
+  const auto got = read(fd, text.data(), text.size());
+#endif
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
+}
+
+// A scratch file holds what was appended since it was last emptied, and
+// an append after emptying starts at the beginning again.
+TEST(ScratchFile, HoldsWhatWasAppendedSinceItWasEmptied) {
+  platform::TScratchFile file;
+  EXPECT_EQ(file.Descriptor(), -1);
+  ASSERT_EQ(file.Open(), 0);
+  const int fd = file.Descriptor();
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(file.Open(), 0);
+  EXPECT_EQ(file.Descriptor(), fd) << "opened once";
+  const std::string first = "a longer first content";
+  ASSERT_EQ(file.Append(reinterpret_cast<const uint8_t*>(first.data()), first.size()), 0);
+  ASSERT_EQ(file.Append(reinterpret_cast<const uint8_t*>("!"), 1), 0);
+  EXPECT_EQ(ScratchText(fd), first + "!");
+  ASSERT_EQ(file.Empty(), 0);
+  EXPECT_EQ(ScratchText(fd), "");
+  ASSERT_EQ(file.Empty(), 0);
+  ASSERT_EQ(file.Append(reinterpret_cast<const uint8_t*>("short"), 5), 0);
+  EXPECT_EQ(ScratchText(fd), "short");
 }
 
 }  // namespace

@@ -55,4 +55,27 @@ class TTemporaryFile {
 // it is closed; the descriptor is the C library's, over its handle.
 int OpenScratchFile();
 
+// A scratch file (OpenScratchFile) that is written from its start, emptied
+// and written again, for bytes kept on disk rather than in memory. Results
+// are 0 or the system's error number.
+class TScratchFile {
+ public:
+  TScratchFile() = default;
+  ~TScratchFile();  // closes it, and it is gone
+  TScratchFile(const TScratchFile&) = delete;
+  TScratchFile& operator=(const TScratchFile&) = delete;
+
+  // Makes the file, when it is not made yet.
+  int Open();
+  // Writes all of `data`, `bytes` long, after what was written before.
+  int Append(const uint8_t* data, std::size_t bytes);
+  // Empties the file; the next Append writes at its start.
+  int Empty();
+  // The open file's descriptor (the C library's on Windows), -1 before Open.
+  int Descriptor() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace quarn::platform

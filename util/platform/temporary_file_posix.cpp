@@ -107,6 +107,34 @@ int TTemporaryFile::MoveTo(const std::string& finalPath, bool replace) {
   return 0;
 }
 
+TScratchFile::~TScratchFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int TScratchFile::Open() {
+  if (fd_ >= 0) return 0;
+  fd_ = OpenScratchFile();
+  return fd_ >= 0 ? 0 : errno;
+}
+
+int TScratchFile::Append(const uint8_t* data, std::size_t bytes) {
+  while (bytes > 0) {
+    const ssize_t written = ::write(fd_, data, bytes);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += written;
+    bytes -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+int TScratchFile::Empty() {
+  if (::ftruncate(fd_, 0) != 0) return errno;
+  return ::lseek(fd_, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
 int OpenScratchFile() {
   const char* fromEnvironment = std::getenv("TMPDIR");
   const std::string directory =

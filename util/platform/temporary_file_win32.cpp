@@ -9,6 +9,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -79,6 +80,32 @@ int TTemporaryFile::MoveTo(const std::string& finalPath, bool replace) {
   if (!::MoveFileExW(LongPathForm(path_).c_str(), LongPathForm(finalPath).c_str(), flags)) return LastErrno();
   moved_ = true;
   return 0;
+}
+
+TScratchFile::~TScratchFile() {
+  if (fd_ >= 0) ::_close(fd_);
+}
+
+int TScratchFile::Open() {
+  if (fd_ >= 0) return 0;
+  fd_ = OpenScratchFile();
+  return fd_ >= 0 ? 0 : errno;
+}
+
+int TScratchFile::Append(const uint8_t* data, std::size_t bytes) {
+  while (bytes > 0) {
+    const unsigned piece = static_cast<unsigned>(std::min<std::size_t>(bytes, 1u << 30));
+    const int written = ::_write(fd_, data, piece);
+    if (written < 0) return errno;
+    data += written;
+    bytes -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+int TScratchFile::Empty() {
+  if (::_chsize_s(fd_, 0) != 0) return errno;
+  return ::_lseeki64(fd_, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
 int OpenScratchFile() {

@@ -1,7 +1,8 @@
 // The Win32 files' shared helpers: UTF-8 inside the program, UTF-16 at the
 // system boundary, the long-path form of a name, and the translation of
 // Win32 error codes into the errno values that the platform interfaces
-// report. Used only by the other _win32 files of this folder.
+// report. Used by the other _win32 files of this folder, and by the Win32
+// window (ui_win32/) for its texts.
 #pragma once
 
 #include <string>

@@ -1,0 +1,37 @@
+// What is learnt of a stream from its inflated bytes once a trial has
+// accepted it: its content type (TScanOptions::ContentTypes) and the rules
+// that match it (TScanOptions::Rules). The trials keep the bytes this needs
+// as they inflate them (TTrialHooks::Keep), so no stream is inflated again
+// for it; a scanner that wants no fact keeps nothing and pays nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "engine/found_stream.h"
+#include "engine/kept_output.h"
+#include "engine/scan_state.h"
+#include "engine/trial_inflation.h"
+
+namespace quarn {
+
+// One scanner's facts, for one thread.
+class TStreamFacts {
+ public:
+  explicit TStreamFacts(const TScanOptions& options);
+
+  // What the trials must keep their bytes in; null when no fact is wanted.
+  TOutputKeeper* Keeper();
+  // Adds the facts to `stream`, which the last trial that filled Keeper()
+  // found.
+  void Describe(TFoundStream& stream) const;
+
+ private:
+  const bool contentTypes_;
+  const std::shared_ptr<const TRuleSet> rules_;
+  std::unique_ptr<TKeptPrefix> prefix_;  // with ContentTypes alone
+  std::unique_ptr<TKeptOutput> whole_;   // with Rules
+};
+
+}  // namespace quarn
