@@ -51,6 +51,32 @@ bool ZlibSettingsValid(const TEncoderSettings& s) {
          s.WindowBits <= 15 && static_cast<int>(s.Strategy) <= static_cast<int>(TZlibStrategy::Fixed);
 }
 
+// Feeds `input` to `z` in pieces of kZlibFeedBytes (avail_in is 32 bits on
+// every platform) and hands each piece of output, at most PieceBytes, to
+// `take`, which says whether to go on. True when the stream ended with
+// every piece taken; false at a zlib error or when `take` stops.
+template <std::size_t PieceBytes, typename Take>
+bool DeflateInPieces(z_stream& z, std::span<const uint8_t> input, Take&& take) {
+  std::array<uint8_t, PieceBytes> piece{};
+  std::size_t inAt = 0;
+  int rc = Z_OK;
+  while (rc != Z_STREAM_END) {
+    const std::size_t feed = std::min(kZlibFeedBytes, input.size() - inAt);
+    z.next_in = const_cast<Bytef*>(input.data() + inAt);
+    z.avail_in = static_cast<uInt>(feed);
+    inAt += feed;
+    const int flush = inAt == input.size() ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = piece.data();
+      z.avail_out = static_cast<uInt>(piece.size());
+      rc = deflate(&z, flush);
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return false;
+      if (!take(piece.data(), piece.size() - z.avail_out)) return false;
+    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+  }
+  return true;
+}
+
 // Levels for the strategies whose output ignores the level: any level
 // above 0 gives the same bytes.
 TEncoderSettings ZlibCallSettings(TEncoderSettings settings) {
@@ -65,9 +91,6 @@ std::optional<std::vector<uint8_t>> ZlibEncode(const TEncoderSettings& given, st
   if (!record.Ok()) return std::nullopt;
   z_stream& z = record.Stream();
   std::vector<uint8_t> out;
-  std::array<uint8_t, kZlibOutputPieceBytes * 16> piece{};
-  std::size_t inAt = 0;
-  int rc = Z_OK;
   // In pieces, because avail_in is 32 bits on every platform; the output
   // does not depend on how the input is cut, except at level 0 (see
   // ZlibReproduces), which gets one call with room for all its output.
@@ -81,20 +104,11 @@ std::optional<std::vector<uint8_t>> ZlibEncode(const TEncoderSettings& given, st
     out.resize(z.total_out);
     return out;
   }
-  while (rc != Z_STREAM_END) {
-    const std::size_t feed = std::min(kZlibFeedBytes, input.size() - inAt);
-    z.next_in = const_cast<Bytef*>(input.data() + inAt);
-    z.avail_in = static_cast<uInt>(feed);
-    inAt += feed;
-    const int flush = inAt == input.size() ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      z.next_out = piece.data();
-      z.avail_out = static_cast<uInt>(piece.size());
-      rc = deflate(&z, flush);
-      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return std::nullopt;
-      out.insert(out.end(), piece.data(), piece.data() + (piece.size() - z.avail_out));
-    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-  }
+  const bool ended = DeflateInPieces<kZlibOutputPieceBytes * 16>(z, input, [&](const uint8_t* made, std::size_t size) {
+    out.insert(out.end(), made, made + size);
+    return true;
+  });
+  if (!ended) return std::nullopt;
   return out;
 }
 
@@ -215,29 +229,13 @@ bool ZlibReproduces(const TEncoderSettings& given, std::span<const uint8_t> inpu
   TDeflateRecord record(settings);
   if (!record.Ok()) return false;
   z_stream& z = record.Stream();
-  std::array<uint8_t, kZlibOutputPieceBytes> piece{};
-  std::size_t inAt = 0;
   std::size_t outAt = 0;
-  int rc = Z_OK;
-  while (rc != Z_STREAM_END) {
-    const std::size_t feed = std::min(kZlibFeedBytes, input.size() - inAt);
-    z.next_in = const_cast<Bytef*>(input.data() + inAt);
-    z.avail_in = static_cast<uInt>(feed);
-    inAt += feed;
-    const int flush = inAt == input.size() ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      z.next_out = piece.data();
-      z.avail_out = static_cast<uInt>(piece.size());
-      rc = deflate(&z, flush);
-      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return false;
-      const std::size_t made = piece.size() - z.avail_out;
-      if (made > expected.size() - outAt || std::memcmp(piece.data(), expected.data() + outAt, made) != 0) {
-        return false;
-      }
-      outAt += made;
-    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-  }
-  return outAt == expected.size();
+  const bool ended = DeflateInPieces<kZlibOutputPieceBytes>(z, input, [&](const uint8_t* made, std::size_t size) {
+    if (size > expected.size() - outAt || std::memcmp(made, expected.data() + outAt, size) != 0) return false;
+    outAt += size;
+    return true;
+  });
+  return ended && outAt == expected.size();
 }
 
 bool LibdeflateReproduces(int level, std::span<const uint8_t> input, std::span<const uint8_t> expected,

@@ -78,20 +78,7 @@ const TBytes& MixedInput() {
 
 // One call of zlib's deflate with room for all its output, as compress2.
 TBytes ZlibDeflate(const TBytes& data, int level, int windowBits, int memLevel, int strategy) {
-  z_stream s{};
-  if (deflateInit2(&s, level, Z_DEFLATED, windowBits, memLevel, strategy) != Z_OK) {
-    throw std::runtime_error("deflateInit2 failed");
-  }
-  TBytes out(deflateBound(&s, static_cast<uLong>(data.size())) + 64);
-  s.next_in = const_cast<Bytef*>(data.data());
-  s.avail_in = static_cast<uInt>(data.size());
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
-  const int code = deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  if (code != Z_STREAM_END) throw std::runtime_error("deflate did not finish");
-  return out;
+  return test::Deflate(data, {level, windowBits, strategy, nullptr, memLevel});
 }
 
 // A zlib stream (header, deflate data, Adler-32) as the fingerprint sees it.

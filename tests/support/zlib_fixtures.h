@@ -44,11 +44,12 @@ struct TDeflateParams {
   int windowBits = 15;  // 9..15; negative for raw deflate
   int strategy = Z_DEFAULT_STRATEGY;
   const TBytes* dictionary = nullptr;
+  int memLevel = 8;  // 1..9
 };
 
 inline TBytes Deflate(const TBytes& data, const TDeflateParams& params) {
   z_stream s{};
-  if (deflateInit2(&s, params.level, Z_DEFLATED, params.windowBits, 8, params.strategy) != Z_OK) {
+  if (deflateInit2(&s, params.level, Z_DEFLATED, params.windowBits, params.memLevel, params.strategy) != Z_OK) {
     throw std::runtime_error("deflateInit2 failed");
   }
   if (params.dictionary != nullptr) {

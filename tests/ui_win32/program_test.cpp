@@ -34,21 +34,6 @@ HWND WindowOfProcess(DWORD process, std::chrono::milliseconds timeout) {
   return nullptr;
 }
 
-std::string MakeSparseFile(const TTempDir& dir, int64_t sizeBytes) {
-  const std::string name = dir / "large.img";
-  HANDLE file = CreateFileW(platform::WideFromUtf8(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD ignored = 0;
-  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
-  LARGE_INTEGER size;
-  size.QuadPart = sizeBytes;
-  SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
-  return name;
-}
-
 // A resource of the program file, read without running it.
 std::string ResourceOf(HMODULE program, const wchar_t* name, const wchar_t* type) {
   HRSRC resource = FindResourceW(program, name, type);
@@ -110,7 +95,8 @@ TEST(Program, CarriesItsIconManifestThemeAndVersion) {
 
 TEST(Program, ClosedDuringAScanEndsAtOnceWithStatusZero) {
   TTempDir dir;
-  const std::string large = MakeSparseFile(dir, int64_t{4} << 30);
+  const std::string large = dir / "large.img";
+  MakeSparseFile(large, int64_t{4} << 30);
 
   std::wstring commandLine = L"\"" + platform::WideFromUtf8(QUARN_WINDOW_PROGRAM) + L"\"";
   STARTUPINFOW startup{};

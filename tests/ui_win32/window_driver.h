@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +78,21 @@ inline HDROP MakeDrop(const std::vector<std::string>& names) {
 
 inline void DropNames(HWND window, const std::vector<std::string>& names) {
   SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(names)), 0);
+}
+
+// A sparse file of `sizeBytes` zero bytes, made with the system's own
+// calls, under the UTF-8 name `name`.
+inline void MakeSparseFile(const std::string& name, int64_t sizeBytes) {
+  HANDLE file = CreateFileW(platform::WideFromUtf8(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot make " + name);
+  DWORD ignored = 0;
+  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+  LARGE_INTEGER size;
+  size.QuadPart = sizeBytes;
+  SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  CloseHandle(file);
 }
 
 // Handles the thread's messages until `done` holds or `timeout` passes;

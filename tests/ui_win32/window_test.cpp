@@ -320,24 +320,9 @@ TEST_F(WindowTest, NothingSelectedAndAMissingNameAreShownInMessageBoxes) {
   EXPECT_TRUE(IsWindowEnabled(Control(win32::kButton2Id))) << "the window goes on";
 }
 
-// A sparse file of 4 GiB of zeros, made with the system's own calls.
-std::string MakeLargeFile(const TTempDir& dir) {
-  const std::string name = dir / "large.img";
-  HANDLE file = CreateFileW(platform::WideFromUtf8(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD ignored = 0;
-  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
-  LARGE_INTEGER size;
-  size.QuadPart = int64_t{4} << 30;
-  SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
-  return name;
-}
-
 TEST_F(WindowTest, ScanOfFourGiBShowsProgressRefusesInputAndStopsWhenClosed) {
-  const std::string large = MakeLargeFile(dir_);
+  const std::string large = dir_ / "large.img";
+  MakeSparseFile(large, int64_t{4} << 30);
   TypeText(Control(win32::kEdit1Id), large);
   const HWND window = form_->Handle();
   const HWND scanButton = Control(win32::kButton2Id);
