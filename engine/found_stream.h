@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "engine/container.h"
 #include "engine/stream_fingerprint.h"
@@ -21,6 +22,31 @@ enum class TProof : uint8_t { None, Adler32, Crc32 };
 // The name a proof is given out as ("adler32", "crc32"; null for None).
 constexpr const char* ProofName(TProof proof) {
   return proof == TProof::Adler32 ? "adler32" : proof == TProof::Crc32 ? "crc32" : nullptr;
+}
+
+// The limit of a nested scan that a stream met (nested_scan.h): it was not
+// looked inside, and where its trial was stopped, not confirmed either.
+enum class TNestLimit : uint8_t {
+  None,
+  MaxInflate,  // the bytes inflated under its top-level stream ran out
+  Expansion,   // it inflated more than 100 times its input, beyond its first MiB
+  MaxNested,   // its top-level stream holds too many nested streams to list
+};
+
+// The name a limit is given out as ("max-inflate", "expansion",
+// "max-nested"; null for None).
+constexpr const char* NestLimitName(TNestLimit limit) {
+  switch (limit) {
+    case TNestLimit::MaxInflate:
+      return "max-inflate";
+    case TNestLimit::Expansion:
+      return "expansion";
+    case TNestLimit::MaxNested:
+      return "max-nested";
+    case TNestLimit::None:
+      break;
+  }
+  return nullptr;
 }
 
 struct TFoundStream {
@@ -51,6 +77,12 @@ struct TFoundStream {
   // The rules that match its inflated bytes, with TScanOptions::Rules;
   // null without, or where none matched.
   std::shared_ptr<const TRuleHits> RuleHits;
+  // With TScanOptions::Depth above 1: the streams found in its inflated
+  // bytes, in order, their offsets within those bytes, each with its own
+  // nested streams; null where none were found.
+  std::shared_ptr<const std::vector<TFoundStream>> Nested;
+  // Set where a limit of the nested scan stopped at this stream.
+  TNestLimit SkippedBy = TNestLimit::None;
 
   // Where the stream starts: its zlib header's first byte, two before the
   // first deflate byte, or for raw deflate the first deflate byte itself.

@@ -17,7 +17,10 @@ void TKeptPrefix::Take(const uint8_t* bytes, std::size_t count) {
   size_ += taken;
 }
 
-TKeptOutput::TKeptOutput(std::size_t memoryBytes) : memoryBytes_(memoryBytes) {}
+TKeptOutput::TKeptOutput(std::size_t memoryBytes, uint64_t maxBytes)
+    : memoryBytes_(static_cast<std::size_t>(std::min<uint64_t>(memoryBytes, maxBytes))), maxBytes_(maxBytes) {}
+
+TKeptOutput::~TKeptOutput() { Unmap(); }
 
 std::size_t TKeptOutput::HeadSize() const { return head_.size(); }
 
@@ -28,7 +31,12 @@ void TKeptOutput::Check(int errorNumber) const {
   }
 }
 
+void TKeptOutput::Unmap() {
+  if (view_.Content != nullptr) platform::ReleaseMapping(view_);
+}
+
 void TKeptOutput::Clear() {
+  Unmap();  // before the file is emptied under it
   if (inFile_) Check(scratch_.Empty());
   inFile_ = false;
   size_ = 0;
@@ -36,6 +44,8 @@ void TKeptOutput::Clear() {
 }
 
 void TKeptOutput::Take(const uint8_t* bytes, std::size_t count) {
+  const uint64_t given = count;
+  if (size_ + count > maxBytes_) count = static_cast<std::size_t>(maxBytes_ - std::min(size_, maxBytes_));
   const std::size_t toHead = std::min(count, memoryBytes_ - head_.size());
   head_.insert(head_.end(), bytes, bytes + toHead);
   if (!inFile_ && count > toHead) {
@@ -46,7 +56,25 @@ void TKeptOutput::Take(const uint8_t* bytes, std::size_t count) {
   } else if (inFile_) {
     Check(scratch_.Append(bytes, count));
   }
-  size_ += count;
+  size_ += given;
+}
+
+TBlock TKeptOutput::Bytes() {
+  if (!inFile_) return {head_.data(), static_cast<int64_t>(head_.size())};
+  const auto kept = static_cast<int64_t>(std::min(size_, maxBytes_));
+  if (view_.Content == nullptr) {
+    platform::TMapResult mapped = platform::MapScratchFile(scratch_.Descriptor(), kept);
+    if (mapped.Failure != platform::TMapFailure::None) {
+      throw TQuarnError("Cannot read back a stream's inflated bytes from a scratch file: " +
+                        platform::SystemErrorText(mapped.ErrorNumber));
+    }
+    view_ = mapped.Mapping;
+  }
+  return {view_.Content, kept};
+}
+
+void TKeptOutput::ReleasePages(int64_t fromBytes, int64_t toBytes) const {
+  if (view_.Content != nullptr) platform::ReleaseMappedPages(view_, fromBytes, toBytes);
 }
 
 }  // namespace quarn

@@ -72,6 +72,9 @@ class TScanControl {
     filesTotal_.store(files, std::memory_order_relaxed);
     bytesTotal_.store(bytes, std::memory_order_relaxed);
   }
+  // More work than the files' sizes: the inflated bytes of found streams
+  // that are scanned in turn.
+  void AddBytesTotal(int64_t bytes) noexcept { bytesTotal_.fetch_add(bytes, std::memory_order_relaxed); }
   void AddBytesScanned(int64_t bytes) noexcept { bytesScanned_.fetch_add(bytes, std::memory_order_relaxed); }
   void AddFileDone() noexcept { filesDone_.fetch_add(1, std::memory_order_relaxed); }
 
@@ -117,6 +120,7 @@ class TBlockProgress {
     if (before < blockBytes_) control_->AddBytesScanned(blockBytes_ - before);
   }
   bool CancelRequested() const noexcept { return control_ != nullptr && control_->CancelRequested(); }
+  TScanControl* Control() const noexcept { return control_; }
   void ThrowIfCancelled() const {
     if (CancelRequested()) throw TScanCancelled();
   }

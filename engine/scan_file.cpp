@@ -55,7 +55,11 @@ void ScanFile(const std::vector<std::string>& files, TScanState& state, int32_t 
   TScanOptions options = state.Options;
   const bool streamsWanted = sink != nullptr && sink->WantsStreams();
   options.ContentTypes = streamsWanted && sink->WantsContentTypes();
-  if (!streamsWanted) options.Rules = nullptr;
+  options.NestedContainers = streamsWanted && sink->WantsContainers();
+  if (!streamsWanted) {
+    options.Rules = nullptr;
+    options.Depth = 1;
+  }
   TScanner scanner(options);
   const int32_t fileIndex = state.j.fetch_add(1) + 1;
   const std::string& fileName = files[static_cast<std::size_t>(fileIndex)];

@@ -37,6 +37,16 @@ struct TScanOptions {
   // (TFoundStream::RuleHits); the file run keeps them only for a sink
   // that wants streams.
   std::shared_ptr<const TRuleSet> Rules;
+  // Scan each stream's inflated bytes for streams in turn, those streams'
+  // bytes too, down to this depth: 1, the default, scans the files alone
+  // (TFoundStream::Nested).
+  int Depth = 1;
+  // The most bytes inflated for one stream of a file and every stream
+  // nested in it; what lies beyond is skipped (TNestLimit::MaxInflate).
+  uint64_t MaxInflateBytes = uint64_t{1} << 30;
+  // Give nested streams their container too. The file run sets it when its
+  // sink wants containers.
+  bool NestedContainers = false;
 };
 
 // Header streams per window size 2^k, indexed by k in 9..15.

@@ -78,6 +78,7 @@
 
 #include "engine/candidate_filter.h"
 #include "engine/container_starts.h"
+#include "engine/nest_guard.h"
 #include "engine/stream_facts.h"
 #include "engine/trial_inflation.h"
 #include "inflate/engine_binding.h"
@@ -203,6 +204,20 @@ struct TSteeredControl {
 // loop catches it and stops at the trial's candidate.
 struct TTrialPutOff {};
 
+// Two watches of one trial, called in turn.
+class TWatchPair final : public TInflateWatch {
+ public:
+  TWatchPair(TInflateWatch* first, TInflateWatch* second) : first_(first), second_(second) {}
+  void Progress(uint64_t inBytes) override {
+    if (first_ != nullptr) first_->Progress(inBytes);
+    second_->Progress(inBytes);
+  }
+
+ private:
+  TInflateWatch* first_;
+  TInflateWatch* second_;
+};
+
 // The watch of a steered trial: reports progress as the meter does, then
 // asks the control whether the trial may go on.
 class TSteeringWatch final : public TInflateWatch {
@@ -289,6 +304,13 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   hooks.Fast = fast;
   TStreamFacts* const facts = kit.Facts != nullptr && kit.Facts->Keeper() != nullptr ? kit.Facts : nullptr;
   if (facts != nullptr) hooks.Keep = facts->Keeper();
+  TNestGuard* const guard = kit.Settings.Guard;
+  if (guard != nullptr) {
+    guard->KeepIn(hooks.Keep);
+    hooks.Keep = guard;
+  }
+  // Where the guard stopped the last trial, and how far it had come.
+  std::optional<TNestLimitHit> limitHit;
 
   TRangeMeter meter(progress, from, to);
   detail::TDeadStarts ownDeadStarts;
@@ -313,6 +335,15 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
         return false;
       }
       control.control.TrialEnded();
+    } else if (guard != nullptr) {
+      TWatchPair watch(meter.Watch(), guard);
+      trialHooks.Watch = &watch;
+      try {
+        trial = InflateTrial(block, at, kit.Record, kit.Buffer, trialHooks);
+      } catch (const TNestLimitHit& hit) {
+        limitHit = hit;
+        trial = TTrialOutcome{};
+      }
     } else {
       trialHooks.Watch = meter.Watch();
       trial = InflateTrial(block, at, kit.Record, kit.Buffer, trialHooks);
@@ -322,7 +353,18 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   // Hands `stream`, which the last trial found, to the control with what
   // that trial's kept bytes tell of it.
   auto handOut = [&](TFoundStream& stream) {
-    if (facts != nullptr) facts->Describe(stream);
+    if (facts != nullptr) facts->Describe(stream, progress != nullptr ? progress->Control() : nullptr);
+    return control.StreamFound(stream);
+  };
+  // After a trial that the guard stopped: the stream it stopped at, with
+  // the limit and the sizes so far, and nothing learnt of its bytes.
+  auto handOutLimited = [&](int64_t at, bool header, const TCandidateBytes& tried) {
+    TTrialOutcome partial;
+    partial.InBytes = limitHit->InBytes;
+    partial.OutBytes = limitHit->OutBytes;
+    TFoundStream stream = StreamOf(at, header, tried, partial);
+    stream.SkippedBy = limitHit->Limit;
+    limitHit.reset();
     return control.StreamFound(stream);
   };
   // A container's data tried on its own; `proven` is set when its record
@@ -330,6 +372,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   auto tryContainer = [&](const TContainerStart& container, std::optional<TFoundStream>& proven) {
     TTrialOutcome trial;
     if (!tryAt(container.DataOffset, TChecksum::Crc32, trial)) return false;
+    if (limitHit) return handOutLimited(container.DataOffset, false, {});
     if (trial.Complete() && container.Matches(block, trial.InBytes, trial.OutBytes, trial.Sum)) {
       proven = ProvenStream(StreamOf(container.DataOffset, false, {}, trial), TProof::Crc32, container.Kind);
     }
@@ -341,6 +384,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   auto containersBelow = [&](int64_t pathFrom, int64_t below) -> std::optional<detail::TRangeEnd> {
     while (std::optional<TContainerStart> container = containers->NextBelow(below)) {
       if (container->DataOffset < pathFrom) continue;
+      if (guard != nullptr && guard->Budget().Spent) return detail::TRangeEnd{container->DataOffset, true};
       std::optional<TFoundStream> proven;
       if (!tryContainer(*container, proven)) return detail::TRangeEnd{container->DataOffset, true};
       if (proven && !handOut(*proven)) return detail::TRangeEnd{proven->NextPosition(), true};
@@ -366,6 +410,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
       continue;
     }
     meter.ThrowIfCancelled();
+    if (guard != nullptr && guard->Budget().Spent) return {pos, true};
     if (!acceptIncomplete && deadStarts.Contains(pos)) {
       ++pos;
       continue;
@@ -384,6 +429,11 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
     TTrialOutcome trial;
     if (!tryAt(pos, checksum, trial)) return {pos, true};
     if (TCandidateBytes::Read(Memory, pos) != tried) throw TFileChangedError();
+    if (limitHit) {
+      ++pos;
+      if (!handOutLimited(pos - 1, header, tried)) return {pos, true};
+      continue;
+    }
     if (learnDeadStarts && !trial.Complete()) deadStarts.Add(pos, fast->AlignedBlockStarts());
 
     TProof proof = TProof::None;
@@ -412,6 +462,8 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
     TFoundStream stream = StreamOf(pos, header, tried, trial);
     stream.ProvenBy = proof;
     stream.ProvenIn = provenIn;
+    // Found whole, yet past the limit: not looked inside.
+    if (guard != nullptr && ExpandsTooMuch(trial.InBytes, trial.OutBytes)) stream.SkippedBy = TNestLimit::Expansion;
     // A trial that consumed nothing cannot be accepted, but never stand still.
     pos += std::max<int64_t>(1, static_cast<int64_t>(trial.InBytes));
     meter.Reached(pos);
@@ -428,6 +480,7 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
   }
   for (; pos < Size; ++pos) {
     meter.ThrowIfCancelled();
+    if (guard != nullptr && guard->Budget().Spent) return {pos, true};
     std::optional<TContainerStart> container = containers->At(pos);
     std::optional<TFoundStream> proven;
     const TCandidateBytes tried = TCandidateBytes::Read(Memory, pos);
@@ -435,6 +488,10 @@ detail::TRangeEnd ScanPositions(const TTrialKit& kit, TBlock block, TRange range
       TTrialOutcome trial;
       if (!tryAt(pos, TChecksum::Adler32, trial)) return {pos, true};
       if (TCandidateBytes::Read(Memory, pos) != tried) throw TFileChangedError();
+      if (limitHit) {
+        if (!handOutLimited(pos, true, tried)) return {pos + 1, true};
+        continue;
+      }
       if (trial.Complete() && AdlerTrailerMatches(block, pos, trial)) {
         proven = ProvenStream(StreamOf(pos, true, tried, trial), TProof::Adler32, TContainerKind::None);
       }
@@ -477,7 +534,7 @@ TScanner::TScanner(const TScanOptions& options, const TTrialSettings& settings)
     : options_(options),
       settings_(settings),
       buffer_(new uint8_t[kInflateBufferBytes]),
-      facts_(std::make_unique<TStreamFacts>(options)) {}
+      facts_(std::make_unique<TStreamFacts>(options, settings.Guard != nullptr ? &settings.Guard->Budget() : nullptr)) {}
 
 TScanner::~TScanner() = default;
 

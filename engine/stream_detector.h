@@ -102,6 +102,7 @@ struct TTrialKit;  // stream_detector.cpp
 }  // namespace detail
 
 class TStreamFacts;  // stream_facts.h
+class TNestGuard;    // nest_guard.h
 
 // How a scanner's trials run. The scan's own are the defaults; tests check
 // piecewise offering on small inputs, and the fast path against zlib
@@ -109,6 +110,11 @@ class TStreamFacts;  // stream_facts.h
 struct TTrialSettings {
   uint64_t MaxOfferBytes = kMaxOfferBytes;  // the most input one inflate call is offered
   bool FastPathAllowed = true;              // the fast inflate path may decide trials
+  // For a scanner of a stream's inflated bytes: every trial runs under
+  // this guard, and the scan ends once its budget is spent. A trial that
+  // a limit stops is handed out as a stream with SkippedBy set and its
+  // sizes so far; the scan goes on at the next position.
+  TNestGuard* Guard = nullptr;
 };
 
 // One thread's scanner. Not for several threads at once.

@@ -89,6 +89,13 @@ struct TMapResult {
 // refused before it is opened (NotRegular): opening one can have effects.
 TMapResult MapWholeFile(const std::string& path);
 
+// Maps the first `sizeBytes` (> 0) of the scratch file open at
+// `descriptor` (OpenScratchFile), read-only, for the program's own bytes
+// kept there. The mapping holds a duplicate of the descriptor, so the
+// scratch file may be closed first; nothing can change or cut the file
+// while it is mapped, so it has no stamp and no guard.
+TMapResult MapScratchFile(int descriptor, int64_t sizeBytes);
+
 // Releases the view, then the descriptor.
 void ReleaseMapping(TFileMapping& mapping);
 

@@ -265,6 +265,28 @@ TMapResult MapWholeFile(const std::string& path) {
   return result;
 }
 
+TMapResult MapScratchFile(int descriptor, int64_t sizeBytes) {
+  TMapResult result;
+  result.Mapping.Handle = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (result.Mapping.Handle < 0) {
+    result.Failure = TMapFailure::Open;
+    result.ErrorNumber = errno;
+    return result;
+  }
+  void* view = ::mmap(nullptr, static_cast<size_t>(sizeBytes), PROT_READ, MAP_SHARED, result.Mapping.Handle, 0);
+  if (view == MAP_FAILED) {
+    const int mapError = errno;
+    ReleaseMapping(result.Mapping);
+    result.Failure = TMapFailure::Map;
+    result.ErrorNumber = mapError;
+    return result;
+  }
+  ::madvise(view, static_cast<size_t>(sizeBytes), MADV_SEQUENTIAL);
+  result.Mapping.Content = static_cast<const uint8_t*>(view);
+  result.Mapping.SizeBytes = sizeBytes;
+  return result;
+}
+
 void ReleaseMapping(TFileMapping& mapping) {
   if (mapping.ReadIntoMemory) {
     std::free(const_cast<uint8_t*>(mapping.Content));

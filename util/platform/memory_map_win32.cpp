@@ -242,6 +242,33 @@ TMapResult MapWholeFile(const std::string& path) {
   return result;
 }
 
+TMapResult MapScratchFile(int descriptor, int64_t sizeBytes) {
+  TMapResult result;
+  const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
+  HANDLE own = nullptr;
+  if (file == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return Failed(TMapFailure::Open, ::GetLastError());
+  }
+  result.Mapping.Handle = own;
+  auto fail = [&result](DWORD errorCode) {
+    ReleaseMapping(result.Mapping);
+    result.Failure = TMapFailure::Map;
+    result.ErrorNumber = ErrnoFromWin32Error(errorCode);
+    return result;
+  };
+  const auto size = static_cast<uint64_t>(sizeBytes);
+  const HANDLE section = ::CreateFileMappingW(own, nullptr, PAGE_READONLY, static_cast<DWORD>(size >> 32),
+                                              static_cast<DWORD>(size), nullptr);
+  if (section == nullptr) return fail(::GetLastError());
+  result.Mapping.Section = section;
+  const void* view = ::MapViewOfFile(section, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size));
+  if (view == nullptr) return fail(::GetLastError());
+  result.Mapping.Content = static_cast<const uint8_t*>(view);
+  result.Mapping.SizeBytes = sizeBytes;
+  return result;
+}
+
 void ReleaseMapping(TFileMapping& mapping) {
   if (mapping.ReadIntoMemory) {
     std::free(const_cast<uint8_t*>(mapping.Content));
