@@ -15,7 +15,7 @@ namespace {
 const char kUsage[] =
     "Usage: quarn-scan [-r] [-l] [--json | --json-lines] [--headerless] [--accept-incomplete]\n"
     "                  [--verified] [--fingerprint] [-x DIR [--min-size N] [--force] [--names offset|entry]]\n"
-    "                  [-j N] [-q] [--fail-fast] PATH...\n"
+    "                  [--depth N [--max-inflate N]] [-j N] [-q] [--fail-fast] PATH...\n"
     "       quarn-scan --replace OFFSET=FILE SOURCE -o OUT\n"
     "Run 'quarn-scan --help' for more.\n";
 
@@ -43,6 +43,19 @@ const char kFooter[] =
     "  inflated bytes, its tags in brackets (rule[tag,tag] other), - where none did;\n"
     "  JSON gives \"yara\": [{\"rule\", \"tags\", \"strings\": [{\"id\", \"offset\", \"length\"}]}].\n"
     "  A rules file that does not compile is bad usage (exit status 2).\n"
+    "  With --depth N above 1, each stream's inflated bytes are scanned for streams\n"
+    "  too, theirs in turn, down to depth N. A nested stream's row names it by its\n"
+    "  chain in the file column: firmware.bin@0x1a2b:0x40 is the stream at 0x40 of\n"
+    "  the bytes inflated from the stream at 0x1a2b of firmware.bin (starts in hex);\n"
+    "  its offset column is its start within its parent's bytes. The rows end with a\n"
+    "  stopped column: where a limit stopped at the stream (max-inflate, expansion,\n"
+    "  max-nested), it was not looked inside, and its sizes are as far as it got.\n"
+    "  Under each stream of a file at most --max-inflate bytes are inflated (default\n"
+    "  1 GiB, the stream's own included), a nested stream may inflate no more than\n"
+    "  100 times its input beyond its first MiB, and at most 100,000 nested streams\n"
+    "  are listed. JSON gives \"chain\", \"depth\" and \"stopped_by\". The report's\n"
+    "  lines count the files' own streams; \"Nested streams: N\" and the lines per\n"
+    "  depth follow them. -x writes nested streams too, named by their chain.\n"
     "  JSON names that are not UTF-8 are lossy in \"file\"; \"file_bytes\" holds them in base64.\n"
     "\n"
     "Exit status:\n"
@@ -84,6 +97,16 @@ std::string CheckReplace(const std::string& text) {
   return {};
 }
 
+std::string CheckDepth(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || stop != end || value < 1 || value > kMaxDepth) {
+    return "must be a depth from 1 to " + std::to_string(kMaxDepth) + ", not \"" + text + "\"";
+  }
+  return {};
+}
+
 std::string CheckNames(const std::string& text) {
   return text == "offset" || text == "entry" ? std::string() : "must be offset or entry, not \"" + text + "\"";
 }
@@ -102,6 +125,8 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
   TParseResult result;
   TCommandLine& o = result.Options;
   std::string minSize = "0";
+  std::string depth = "1";
+  std::string maxInflate = std::to_string(o.MaxInflateBytes);
   std::string threads;
   bool json = false;
   bool jsonLines = false;
@@ -160,6 +185,15 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
                           ->type_name("RULES")
                           ->check(CheckNotEmptyRules);
   app.add_flag("--yara-only", o.YaraOnly, "List only the streams that a rule matched (implies --list)")->needs(yara);
+  CLI::Option* depthOption =
+      app.add_option("--depth", depth, "Scan each stream's inflated bytes for streams too, down to depth N (default 1)")
+          ->type_name("N")
+          ->check(CheckDepth);
+  app.add_option("--max-inflate", maxInflate,
+                 "With --depth: inflate at most N bytes under each stream of a file (default 1073741824)")
+      ->type_name("N")
+      ->check(CheckByteCount)
+      ->needs(depthOption);
   app.set_version_flag("--version", versionText);
   // Not required() here: CLI11 would then report a missing PATH before an
   // unknown option, and "-Z" alone would say "PATH is required".
@@ -176,6 +210,8 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
       o.ReplaceFile = replace.substr(equals + 1);
     }
     o.MinSizeBytes = std::stoull(minSize);
+    o.Depth = std::stoi(depth);
+    o.MaxInflateBytes = std::stoull(maxInflate);
     o.NameByEntry = names == "entry";
     o.Threads = threads.empty() ? 0 : std::stoi(threads);
     o.Shape = json ? TOutputShape::Json : jsonLines ? TOutputShape::JsonLines : TOutputShape::Text;

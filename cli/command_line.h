@@ -27,6 +27,8 @@ struct TCommandLine {
   bool Types = false;            // each stream's content type (libmagic)
   std::string YaraRules;         // --yara: a rules file or folder; empty: none
   bool YaraOnly = false;         // only the streams that a rule matched
+  int Depth = 1;                 // scan streams' inflated bytes down to this depth
+  uint64_t MaxInflateBytes = uint64_t{1} << 30;  // inflated under each stream of a file, at most
   std::vector<std::string> Paths;
   // --replace OFFSET=FILE SOURCE -o OUT: no scan; the stream at OFFSET of
   // SOURCE (the one path) gets FILE's bytes in a copy written to OUT.
@@ -52,5 +54,7 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
 
 // The most worker threads -j accepts.
 inline constexpr int kMaxThreads = 1024;
+// The deepest --depth accepts: each level keeps a scanner of its own.
+inline constexpr int kMaxDepth = 64;
 
 }  // namespace quarn::cli

@@ -66,6 +66,7 @@ bool TOrderedReport::StreamFound(int32_t fileIndex, const TMappedFile& file, con
   if (!writeError.empty() && slot.StreamsNotWritten++ == 0) slot.WriteError = std::move(writeError);
   slot.Counts.Add(stream);
   if (stream.Fingerprint) slot.Fingerprints.Add(*stream.Fingerprint);
+  slot.Nested.Add(stream);
 
   room_.wait(hold, [&] { return fileIndex == head_ || held_ < maxHeldStreams_ || stopping_.load(); });
   if (fileIndex == head_) {
@@ -133,7 +134,11 @@ void TOrderedReport::Guarded(const std::function<void()>& write) {
 }
 
 void TOrderedReport::Emit(int32_t fileIndex, const TFoundStream& stream) {
-  Guarded([&] { format_.Stream(files_[static_cast<std::size_t>(fileIndex)], stream); });
+  const std::string& file = files_[static_cast<std::size_t>(fileIndex)];
+  Guarded([&] {
+    format_.Stream(file, stream, {});
+    ForEachNested(stream, [&](const TFoundStream& nested, const TChain& chain) { format_.Stream(file, nested, chain); });
+  });
 }
 
 void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
@@ -156,6 +161,7 @@ void TOrderedReport::EndFile(int32_t fileIndex, TSlot& slot) {
     slot.Counts.AddFile(slot.SizeBytes);
     totals_ += slot.Counts;
     fingerprintTotals_ += slot.Fingerprints;
+    nestedTotals_ += slot.Nested;
   }
   Guarded([&] {
     format_.FileEnded(

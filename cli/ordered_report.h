@@ -29,6 +29,7 @@
 
 #include "cli/report_format.h"
 #include "cli/stream_extractor.h"
+#include "engine/nested_streams.h"
 #include "engine/scan_control.h"
 #include "engine/scan_sink.h"
 
@@ -71,6 +72,7 @@ class TOrderedReport final : public TScanSink {
   // After the scan: the totals of the files scanned whole, and counts.
   const TStreamCounts& Totals() const { return totals_; }
   const TFingerprintCounts& FingerprintTotals() const { return fingerprintTotals_; }
+  const TNestedCounts& NestedTotals() const { return nestedTotals_; }
   int64_t FilesScanned() const { return totals_.Files; }
   int64_t FilesFailed() const { return filesFailed_; }
   int64_t StreamsNotWritten() const { return streamsNotWritten_; }  // of every file that ended
@@ -83,6 +85,7 @@ class TOrderedReport final : public TScanSink {
     std::vector<TFoundStream> Held;
     TStreamCounts Counts;  // of the streams found in it (also those before a failure)
     TFingerprintCounts Fingerprints;  // of those, with --fingerprint
+    TNestedCounts Nested;             // the streams nested in them
     int64_t SizeBytes = 0;
     std::string Error;
     int64_t StreamsNotWritten = 0;
@@ -113,6 +116,7 @@ class TOrderedReport final : public TScanSink {
   TStreamCounts totals_;
   bool fingerprints_ = false;
   TFingerprintCounts fingerprintTotals_;
+  TNestedCounts nestedTotals_;
   int64_t filesFailed_ = 0;
   int64_t streamsNotWritten_ = 0;
 };

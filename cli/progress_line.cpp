@@ -101,8 +101,8 @@ class TAboveProgressLine final : public TReportFormat {
  public:
   TAboveProgressLine(std::unique_ptr<TReportFormat> format, TProgressLine& line)
       : format_(std::move(format)), line_(line) {}
-  void Stream(const std::string& file, const TFoundStream& stream) override {
-    line_.WriteAbove([&] { format_->Stream(file, stream); });
+  void Stream(const std::string& file, const TFoundStream& stream, const TChain& chain) override {
+    line_.WriteAbove([&] { format_->Stream(file, stream, chain); });
   }
   void FileEnded(const TFileOutcome& outcome) override {
     line_.WriteAbove([&] { format_->FileEnded(outcome); });

@@ -118,9 +118,13 @@ std::string Dump(const TJson& j, int indent = -1) {
   return j.dump(indent, ' ', false, TJson::error_handler_t::replace);
 }
 
-TJson StreamObject(const std::string& file, const TFoundStream& s, const TFactColumns& facts) {
+TJson StreamObject(const std::string& file, const TFoundStream& s, const TChain& chain, const TFactColumns& facts) {
   TJson j;
   AddName(j, "file", file);
+  if (facts.Nesting) {
+    j["chain"] = chain.empty() ? TChain{s.StartBytes()} : chain;
+    j["depth"] = chain.empty() ? 1 : chain.size();
+  }
   j["offset"] = s.StartBytes();
   j["deflate_offset"] = s.OffsetBytes;
   j["kind"] = KindText(s);
@@ -143,6 +147,29 @@ TJson StreamObject(const std::string& file, const TFoundStream& s, const TFactCo
     j["mime"] = s.Content ? TJson(s.Content->Mime) : TJson(nullptr);
   }
   if (facts.Rules) j["yara"] = RuleHitsArray(s);
+  if (facts.Nesting) {
+    const char* limit = NestLimitName(s.SkippedBy);
+    j["stopped_by"] = limit != nullptr ? TJson(limit) : TJson(nullptr);
+  }
+  return j;
+}
+
+// The counts of one depth of nested streams, as the totals give the files'.
+TJson NestedDepthObject(const TStreamCounts& counts) {
+  TJson j;
+  j["streams"] = counts.Streams();
+  j["header_streams"] = counts.Z;
+  j["headerless_streams"] = counts.hless;
+  j["compressed_bytes"] = counts.zin;
+  j["inflated_bytes"] = counts.zout;
+  TJson windows = TJson::object();
+  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
+    windows[std::to_string(k)] = counts.WindowBits(k);
+  }
+  j["window_bits"] = windows;
+  TJson levels = TJson::object();
+  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = counts.l[static_cast<std::size_t>(f)];
+  j["flevel"] = levels;
   return j;
 }
 
@@ -195,6 +222,17 @@ TJson TotalsObject(const TScanSummary& summary) {
     fingerprints["tries"] = f.Tries;
     j["fingerprints"] = fingerprints;
   }
+  if (summary.Nested != nullptr) {
+    TJson nested;
+    nested["streams"] = summary.Nested->Streams();
+    nested["stopped_by_limit"] = summary.Nested->StoppedByLimit;
+    TJson byDepth = TJson::object();
+    for (std::size_t k = 0; k < summary.Nested->ByDepth.size(); ++k) {
+      byDepth[std::to_string(k + 2)] = NestedDepthObject(summary.Nested->ByDepth[k]);
+    }
+    nested["by_depth"] = byDepth;
+    j["nested"] = nested;
+  }
   return j;
 }
 
@@ -203,17 +241,18 @@ class TTextFormat final : public TReportFormat {
   TTextFormat(bool listStreams, const TFactColumns& facts) : listStreams_(listStreams), facts_(facts) {}
   bool ShowsStreams() const override { return listStreams_; }
   bool ShowsContentTypes() const override { return facts_.ContentTypes; }
-  void Stream(const std::string& file, const TFoundStream& s) override {
+  void Stream(const std::string& file, const TFoundStream& s, const TChain& chain) override {
     if (!listStreams_) return;
     StartRows();
     const std::string windowBits = s.HasHeader ? std::to_string(s.CINFO + 8) : "-";
     const std::string flevel = s.HasHeader ? std::to_string(s.FLEVEL) : "-";
-    WriteOut(EscapeName(file) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
+    WriteOut(EscapeName(file) + ChainText(chain) + "\t" + std::to_string(s.StartBytes()) + "\t" + KindText(s) + "\t" + windowBits +
              "\t" + flevel + "\t" + std::to_string(s.InBytes) + "\t" + std::to_string(s.OutBytes) + "\t" +
              std::to_string(s.OffsetBytes) + "\t" + (ProofName(s.ProvenBy) ? ProofName(s.ProvenBy) : "-") + "\t" +
              (s.Container ? ContainerText(*s.Container) : std::string()) +
              (facts_.ContentTypes ? "\t" + ContentText(s) : "") + (facts_.Rules ? "\t" + RulesText(s) : "") +
              (facts_.Fingerprints ? "\t" + (s.Fingerprint ? FingerprintLabel(*s.Fingerprint) : std::string("-")) : "") +
+             (facts_.Nesting ? "\t" + std::string(NestLimitName(s.SkippedBy) ? NestLimitName(s.SkippedBy) : "-") : "") +
              "\n");
   }
   void Finish(const TScanSummary& summary) override {
@@ -231,6 +270,9 @@ class TTextFormat final : public TReportFormat {
     if (summary.Fingerprints != nullptr) {
       for (const std::string& line : FingerprintLines(*summary.Fingerprints)) text += line + "\n";
     }
+    if (summary.Nested != nullptr) {
+      for (const std::string& line : NestedStreamLines(*summary.Nested, summary.Headerless)) text += line + "\n";
+    }
     WriteOut(text);
   }
 
@@ -244,7 +286,8 @@ class TTextFormat final : public TReportFormat {
         "file\toffset\tkind\twindow_bits\tflevel\tcompressed_bytes\tinflated_bytes\tdeflate_offset\tproven_by\t"
         "container" +
         std::string(facts_.ContentTypes ? "\tcontent" : "") + std::string(facts_.Rules ? "\trules" : "") +
-        std::string(facts_.Fingerprints ? "\tfingerprint" : "") + "\n");
+        std::string(facts_.Fingerprints ? "\tfingerprint" : "") + std::string(facts_.Nesting ? "\tstopped" : "") +
+        "\n");
   }
 
   const bool listStreams_;
@@ -257,10 +300,10 @@ class TJsonFormat final : public TReportFormat {
   TJsonFormat(bool listStreams, const TFactColumns& facts) : listStreams_(listStreams), facts_(facts) {}
   bool ShowsStreams() const override { return listStreams_; }
   bool ShowsContentTypes() const override { return facts_.ContentTypes; }
-  void Stream(const std::string& file, const TFoundStream& s) override {
+  void Stream(const std::string& file, const TFoundStream& s, const TChain& chain) override {
     if (!listStreams_) return;
     // Indented as a member of the array, as a whole-document dump would.
-    std::string element = Dump(StreamObject(file, s, facts_), 2);
+    std::string element = Dump(StreamObject(file, s, chain, facts_), 2);
     std::string indented = first_ ? "{\n  \"streams_found\": [\n    " : ",\n    ";
     for (const char c : element) {
       indented += c;
@@ -289,10 +332,10 @@ class TJsonLinesFormat final : public TReportFormat {
  public:
   explicit TJsonLinesFormat(const TFactColumns& facts) : facts_(facts) {}
   bool ShowsContentTypes() const override { return facts_.ContentTypes; }
-  void Stream(const std::string& file, const TFoundStream& s) override {
+  void Stream(const std::string& file, const TFoundStream& s, const TChain& chain) override {
     TJson j;
     j["type"] = "stream";
-    j.update(StreamObject(file, s, facts_));
+    j.update(StreamObject(file, s, chain, facts_));
     WriteOut(Dump(j) + "\n");
   }
   void FileEnded(const TFileOutcome& outcome) override {
@@ -327,8 +370,8 @@ class TJsonLinesFormat final : public TReportFormat {
 class TRuleHitsOnly final : public TReportFormat {
  public:
   explicit TRuleHitsOnly(std::unique_ptr<TReportFormat> format) : format_(std::move(format)) {}
-  void Stream(const std::string& file, const TFoundStream& stream) override {
-    if (stream.RuleHits) format_->Stream(file, stream);
+  void Stream(const std::string& file, const TFoundStream& stream, const TChain& chain) override {
+    if (stream.RuleHits) format_->Stream(file, stream, chain);
   }
   void FileEnded(const TFileOutcome& outcome) override { format_->FileEnded(outcome); }
   void Finish(const TScanSummary& summary) override { format_->Finish(summary); }

@@ -1,8 +1,10 @@
 // The three shapes of quarn-scan's standard output, each written piece by
 // piece as the scan goes, so that nothing grows with the number of streams:
 //   text        --list rows (tab-separated, names escaped; with --types a
-//               column content, with --yara a last column rules), then the
-//               report lines of the window and the two zlibbed totals;
+//               column content, with --yara a column rules, with
+//               --fingerprint a column fingerprint, with --depth a last
+//               column stopped), then the report lines of the window and
+//               the two zlibbed totals;
 //   json        one object: "streams_found" (with --list) first, then the
 //               totals; the array is written element by element;
 //   json-lines  one object a line: each stream, each file, then the totals.
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "engine/fingerprint_counts.h"
+#include "engine/nested_streams.h"
 #include "engine/stream_counts.h"
 #include "engine/stream_detector.h"
 
@@ -43,12 +46,17 @@ struct TScanSummary {
   // With --fingerprint: the fingerprints of the files scanned whole, whose
   // lines end the report.
   const TFingerprintCounts* Fingerprints = nullptr;
+  // With --depth above 1: the nested streams of those files, whose lines
+  // follow.
+  const TNestedCounts* Nested = nullptr;
 };
 
 class TReportFormat {
  public:
   virtual ~TReportFormat() = default;
-  virtual void Stream(const std::string& file, const TFoundStream& stream) = 0;
+  // A stream of `file`, or with a `chain` one nested in a stream of it
+  // (nested_streams.h), its offsets within its parent's inflated bytes.
+  virtual void Stream(const std::string& file, const TFoundStream& stream, const TChain& chain) = 0;
   virtual void FileEnded(const TFileOutcome& outcome) { (void)outcome; }
   virtual void Finish(const TScanSummary& summary) = 0;
   // Whether Stream writes anything: only then are containers worth finding.
@@ -65,6 +73,7 @@ struct TFactColumns {
   bool Rules = false;         // --yara: the rules that matched, "rules" ("yara" in JSON)
   bool RuleHitsOnly = false;  // --yara-only: only the streams that a rule matched
   bool Fingerprints = false;  // --fingerprint: the encoder that reproduces the stream, "fingerprint"
+  bool Nesting = false;       // --depth above 1: "stopped" (and "chain", "depth" in JSON)
 };
 
 // `listStreams`: the text and json shapes show each stream only with it;

@@ -81,6 +81,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   state.Options.Headerless = options.Headerless;
   state.Options.AcceptIncomplete = options.AcceptIncomplete;
   state.Options.Verified = options.Verified;
+  state.Options.Depth = options.Depth;
+  state.Options.MaxInflateBytes = options.MaxInflateBytes;
   // Compiled once, before any file is read: a rule that does not compile is bad usage.
   if (!options.YaraRules.empty()) state.Options.Rules = TRuleSet::Load(options.YaraRules);
 
@@ -93,7 +95,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
   TProgressLine progress(state.Control, !options.Quiet);
   const std::unique_ptr<TReportFormat> format =
       AboveProgressLine(MakeReportFormat(KindOf(options.Shape), options.List,
-                                         {options.Types, state.Options.Rules != nullptr, options.YaraOnly, options.Fingerprint}),
+                                         {options.Types, state.Options.Rules != nullptr, options.YaraOnly, options.Fingerprint,
+                                          options.Depth > 1}),
                         progress);
   // Rules are matched only for streams that are shown.
   if (!format->ShowsStreams()) state.Options.Rules = nullptr;
@@ -123,7 +126,8 @@ TScanCommandResult RunScanCommand(const TCommandLine& options) {
                              count,
                              report.FilesFailed() + static_cast<int64_t>(listing.Failures.size()),
                              result.InterruptSignal != 0,
-                             options.Fingerprint ? &report.FingerprintTotals() : nullptr};
+                             options.Fingerprint ? &report.FingerprintTotals() : nullptr,
+                             options.Depth > 1 ? &report.NestedTotals() : nullptr};
   format->Finish(summary);
   FlushOut();
   if (result.InterruptSignal != 0) {

@@ -24,7 +24,7 @@ namespace {
 // Writes each event as one short text.
 class TRecordingFormat final : public cli::TReportFormat {
  public:
-  void Stream(const std::string& file, const TFoundStream& s) override {
+  void Stream(const std::string& file, const TFoundStream& s, const TChain&) override {
     events.push_back(file + "@" + std::to_string(s.OffsetBytes));
   }
   void FileEnded(const cli::TFileOutcome& outcome) override {
