@@ -11,6 +11,8 @@
 #include <limits>
 #include <set>
 
+#include "engine/kept_output.h"
+#include "engine/nested_streams.h"
 #include "engine/stream_detector.h"
 #include "util/errors.h"
 #include "util/platform/file_system.h"
@@ -70,6 +72,24 @@ class TWriteInflated final : public TInflatedBytes {
   const uint64_t countedBytes_;
   const TScanControl* const control_;
   uint64_t writtenBytes_ = 0;
+};
+
+// Keeps every inflated byte of the replayed trial, for the streams nested
+// in it; ends the trial once more came out than the scan counted.
+class TKeepInflated final : public TInflatedBytes {
+ public:
+  TKeepInflated(TKeptOutput& kept, uint64_t countedBytes, const TScanControl* control)
+      : kept_(kept), countedBytes_(countedBytes), control_(control) {}
+  bool Take(const uint8_t* bytes, std::size_t count) override {
+    if (control_ != nullptr) control_->ThrowIfCancelled();
+    kept_.Take(bytes, count);
+    return kept_.Size() <= countedBytes_;
+  }
+
+ private:
+  TKeptOutput& kept_;
+  const uint64_t countedBytes_;
+  const TScanControl* const control_;
 };
 
 }  // namespace
@@ -149,15 +169,10 @@ std::string TStreamExtractor::PathFor(int32_t fileIndex, const TFoundStream& str
   return options_.Directory + "/" + name;
 }
 
-void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
-  if (stream.OutBytes < options_.MinSizeBytes) return;
-  const std::string path = PathFor(fileIndex, stream);
-  TOutputFile out(options_.Directory);
+void TStreamExtractor::Replay(TBlock block, const TFoundStream& stream, TInflatedBytes& output,
+                              const TMappedFile& file) {
   TTrialOutcome replay;
-  if (stream.OffsetBytes >= 0 && stream.OffsetBytes < file.Size()) {
-    TWriteInflated writer(out, path, stream.OutBytes, control_);
-    replay = TScanner().Trial({file.Memory(), file.Size()}, stream.OffsetBytes, &writer);
-  }
+  if (stream.OffsetBytes >= 0 && stream.OffsetBytes < block.Size) replay = TScanner().Trial(block, stream.OffsetBytes, &output);
   const bool endedAlike = stream.Complete ? replay.Complete() : replay.Accepted(true) && !replay.Complete();
   if (file.ChangedWhileMapped()) {
     throw TFileChangedError(file.FileName());
@@ -169,9 +184,50 @@ void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const
                                                  std::to_string(stream.InBytes) + " to " +
                                                  std::to_string(stream.OutBytes) + ".");
   }
+}
+
+void TStreamExtractor::Write(TBlock block, const TFoundStream& stream, const std::string& path, const TMappedFile& file) {
+  TOutputFile out(options_.Directory);
+  TWriteInflated writer(out, path, stream.OutBytes, control_);
+  Replay(block, stream, writer, file);
   out.Link(path, options_.Force);
   streamsWritten_.fetch_add(1);
   bytesWritten_.fetch_add(static_cast<int64_t>(stream.OutBytes));
+}
+
+void TStreamExtractor::WriteNested(int32_t fileIndex, TBlock parent, const TFoundStream& stream, TChain& chain,
+                                   const TMappedFile& file) {
+  if (!stream.Nested) return;
+  for (const TFoundStream& nested : *stream.Nested) {
+    // A stream a limit stopped at was not confirmed: there is nothing whole to write.
+    if (nested.SkippedBy != TNestLimit::None) continue;
+    chain.push_back(nested.StartBytes());
+    if (nested.OutBytes >= options_.MinSizeBytes) {
+      Write(parent, nested, options_.Directory + "/" + NestedFileName(stems_[static_cast<std::size_t>(fileIndex)], chain, nested.HasHeader), file);
+    }
+    if (nested.Nested) {
+      TKeptOutput kept;
+      TKeepInflated keeper(kept, nested.OutBytes, control_);
+      Replay(parent, nested, keeper, file);
+      WriteNested(fileIndex, kept.Bytes(), nested, chain, file);
+    }
+    chain.pop_back();
+  }
+}
+
+void TStreamExtractor::Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream) {
+  const TBlock block{file.Memory(), file.Size()};
+  if (stream.OutBytes >= options_.MinSizeBytes) Write(block, stream, PathFor(fileIndex, stream), file);
+  if (!stream.Nested) return;
+  TKeptOutput kept;
+  TKeepInflated keeper(kept, stream.OutBytes, control_);
+  Replay(block, stream, keeper, file);
+  TChain chain{stream.StartBytes()};
+  WriteNested(fileIndex, kept.Bytes(), stream, chain, file);
+}
+
+std::string NestedFileName(const std::string& stem, const TChain& chain, bool hasHeader) {
+  return stem + ChainText(chain) + (hasHeader ? ".zlib" : ".raw");
 }
 
 }  // namespace quarn::cli

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/nested_streams.h"
 #include "engine/scan_control.h"
 #include "engine/stream_detector.h"
 #include "util/errors.h"
@@ -48,6 +49,10 @@ std::vector<std::string> PlanStems(const std::vector<std::string>& files);
 // "stem@0x1a2b3c.zlib" (".raw" without a header). Since neither the hex
 // offset nor the kind holds an '@', distinct stems give distinct names.
 std::string ExtractedFileName(const std::string& stem, int64_t startBytes, bool hasHeader);
+
+// "stem@0x1a2b:0x40:0x9.raw" for the stream nested in a stream of the
+// source at the chain {0x1a2b, 0x40, 0x9} (nested_streams.h).
+std::string NestedFileName(const std::string& stem, const TChain& chain, bool hasHeader);
 
 // "stem@dir_name.txt" for a zip entry named "dir/name.txt": the entry's
 // name cleaned as base names are, but whole, its '/' and '\' made '_', the
@@ -78,7 +83,10 @@ class TStreamExtractor {
   // when they differ or the source changed ("File "x" changed while ..."),
   // or TExtractError when the name exists already without Force ("File "y"
   // already exists; use --force to replace it.") or on a write failure
-  // ("Cannot write "y": reason"). Safe to call from several threads at once.
+  // ("Cannot write "y": reason"). Then writes the streams nested in it
+  // that no limit stopped at, named by their chain (NestedFileName), each
+  // level inflated again from the one above and checked the same way.
+  // Safe to call from several threads at once.
   void Extract(int32_t fileIndex, const TMappedFile& file, const TFoundStream& stream);
 
   // The path of the file that `stream` of entry `fileIndex` is written to:
@@ -95,6 +103,15 @@ class TStreamExtractor {
   int64_t BytesWritten() const { return bytesWritten_.load(); }
 
  private:
+  // Inflates `stream` of `block` to `output` as the scan's trial did, and
+  // raises TFileChangedError (naming `file`) when it ends otherwise.
+  static void Replay(TBlock block, const TFoundStream& stream, TInflatedBytes& output, const TMappedFile& file);
+  // Writes `stream` of `block` to `path`, linked only once whole and checked.
+  void Write(TBlock block, const TFoundStream& stream, const std::string& path, const TMappedFile& file);
+  // Writes the streams nested in `stream`, whose inflated bytes are
+  // `parent` and whose chain is `chain`, and theirs in turn.
+  void WriteNested(int32_t fileIndex, TBlock parent, const TFoundStream& stream, TChain& chain, const TMappedFile& file);
+
   const TExtractOptions options_;
   const TScanControl* const control_;
   const std::vector<std::string> stems_;

@@ -85,6 +85,18 @@ def test_zip_in_gzip_in_pdf_is_found_at_depth_three_with_its_chain(pdf, proof):
     assert len(json.loads(run("--json", "-l", proof, "--depth", "2", path).stdout)["streams_found"]) == 2
 
 
+def test_extraction_writes_nested_streams_named_by_their_chain(pdf, tmp_path):
+    path, chain, text = pdf
+    out = tmp_path / "out"
+    result = run("--headerless", "--depth", "3", "-x", out, "--min-size", len(text), path)
+    # Only the zip entry inflates to that many bytes; the levels above it
+    # are inflated again to reach it, but not written.
+    name = f"doc.pdf@0x{chain[0]:x}:0x{chain[1]:x}:0x{chain[2]:x}.raw"
+    assert sorted(p.name for p in out.iterdir()) == [name]
+    assert (out / name).read_bytes() == text
+    assert "Wrote 1 streams" in result.stderr
+
+
 def test_totals_count_the_files_streams_and_then_each_depth(pdf):
     path, _, _ = pdf
     plain = run(path).stdout
