@@ -8,6 +8,7 @@
 
 #include "engine/content_type.h"
 #include "engine/rule_set.h"
+#include "engine/scan_state.h"
 
 namespace quarn::cli {
 namespace {
@@ -101,8 +102,8 @@ std::string CheckDepth(const std::string& text) {
   int value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc{} || stop != end || value < 1 || value > kMaxDepth) {
-    return "must be a depth from 1 to " + std::to_string(kMaxDepth) + ", not \"" + text + "\"";
+  if (text.empty() || error != std::errc{} || stop != end || value < 1 || value > kMaxScanDepth) {
+    return "must be a depth from 1 to " + std::to_string(kMaxScanDepth) + ", not \"" + text + "\"";
   }
   return {};
 }

@@ -54,7 +54,5 @@ TParseResult ParseCommandLine(int argc, const char* const* argv, const std::stri
 
 // The most worker threads -j accepts.
 inline constexpr int kMaxThreads = 1024;
-// The deepest --depth accepts: each level keeps a scanner of its own.
-inline constexpr int kMaxDepth = 64;
 
 }  // namespace quarn::cli

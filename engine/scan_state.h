@@ -21,6 +21,10 @@ namespace quarn {
 
 class TRuleSet;  // rule_set.h
 
+// The deepest nested scan a front end takes: each level keeps a scanner
+// of its own.
+inline constexpr int kMaxScanDepth = 64;
+
 struct TScanOptions {
   bool ScanWholeDirectory = false;
   bool Recursive = false;

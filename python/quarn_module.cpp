@@ -7,8 +7,9 @@
 // A scan's counts travel as one dict (CountsDict below), all arithmetic on
 // them done here by the engine's count type; streams travel as (offset,
 // has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete, proven_by,
-// proven_in, beyond_rule, container, content, rule hits, fingerprint), with
-// the file's index in front where a scan covers a list (StreamTuple below).
+// proven_in, beyond_rule, container, content, rule hits, fingerprint,
+// nested streams, limit stopped at), with the file's index in front where
+// a scan covers a list (StreamTuple below).
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -66,6 +67,14 @@ TScanOptions Options(bool headerless, bool acceptIncomplete, bool verified, bool
   options.Verified = verified;
   options.ContentTypes = types;
   return options;
+}
+
+void SetDepth(TScanOptions& options, int depth, uint64_t maxInflate) {
+  if (depth < 1 || depth > kMaxScanDepth) {
+    throw py::value_error("depth must be from 1 to " + std::to_string(kMaxScanDepth) + ", not " + std::to_string(depth));
+  }
+  options.Depth = depth;
+  options.MaxInflateBytes = maxInflate;
 }
 
 // How often a waiting scan lets Python run its signal handlers.
@@ -215,17 +224,26 @@ py::tuple StreamTuple(const TFoundStream& s) {
   py::object fingerprint = s.Fingerprint ? py::object(FingerprintDict(*s.Fingerprint)) : py::object(py::none());
   py::object content =
       s.Content ? py::object(py::make_tuple(s.Content->Description, s.Content->Mime)) : py::object(py::none());
+  py::object nested = py::none();
+  if (s.Nested) {
+    py::list list;
+    for (const TFoundStream& inside : *s.Nested) list.append(StreamTuple(inside));
+    nested = list;
+  }
+  const char* stopped = NestLimitName(s.SkippedBy);
   return py::make_tuple(s.OffsetBytes, s.HasHeader, s.CINFO, s.FLEVEL, s.InBytes, s.OutBytes, s.Complete,
                         ProofObject(s.ProvenBy), KindName(s.ProvenIn), s.BeyondRule, container, content,
-                        RuleHitsObject(s), fingerprint);
+                        RuleHitsObject(s), fingerprint, nested,
+                        stopped != nullptr ? py::object(py::str(stopped)) : py::object(py::none()));
 }
 
 // A stream back from Python, for counting and stitching, which never look
-// at its container, content type, rule hits or fingerprint: those are not
-// read back (a tuple of 13 items, without the fingerprint, is taken too).
+// at its container, content type, rule hits, fingerprint or nested
+// streams: those are not read back (tuples of 13 and 14 items, without the
+// last ones, are taken too).
 TFoundStream StreamFrom(const py::handle& item) {
   const auto t = item.cast<py::tuple>();
-  if (t.size() != 13 && t.size() != 14) throw py::value_error("a stream is a tuple of 14 items");
+  if (t.size() < 13 || t.size() > 16) throw py::value_error("a stream is a tuple of 16 items");
   TFoundStream s;
   s.OffsetBytes = t[0].cast<int64_t>();
   s.HasHeader = t[1].cast<bool>();
@@ -374,29 +392,35 @@ PYBIND11_MODULE(_quarn, m) {
   m.def(
       "scan_files",
       [](const py::list& files, bool headerless, bool acceptIncomplete, bool streams, bool verified, bool types,
-         const py::object& yara, bool fingerprint) {
+         const py::object& yara, bool fingerprint, int depth, uint64_t maxInflate) {
         const std::vector<std::string> names = PathList(files);
         TScanState state;
         state.Options = Options(headerless, acceptIncomplete, verified, types && streams);
-        if (streams) state.Options.Rules = RulesFrom(yara);
+        if (streams) {
+          state.Options.Rules = RulesFrom(yara);
+          SetDepth(state.Options, depth, maxInflate);
+        }
         TListScan scan;
         RunInterruptibly(state.Control, [&] { scan = ScanFiles(state, names, streams, fingerprint); });
         return ListScanTuple(scan, streams);
       },
       py::arg("files"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
       py::arg("verified") = false, py::arg("types") = false, py::arg("yara") = py::none(),
-      py::arg("fingerprint") = false,
+      py::arg("fingerprint") = false, py::arg("depth") = 1, py::arg("max_inflate") = TScanOptions{}.MaxInflateBytes,
       "Scans the files (bytes paths) on the engine's worker pool: (counts, streams or None); with `types`, "
       "each stream carries its content type, with `yara` (a bytes path of rules) the rules that match it, with "
-      "`fingerprint` the encoder that reproduces it.");
+      "`fingerprint` the encoder that reproduces it, with `depth` above 1 the streams nested in it.");
 
   m.def(
       "scan_buffer",
       [](const py::object& data, bool headerless, bool acceptIncomplete, bool streams, bool verified, bool types,
-         const py::object& yara, bool fingerprint) {
+         const py::object& yara, bool fingerprint, int depth, uint64_t maxInflate) {
         TScanState state;
         state.Options = Options(headerless, acceptIncomplete, verified, types && streams);
-        if (streams) state.Options.Rules = RulesFrom(yara);
+        if (streams) {
+          state.Options.Rules = RulesFrom(yara);
+          SetDepth(state.Options, depth, maxInflate);
+        }
         const TBufferView view(data);
         TListScan scan;
         RunInterruptibly(state.Control,
@@ -405,10 +429,10 @@ PYBIND11_MODULE(_quarn, m) {
       },
       py::arg("data"), py::arg("headerless"), py::arg("accept_incomplete"), py::arg("streams"),
       py::arg("verified") = false, py::arg("types") = false, py::arg("yara") = py::none(),
-      py::arg("fingerprint") = false,
+      py::arg("fingerprint") = false, py::arg("depth") = 1, py::arg("max_inflate") = TScanOptions{}.MaxInflateBytes,
       "Scans the bytes of a buffer in place: (counts, streams or None); with `types`, each stream carries its "
       "content type, with `yara` (a bytes path of rules) the rules that match it, with `fingerprint` the encoder "
-      "that reproduces it.");
+      "that reproduces it, with `depth` above 1 the streams nested in it.");
 
   m.def(
       "position_limit", [](int64_t size) { return std::max<int64_t>(0, PositionLimit(size)); }, py::arg("size"),

@@ -84,6 +84,8 @@ def scan(
     types: bool = False,
     yara: Optional[PathLike] = None,
     fingerprint: bool = False,
+    depth: int = 1,
+    max_inflate: int = 1 << 30,
 ) -> ScanResult:
     """Scan files and folders for zlib and raw deflate streams.
 
@@ -114,7 +116,13 @@ def scan(
     ``fingerprint`` (with ``streams``) gives each found stream the encoder
     and settings that reproduce it byte for byte (``Stream.fingerprint``, as
     quarn-scan --fingerprint finds them), at the cost of compressing every
-    stream again.
+    stream again. ``depth`` above 1 (with ``streams``) scans each stream's
+    inflated bytes for streams too, theirs in turn, down to that depth, as
+    quarn-scan --depth does, with the same options: each found stream holds
+    those found inside it (``Stream.nested``, with their ``chain``), and
+    ``Stream.stopped_by`` names a limit that stopped there. At most
+    ``max_inflate`` bytes are inflated under each stream of a file. The
+    counts stay those of the files' own streams.
 
     The files are scanned in parallel on the engine's own threads, with the
     GIL released; Ctrl-C stops the scan and raises KeyboardInterrupt. Returns a ScanResult with the fields of ``quarn-scan
@@ -133,7 +141,7 @@ def scan(
     files = list_files(paths, recursive)
     rules = None if yara is None else _file_name(yara)
     counts, found = _quarn.scan_files(
-        files, headerless, accept_incomplete, streams, verified, types, rules, fingerprint
+        files, headerless, accept_incomplete, streams, verified, types, rules, fingerprint, depth, max_inflate
     )
     return ScanResult.from_engine(
         counts,
@@ -153,6 +161,8 @@ def scan_buffer(
     types: bool = False,
     yara: Optional[PathLike] = None,
     fingerprint: bool = False,
+    depth: int = 1,
+    max_inflate: int = 1 << 30,
 ) -> ScanResult:
     """Scan the bytes of any object with the buffer protocol, in place.
 
@@ -165,7 +175,7 @@ def scan_buffer(
     """
     rules = None if yara is None else _file_name(yara)
     counts, found = _quarn.scan_buffer(
-        data, headerless, accept_incomplete, streams, verified, types, rules, fingerprint
+        data, headerless, accept_incomplete, streams, verified, types, rules, fingerprint, depth, max_inflate
     )
     return ScanResult.from_engine(
         counts,

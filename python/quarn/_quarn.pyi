@@ -5,8 +5,9 @@
 # A stream: (offset, has_header, CINFO, FLEVEL, in_bytes, out_bytes, complete,
 # proven_by ("adler32", "crc32" or None), proven_in ("zip", "gzip" or None),
 # beyond_rule, container (a dict or None), content ((description, mime) or
-# None), rule hits (a list of dicts or None), fingerprint (a dict or None));
-# with the file's index in front where a scan covers a list of files.
+# None), rule hits (a list of dicts or None), fingerprint (a dict or None),
+# nested streams (a list of streams or None), the limit stopped at (a str or
+# None)); with the file's index in front where a scan covers a list of files.
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 Counts = Dict[str, Any]
@@ -14,11 +15,11 @@ Content = Optional[Tuple[str, str]]
 RuleHits = Optional[List[Dict[str, Any]]]
 StreamTuple = Tuple[
     int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]], Content,
-    RuleHits, Optional[Dict[str, Any]],
+    RuleHits, Optional[Dict[str, Any]], Optional[List[Any]], Optional[str],
 ]
 FileStreamTuple = Tuple[
     int, int, bool, int, int, int, int, bool, Optional[str], Optional[str], bool, Optional[Dict[str, Any]], Content,
-    RuleHits,
+    RuleHits, Optional[Dict[str, Any]], Optional[List[Any]], Optional[str],
 ]
 RangeScan = Tuple[int, List[StreamTuple]]
 
@@ -30,11 +31,13 @@ class ScanError(QuarnError, ExceptionGroup[Exception]): ...  # type: ignore[misc
 def expand_paths(paths: List[bytes], recursive: bool) -> List[bytes]: ...
 def scan_files(
     files: List[bytes], headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False,
-    types: bool = False, yara: Optional[bytes] = None, fingerprint: bool = False,
+    types: bool = False, yara: Optional[bytes] = None, fingerprint: bool = False, depth: int = 1,
+    max_inflate: int = 1073741824,
 ) -> Tuple[Counts, Optional[List[FileStreamTuple]]]: ...
 def scan_buffer(
     data: object, headerless: bool, accept_incomplete: bool, streams: bool, verified: bool = False,
-    types: bool = False, yara: Optional[bytes] = None, fingerprint: bool = False,
+    types: bool = False, yara: Optional[bytes] = None, fingerprint: bool = False, depth: int = 1,
+    max_inflate: int = 1073741824,
 ) -> Tuple[Counts, Optional[List[FileStreamTuple]]]: ...
 def position_limit(size: int) -> int: ...
 def scan_range(

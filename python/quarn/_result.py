@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import dataclasses
 import os
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
 
 from . import _quarn
 
@@ -70,6 +70,17 @@ class Stream:
     inflated bytes; at most 1,000 a rule, "strings_left_out" counting the
     rest), as quarn-scan --json gives it; an empty list where none matched,
     None without rules.
+
+    ``nested`` holds the streams found in the inflated bytes, in order, when
+    the scan was asked to look inside streams (``depth`` above 1): each a
+    Stream of the same file whose ``offset`` and ``deflate_offset`` lie
+    within the inflated bytes of the stream above it, and whose ``chain``
+    is the starts from the file's stream down to its own, as quarn-scan
+    names it (``firmware.bin@0x1a2b:0x40``). None where none were found.
+    ``stopped_by`` names the limit of that scan that stopped at the stream
+    ("max-inflate", "expansion", "max-nested"): it was not looked inside,
+    and for a nested stream its sizes are as far as its trial got.
+    ``nested_streams()`` walks every stream nested in this one.
     """
 
     file: Optional[str]
@@ -92,13 +103,23 @@ class Stream:
     # stream, under the keys of quarn-scan's JSON ("encoder", "level",
     # "strategy", "mem_level", "window_bits", "label", "tries", "skipped").
     fingerprint: Optional[Dict[str, Any]] = dataclasses.field(default=None, hash=False)
+    nested: Optional[Tuple["Stream", ...]] = dataclasses.field(default=None, hash=False)
+    chain: Optional[Tuple[int, ...]] = None
+    stopped_by: Optional[str] = None
 
     @classmethod
-    def from_engine(cls, file: Optional[str], t: Sequence[Any], rules: bool = False) -> "Stream":
-        """The stream of an engine tuple; `rules`: the scan was given rules, so no hit is an empty list."""
+    def from_engine(
+        cls, file: Optional[str], t: Sequence[Any], rules: bool = False, chain: Optional[Tuple[int, ...]] = None
+    ) -> "Stream":
+        """The stream of an engine tuple; `rules`: the scan was given rules, so no hit is an empty list;
+        `chain`: the starts of the streams above a nested one, from the file's own down."""
         offset, has_header, cinfo, flevel, in_bytes, out_bytes, complete, proven_by, _, beyond_rule, container, \
             content, yara = t[:13]
         fingerprint = t[13] if len(t) > 13 else None
+        inside = t[14] if len(t) > 14 else None
+        start = offset - 2 if has_header else offset
+        own_chain = None if chain is None else chain + (start,)
+        below = own_chain if own_chain is not None else (start,)
         return cls(
             file=file,
             offset=offset - 2 if has_header else offset,
@@ -116,7 +137,16 @@ class Stream:
             mime=content[1] if content else None,
             yara=(yara or []) if rules else None,
             fingerprint=fingerprint,
+            nested=None if inside is None else tuple(cls.from_engine(file, n, rules, below) for n in inside),
+            chain=own_chain,
+            stopped_by=t[15] if len(t) > 15 else None,
         )
+
+    def nested_streams(self) -> Iterator["Stream"]:
+        """Every stream nested in this one, depth first, each before those inside it."""
+        for inside in self.nested or ():
+            yield inside
+            yield from inside.nested_streams()
 
     def as_json(self) -> Dict[str, Any]:
         """The stream as quarn-scan --json --list writes it (no "container" where there is none, and
@@ -130,6 +160,12 @@ class Stream:
             del j["yara"]
         if self.fingerprint is None:
             del j["fingerprint"]
+        # quarn-scan lists nested streams as streams of their own.
+        del j["nested"]
+        if self.chain is None:
+            del j["chain"]
+        if self.stopped_by is None:
+            del j["stopped_by"]
         return j
 
 

@@ -143,6 +143,31 @@ def test_yara_hits_are_those_quarn_scan_prints_for_files_and_buffers(tmp_path, q
         quarn.scan(tmp_path / "sample.bin", streams=True, yara=tmp_path / "bad.yar")
 
 
+def test_depth_gives_the_nested_streams_and_chains_quarn_scan_prints(tmp_path, quarn_scan_program):
+    text = b"".join(b"line %d of the innermost text\n" % (k * 7919 % 1000) for k in range(3000))
+    words = b"".join(b"word%d " % (k * 31 % 97) for k in range(2000))
+    outer = zlib.compress(words + zlib.compress(text) + words)
+    data = os.urandom(300) + outer + os.urandom(300)
+    path = tmp_path / "sample.bin"
+    path.write_bytes(data)
+
+    result = quarn.scan(path, streams=True, depth=3)
+    cli = run_quarn_scan(quarn_scan_program, [path], {}, "--json", "--list", "--depth", "3")
+    assert cli.returncode == 0, cli.stderr
+    flat = [(s.chain or (s.offset,), s.inflated_bytes, s.stopped_by)
+            for top in result.streams_found for s in (top, *top.nested_streams())]
+    assert flat == [(tuple(j["chain"]), j["inflated_bytes"], j["stopped_by"]) for j in json.loads(cli.stdout)["streams_found"]]
+    assert flat[1:] == [((300, len(words)), len(text), None)]
+    # The counts are the file's own streams', and a buffer gives the same.
+    assert result.counters() == quarn.scan(path, streams=True).counters()
+    assert [dataclasses.replace(s, file=None) for s in result.streams_found[0].nested] == list(
+        quarn.scan_buffer(data, streams=True, depth=3).streams_found[0].nested
+    )
+    assert quarn.scan(path, streams=True).streams_found[0].nested is None
+    with pytest.raises(ValueError, match="depth must be from 1 to 64"):
+        quarn.scan(path, streams=True, depth=0)
+
+
 def test_scan_buffer_takes_only_contiguous_buffers():
     strided = numpy.zeros(1000, dtype=numpy.uint8)[::2]
     with pytest.raises((BufferError, ValueError), match="contiguous"):  # numpy says ValueError
