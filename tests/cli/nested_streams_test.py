@@ -97,6 +97,20 @@ def test_extraction_writes_nested_streams_named_by_their_chain(pdf, tmp_path):
     assert "Wrote 1 streams" in result.stderr
 
 
+def test_a_large_file_scanned_in_chunks_gives_the_same_nested_streams(pdf, tmp_path):
+    # Past 32 MiB, so that the file is cut into chunks that several workers
+    # scan, and the stream lies beyond the first of them.
+    path, chain, _ = pdf
+    doc = path.read_bytes()
+    big = tmp_path / "big.bin"
+    at = 40 << 20
+    big.write_bytes(bytes(at) + doc + bytes(1 << 20))
+    small = json.loads(run("--json", "-l", "--headerless", "--depth", "3", path).stdout)["streams_found"]
+    large = json.loads(run("--json", "-l", "--headerless", "--depth", "3", "-j", "4", big).stdout)["streams_found"]
+    assert [s["chain"] for s in large] == [[c + at if k == 0 else c for k, c in enumerate(s["chain"])] for s in small]
+    assert [s["inflated_bytes"] for s in large] == [s["inflated_bytes"] for s in small]
+
+
 def test_totals_count_the_files_streams_and_then_each_depth(pdf):
     path, _, _ = pdf
     plain = run(path).stdout
