@@ -75,6 +75,7 @@ void SetDepth(TScanOptions& options, int depth, uint64_t maxInflate) {
   }
   options.Depth = depth;
   options.MaxInflateBytes = maxInflate;
+  options.NestedContainers = true;  // as the streams of the scan itself carry theirs
 }
 
 // How often a waiting scan lets Python run its signal handlers.
