@@ -3,7 +3,8 @@
 // blocks with a few changes, into CHANGING_DIR), one file per seed: an options byte (bit 0 Headerless, bit 1
 // AcceptIncomplete) and a small block made with zlib: streams with and
 // without a header, cut, after noise, with stored and fixed-code blocks,
-// flushed and never finished.
+// flushed and never finished, and a stream inside a stream. The same seeds
+// serve nested_scan_fuzzer.
 #include <zlib.h>
 
 #include <cstdio>
@@ -78,6 +79,9 @@ int main(int argc, char** argv) {
       {"proven-gzip-member", 4, join(gzipMember, gzipMember)},
       {"proven-zip-entry", 5, join(quarn::test::MakeNoise(20, 7), zipEntry)},
       {"zlib-after-noise", 3, join(quarn::test::MakeNoise(40, 2), zlibStream)},
+      // A stream inside a stream, for the nested scan (bits 3 to 7: its budget).
+      {"zlib-in-zlib", 3 | (12 << 3),
+       join(quarn::test::MakeNoise(30, 8), quarn::test::Zlib(join(join(text, zlibStream), text), 9, 15))},
       {"zlib-small-window", 0, join(TBytes(3, 0), quarn::test::Zlib(text, 1, 9))},
       {"raw-dynamic", 1, join(TBytes(5, 0), rawStream)},
       {"raw-cut", 3, TBytes(rawStream.begin(), rawStream.begin() + static_cast<long>(rawStream.size() / 2))},
