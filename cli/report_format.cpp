@@ -154,6 +154,20 @@ TJson StreamObject(const std::string& file, const TFoundStream& s, const TChain&
   return j;
 }
 
+// Header streams by window bits and by FLEVEL, keyed by the number.
+TJson WindowBitsObject(const TStreamCounts& counts) {
+  TJson windows = TJson::object();
+  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
+    windows[std::to_string(k)] = counts.WindowBits(k);
+  }
+  return windows;
+}
+TJson FlevelObject(const TStreamCounts& counts) {
+  TJson levels = TJson::object();
+  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = counts.l[static_cast<std::size_t>(f)];
+  return levels;
+}
+
 // The counts of one depth of nested streams, as the totals give the files'.
 TJson NestedDepthObject(const TStreamCounts& counts) {
   TJson j;
@@ -162,14 +176,8 @@ TJson NestedDepthObject(const TStreamCounts& counts) {
   j["headerless_streams"] = counts.hless;
   j["compressed_bytes"] = counts.zin;
   j["inflated_bytes"] = counts.zout;
-  TJson windows = TJson::object();
-  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
-    windows[std::to_string(k)] = counts.WindowBits(k);
-  }
-  j["window_bits"] = windows;
-  TJson levels = TJson::object();
-  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = counts.l[static_cast<std::size_t>(f)];
-  j["flevel"] = levels;
+  j["window_bits"] = WindowBitsObject(counts);
+  j["flevel"] = FlevelObject(counts);
   return j;
 }
 
@@ -186,14 +194,8 @@ TJson TotalsObject(const TScanSummary& summary) {
   j["header_streams"] = counts.Z;
   j["headerless_streams"] = counts.hless;
   j["streams"] = counts.Streams();
-  TJson windows = TJson::object();
-  for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
-    windows[std::to_string(k)] = counts.WindowBits(k);
-  }
-  j["window_bits"] = windows;
-  TJson levels = TJson::object();
-  for (int f = 0; f <= 3; ++f) levels[std::to_string(f)] = counts.l[static_cast<std::size_t>(f)];
-  j["flevel"] = levels;
+  j["window_bits"] = WindowBitsObject(counts);
+  j["flevel"] = FlevelObject(counts);
   if (summary.Verified) {
     TJson proven;
     proven["streams"] = counts.ProvenStreams();
