@@ -149,10 +149,11 @@ def test_a_layered_bomb_is_stopped_and_the_stop_reported(tmp_path):
     assert stops and set(stops) <= {"expansion", "max-inflate"}
     assert "expansion" in stops
     assert found["nested"]["stopped_by_limit"] == len(stops)
-    assert seconds < 10, seconds
-    # ru_maxrss of children is the largest child so far: this run's, unless
-    # an earlier one was larger still.
-    assert peak_kib < 100 * 1024 or before >= peak_kib, peak_kib
+    if not os.environ.get("QUARN_SANITIZED"):
+        assert seconds < 10, seconds
+        # ru_maxrss of children is the largest child so far: this run's,
+        # unless an earlier one was larger still.
+        assert peak_kib < 100 * 1024 or before >= peak_kib, peak_kib
 
     # A smaller budget stops it sooner, and says so.
     small = json.loads(run("--json", "-l", "--depth", "5", "--max-inflate", 20 << 20, path).stdout)
