@@ -178,6 +178,7 @@ TJson NestedDepthObject(const TStreamCounts& counts) {
   j["inflated_bytes"] = counts.zout;
   j["window_bits"] = WindowBitsObject(counts);
   j["flevel"] = FlevelObject(counts);
+  j["proven_beyond_rule"] = counts.ProvenStreams();
   return j;
 }
 
@@ -273,7 +274,9 @@ class TTextFormat final : public TReportFormat {
       for (const std::string& line : FingerprintLines(*summary.Fingerprints)) text += line + "\n";
     }
     if (summary.Nested != nullptr) {
-      for (const std::string& line : NestedStreamLines(*summary.Nested, summary.Headerless)) text += line + "\n";
+      for (const std::string& line : NestedStreamLines(*summary.Nested, summary.Headerless, summary.Verified)) {
+        text += line + "\n";
+      }
     }
     WriteOut(text);
   }

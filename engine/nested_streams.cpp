@@ -50,7 +50,7 @@ void TNestedCounts::Add(const TFoundStream& top) {
 
 int64_t TNestedCounts::Streams() const {
   int64_t streams = 0;
-  for (const TStreamCounts& counts : ByDepth) streams += counts.Streams();
+  for (const TStreamCounts& counts : ByDepth) streams += counts.Streams() + counts.ProvenStreams();
   return streams;
 }
 
@@ -61,11 +61,12 @@ TNestedCounts& TNestedCounts::operator+=(const TNestedCounts& other) {
   return *this;
 }
 
-std::vector<std::string> NestedStreamLines(const TNestedCounts& counts, bool headerless) {
+std::vector<std::string> NestedStreamLines(const TNestedCounts& counts, bool headerless, bool verified) {
   std::vector<std::string> lines{"Nested streams: " + std::to_string(counts.Streams())};
   for (std::size_t k = 0; k < counts.ByDepth.size(); ++k) {
     const TStreamCounts& atDepth = counts.ByDepth[k];
-    lines.push_back("Nested streams at depth " + std::to_string(k + 2) + ": " + std::to_string(atDepth.Streams()));
+    lines.push_back("Nested streams at depth " + std::to_string(k + 2) + ": " +
+                    std::to_string(atDepth.Streams() + atDepth.ProvenStreams()));
     const TScanReport report = BuildScanReport(atDepth, headerless);
     for (const std::string& line : report.Lines) {
       // The files' lines say nothing of nested streams.
@@ -77,6 +78,9 @@ std::vector<std::string> NestedStreamLines(const TNestedCounts& counts, bool hea
     }
     lines.push_back("  Total zlibbed input: " + report.ZlibbedInput);
     lines.push_back("  Total zlibbed output: " + report.ZlibbedOutput);
+    if (verified) {
+      for (const std::string& line : ProvenStreamLines(atDepth)) lines.push_back("  " + line);
+    }
   }
   lines.push_back("Nested streams stopped by a limit: " + std::to_string(counts.StoppedByLimit));
   return lines;

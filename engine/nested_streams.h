@@ -39,13 +39,16 @@ struct TNestedCounts {
   // Counts `top`'s limit and every stream nested in it. Raises as
   // TStreamCounts::Add does.
   void Add(const TFoundStream& top);
+  // Every nested stream counted: by the scan's rule, and beyond it by
+  // their checksum (with Verified).
   int64_t Streams() const;
   TNestedCounts& operator+=(const TNestedCounts& other);
 };
 
 // The lines that follow the report of a scan of nested streams: "Nested
 // streams: N", then for each depth its count and the report's stream lines
-// for it, indented, then the streams stopped by a limit. Pure.
-std::vector<std::string> NestedStreamLines(const TNestedCounts& counts, bool headerless);
+// for it, indented (with `verified`, the lines of the streams proven
+// beyond the rule too), then the streams stopped by a limit. Pure.
+std::vector<std::string> NestedStreamLines(const TNestedCounts& counts, bool headerless, bool verified);
 
 }  // namespace quarn

@@ -160,6 +160,23 @@ def test_a_layered_bomb_is_stopped_and_the_stop_reported(tmp_path):
     assert [s["stopped_by"] for s in small["streams_found"]].count("max-inflate") == 1
 
 
+def test_streams_proven_inside_a_stream_are_counted_and_listed_up_to_the_limit(tmp_path):
+    # Tiny zlib streams with fixed-code blocks, which only their Adler-32
+    # proves: more of them than are ever listed under one stream.
+    inner = b"".join(zlib.compress(b"item %d" % k) for k in range(100500))
+    path = tmp_path / "tiny.bin"
+    path.write_bytes(bytes(100) + zlib.compress(inner, 9) + bytes(100))
+    lines = run("--verified", "--depth", "2", path).stdout.splitlines()
+    assert "Nested streams: 99999" in lines  # the last one listed is where the limit stopped
+    assert "  Streams proven by their checksum: 99999" in lines
+    assert lines[-1] == "Nested streams stopped by a limit: 1"
+    found = json.loads(run("--json", "-l", "--verified", "--depth", "2", path).stdout)["streams_found"]
+    nested = found[1:]
+    assert len(nested) == 100000
+    assert [s["stopped_by"] for s in nested].count("max-nested") == 1 and nested[-1]["stopped_by"] == "max-nested"
+    assert all(s["proven_by"] == "adler32" for s in nested)
+
+
 def test_a_rule_matches_a_nested_stream_on_its_own_row(tmp_path):
     rng = random.Random(9)
     payload = words(rng, 3000) + MARKER + words(rng, 3000)
