@@ -119,9 +119,7 @@ std::vector<std::string> PlanStems(const std::vector<std::string>& files) {
 }
 
 std::string ExtractedFileName(const std::string& stem, int64_t startBytes, bool hasHeader) {
-  char hex[32];
-  std::snprintf(hex, sizeof hex, "@0x%llx", static_cast<unsigned long long>(startBytes));
-  return stem + hex + (hasHeader ? ".zlib" : ".raw");
+  return NestedFileName(stem, {startBytes}, hasHeader);
 }
 
 std::string EntryFileName(const std::string& stem, const std::string& entryName) {

@@ -67,17 +67,9 @@ std::vector<std::string> NestedStreamLines(const TNestedCounts& counts, bool hea
     const TStreamCounts& atDepth = counts.ByDepth[k];
     lines.push_back("Nested streams at depth " + std::to_string(k + 2) + ": " +
                     std::to_string(atDepth.Streams() + atDepth.ProvenStreams()));
-    const TScanReport report = BuildScanReport(atDepth, headerless);
-    for (const std::string& line : report.Lines) {
-      // The files' lines say nothing of nested streams.
-      if (line.rfind("Files scanned", 0) == 0 || line.rfind("Total input size", 0) == 0 ||
-          line.rfind("Total output size", 0) == 0) {
-        continue;
-      }
-      lines.push_back("  " + line);
-    }
-    lines.push_back("  Total zlibbed input: " + report.ZlibbedInput);
-    lines.push_back("  Total zlibbed output: " + report.ZlibbedOutput);
+    for (const std::string& line : StreamReportLines(atDepth, headerless)) lines.push_back("  " + line);
+    lines.push_back("  Total zlibbed input: " + FormatByteTotal(atDepth.zin));
+    lines.push_back("  Total zlibbed output: " + FormatByteTotal(atDepth.zout));
     if (verified) {
       for (const std::string& line : ProvenStreamLines(atDepth)) lines.push_back("  " + line);
     }

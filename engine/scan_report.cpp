@@ -3,6 +3,8 @@
 // "zlib" and "Zlib" and the one-word "windowsize": users compare them.
 #include "engine/scan_report.h"
 
+#include <utility>
+
 #include "util/size_format.h"
 
 namespace quarn {
@@ -29,21 +31,11 @@ std::vector<std::string> ProvenStreamLines(const TStreamCounts& counts) {
   return lines;
 }
 
-TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless) {
-  const int64_t headerStreams = counts.Z;
-  const int64_t headerlessStreams = counts.hless;
-  const int64_t streams = counts.Streams();
-  const int64_t inputSize = counts.i;
-  const int64_t outputSize = counts.OutputBytes();
-
-  TScanReport report;
-  auto& lines = report.Lines;
-  lines.push_back("Files scanned: " + std::to_string(counts.Files));
-  lines.push_back("Total input size: " + FormatByteTotal(inputSize));
-  lines.push_back("Total output size: " + FormatByteTotal(outputSize));
-  if (Headerless) lines.push_back("Potential headerless zlib streams: " + std::to_string(headerlessStreams));
-  lines.push_back("Potential zlib streams with headers: " + std::to_string(headerStreams));
-  lines.push_back("Potential zlib streams: " + std::to_string(streams));
+std::vector<std::string> StreamReportLines(const TStreamCounts& counts, bool Headerless) {
+  std::vector<std::string> lines;
+  if (Headerless) lines.push_back("Potential headerless zlib streams: " + std::to_string(counts.hless));
+  lines.push_back("Potential zlib streams with headers: " + std::to_string(counts.Z));
+  lines.push_back("Potential zlib streams: " + std::to_string(counts.Streams()));
   for (int k = TStreamCounts::kFirstWindowBits; k <= TStreamCounts::kLastWindowBits; ++k) {
     const int64_t count = counts.WindowBits(k);
     if (count > 0) {
@@ -56,8 +48,18 @@ TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless) {
       lines.push_back("Zlib streams with FLEVEL " + std::to_string(f) + ": " + std::to_string(count));
     }
   }
+  return lines;
+}
 
-  report.PotentialStreams = std::to_string(streams);
+TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless) {
+  TScanReport report;
+  auto& lines = report.Lines;
+  lines.push_back("Files scanned: " + std::to_string(counts.Files));
+  lines.push_back("Total input size: " + FormatByteTotal(counts.i));
+  lines.push_back("Total output size: " + FormatByteTotal(counts.OutputBytes()));
+  for (std::string& line : StreamReportLines(counts, Headerless)) lines.push_back(std::move(line));
+
+  report.PotentialStreams = std::to_string(counts.Streams());
   report.ZlibbedInput = FormatByteTotal(counts.zin);
   report.ZlibbedOutput = FormatByteTotal(counts.zout);
   return report;

@@ -22,6 +22,11 @@ struct TScanReport {
 // `counts.Files`. `Headerless` adds the headerless line. Pure; cannot fail.
 TScanReport BuildScanReport(const TStreamCounts& counts, bool Headerless);
 
+// The report's lines on the streams counted, without the three on the
+// files ("Files scanned", "Total input size", "Total output size"):
+// `Headerless` adds the headerless line. Pure.
+std::vector<std::string> StreamReportLines(const TStreamCounts& counts, bool Headerless);
+
 // The lines that follow the report of a scan that asked for proof: the
 // streams beyond the rule that their checksum proves, then each kind that
 // has any. Pure.

@@ -19,13 +19,8 @@
 namespace quarn {
 namespace {
 
+using test::Concat;
 using test::TBytes;
-
-TBytes Concat(std::initializer_list<TBytes> parts) {
-  TBytes all;
-  for (const TBytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 // `inner` after `padBytes` of text, with more text after it, zlibbed.
 // The text makes the first block dynamic, which the scan's rule wants,

@@ -17,13 +17,8 @@
 namespace quarn {
 namespace {
 
+using test::Concat;
 using test::TBytes;
-
-TBytes Concat(std::initializer_list<TBytes> parts) {
-  TBytes all;
-  for (const TBytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 TBytes Text(const std::string& text) { return TBytes(text.begin(), text.end()); }
 

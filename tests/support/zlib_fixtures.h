@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -30,6 +31,13 @@ inline TBytes MakeText(std::size_t sizeBytes, uint32_t seed = 1) {
   }
   out.resize(sizeBytes);
   return out;
+}
+
+// The parts one after the other.
+inline TBytes Concat(std::initializer_list<TBytes> parts) {
+  TBytes all;
+  for (const TBytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
 }
 
 inline TBytes MakeNoise(std::size_t sizeBytes, uint32_t seed) {
